@@ -1,0 +1,59 @@
+// State and helpers shared by the parts of the bus client library.
+#pragma once
+
+#include <libubus.h>
+
+#include <deque>
+
+#include "wire.h"
+
+namespace ubusclient {
+
+struct Io {
+	ubuswire::Reader reader;
+	std::deque<ubuswire::Message> queued; // invokes that arrived during a synchronous wait
+	bool lost = false;     // the daemon closed the connection or an I/O error happened
+	bool notified = false; // the owner has been told
+};
+
+inline Io &io_of(ubus_context *ctx)
+{
+	return *static_cast<Io *>(ctx->io);
+}
+
+// Sends one message, waiting for the socket to take all of it; the descriptor
+// (if any) is closed once sent. Returns 0 or -1.
+int send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, const blob_attr *attrs, int fd);
+
+// Starts a request to the daemon (peer 0) or to an object.
+int start_request(ubus_context *ctx, ubus_request *req, uint8_t type, uint32_t peer,
+		  const blob_attr *attrs, int fd);
+
+// Reads and handles what the socket holds; returns false once the connection is gone.
+bool read_messages(ubus_context *ctx);
+
+// Handlers of incoming messages by kind.
+void handle_reply(ubus_context *ctx, ubuswire::Message &msg, blob_attr **tb);
+void handle_invoke(ubus_context *ctx, ubuswire::Message &msg, blob_attr **tb);
+
+// Marks the connection as lost and has the event loop tell the owner.
+void mark_lost(ubus_context *ctx);
+
+// Ends every request still waiting, with the given status.
+void fail_requests(ubus_context *ctx, int status);
+
+// A small attribute-list buffer freed when it goes out of scope.
+class AttrBuf {
+public:
+	AttrBuf() { blob_buf_init(&buf_, 0); }
+	~AttrBuf() { blob_buf_free(&buf_); }
+	AttrBuf(const AttrBuf &) = delete;
+	AttrBuf &operator=(const AttrBuf &) = delete;
+	blob_buf *get() { return &buf_; }
+	blob_attr *head() { return buf_.head; }
+
+private:
+	blob_buf buf_ = {};
+};
+
+} // namespace ubusclient
