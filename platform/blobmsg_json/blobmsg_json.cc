@@ -117,7 +117,6 @@ void JsonWriter::string(const char *str)
 		case '\r': out_ += "\\r"; break;
 		case '"': out_ += "\\\""; break;
 		case '\\': out_ += "\\\\"; break;
-		case '/': out_ += "\\/"; break;
 		default:
 			if (*p < ' ') {
 				char esc[8];

@@ -1,0 +1,243 @@
+// Test harness implementation.
+#include "harness.h"
+
+#include <fsroot/fsroot.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace wlctest {
+
+std::string data_path(std::string_view name)
+{
+	return std::string(WLC_TEST_DATA) + "/" + std::string(name);
+}
+
+std::string read_text(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::ostringstream ss;
+	ss << in.rdbuf();
+	return ss.str();
+}
+
+std::vector<uint8_t> read_bytes(const std::string &path)
+{
+	std::string s = read_text(path);
+	return {s.begin(), s.end()};
+}
+
+void write_text(const std::string &path, std::string_view text)
+{
+	fs::create_directories(fs::path(path).parent_path());
+	std::ofstream out(path, std::ios::binary | std::ios::trunc);
+	out << text;
+}
+
+TempRoot::TempRoot()
+{
+	const char *tmp = std::getenv("TMPDIR");
+	std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/wlc-test-XXXXXX";
+	std::vector<char> buf(templ.begin(), templ.end());
+	buf.push_back('\0');
+	if (!mkdtemp(buf.data()))
+		throw std::runtime_error("mkdtemp failed");
+	path_ = buf.data();
+}
+
+TempRoot::~TempRoot()
+{
+	std::error_code ec;
+	fs::remove_all(path_, ec);
+}
+
+std::string TempRoot::at(std::string_view abs) const
+{
+	std::string p = path_ + std::string(abs);
+	fs::create_directories(fs::path(p).parent_path());
+	return p;
+}
+
+Process::Process(std::vector<std::string> argv, std::vector<std::string> env)
+{
+	pid_ = fork();
+	if (pid_ < 0)
+		throw std::runtime_error("fork failed");
+	if (pid_ == 0) {
+		for (const auto &e : env)
+			putenv(strdup(e.c_str()));
+		std::vector<char *> args;
+		for (auto &a : argv)
+			args.push_back(a.data());
+		args.push_back(nullptr);
+		execv(args[0], args.data());
+		_exit(127);
+	}
+}
+
+Process::~Process()
+{
+	if (running()) {
+		kill(SIGTERM);
+		if (wait(std::chrono::seconds(3)) == -1) {
+			kill(SIGKILL);
+			wait(std::chrono::seconds(3));
+		}
+	}
+}
+
+bool Process::running()
+{
+	if (status_ != -1 || pid_ <= 0)
+		return false;
+	int st;
+	pid_t r = waitpid(pid_, &st, WNOHANG);
+	if (r == pid_) {
+		status_ = st;
+		return false;
+	}
+	return r == 0;
+}
+
+int Process::wait(std::chrono::milliseconds limit)
+{
+	wait_until([this] { return !running(); }, limit);
+	return status_;
+}
+
+void Process::kill(int sig)
+{
+	if (pid_ > 0 && status_ == -1)
+		::kill(pid_, sig);
+}
+
+bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds limit)
+{
+	auto end = std::chrono::steady_clock::now() + limit;
+	while (!cond()) {
+		if (std::chrono::steady_clock::now() >= end)
+			return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(5));
+	}
+	return true;
+}
+
+std::string program(std::string_view name)
+{
+	return std::string(WLC_BIN_DIR) + "/" + std::string(name);
+}
+
+BusDaemon::BusDaemon(const TempRoot &root)
+{
+	socket_ = root.at("/var/run/ubus/ubus.sock");
+	proc_ = std::make_unique<Process>(std::vector<std::string>{WLC_UBUSD, "-s", socket_});
+	bool up = wait_until([this] {
+		struct stat st;
+		return stat(socket_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+	}, std::chrono::seconds(5));
+	if (!up)
+		throw std::runtime_error("bus daemon did not start");
+}
+
+namespace {
+
+std::string drain(int fd)
+{
+	std::string out;
+	char buf[4096];
+	ssize_t n;
+	while ((n = read(fd, buf, sizeof(buf))) > 0)
+		out.append(buf, static_cast<size_t>(n));
+	return out;
+}
+
+} // namespace
+
+RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds limit)
+{
+	int out[2], err[2];
+	if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0)
+		throw std::runtime_error("pipe failed");
+	pid_t pid = fork();
+	if (pid == 0) {
+		dup2(out[1], 1);
+		dup2(err[1], 2);
+		std::vector<char *> args;
+		for (const auto &a : argv)
+			args.push_back(const_cast<char *>(a.c_str()));
+		args.push_back(nullptr);
+		execv(args[0], args.data());
+		_exit(127);
+	}
+	close(out[1]);
+	close(err[1]);
+	RunResult r;
+	std::thread t([&] { r.err = drain(err[0]); });
+	r.out = drain(out[0]);
+	t.join();
+	close(out[0]);
+	close(err[0]);
+	int st = 0;
+	auto end = std::chrono::steady_clock::now() + limit;
+	while (waitpid(pid, &st, WNOHANG) == 0) {
+		if (std::chrono::steady_clock::now() >= end) {
+			::kill(pid, SIGKILL);
+			waitpid(pid, &st, 0);
+			return r;
+		}
+		std::this_thread::sleep_for(std::chrono::milliseconds(2));
+	}
+	r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+	return r;
+}
+
+bool enter_private_netns()
+{
+	if (unshare(CLONE_NEWNET) < 0)
+		return false;
+	int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+	if (s < 0)
+		return false;
+	ifreq ifr = {};
+	std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+	bool ok = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
+	ifr.ifr_flags |= IFF_UP | IFF_RUNNING;
+	ok = ok && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+	close(s);
+	return ok;
+}
+
+void DeviceTest::SetUp()
+{
+	root_ = std::make_unique<TempRoot>();
+	setenv("WLC_ROOT", root_->path().c_str(), 1);
+	wlc::reload_fs_root();
+	bus_ = std::make_unique<BusDaemon>(*root_);
+}
+
+void DeviceTest::TearDown()
+{
+	bus_.reset();
+	unsetenv("WLC_ROOT");
+	wlc::reload_fs_root();
+	root_.reset();
+}
+
+} // namespace wlctest

@@ -1,0 +1,99 @@
+// Test harness: private temp roots, child processes, a private bus daemon per
+// test, and network isolation for tests that need the system's fixed ports.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace wlctest {
+
+// Files shipped with the tests (golden buffers, captures).
+std::string data_path(std::string_view name);
+std::string read_text(const std::string &path);
+std::vector<uint8_t> read_bytes(const std::string &path);
+void write_text(const std::string &path, std::string_view text);
+
+// A fresh directory removed with everything in it at the end.
+class TempRoot {
+public:
+	TempRoot();
+	~TempRoot();
+	TempRoot(const TempRoot &) = delete;
+	TempRoot &operator=(const TempRoot &) = delete;
+
+	const std::string &path() const { return path_; }
+	// An absolute device path under this root; parent directories are made.
+	std::string at(std::string_view abs) const;
+
+private:
+	std::string path_;
+};
+
+// A child process ended (SIGTERM, then SIGKILL) when the object goes.
+class Process {
+public:
+	explicit Process(std::vector<std::string> argv, std::vector<std::string> env = {});
+	~Process();
+	Process(const Process &) = delete;
+	Process &operator=(const Process &) = delete;
+
+	pid_t pid() const { return pid_; }
+	// Waits for the exit status (as waitpid gives it); -1 on time-out.
+	int wait(std::chrono::milliseconds limit);
+	void kill(int sig);
+	bool running();
+
+private:
+	pid_t pid_ = -1;
+	int status_ = -1;
+};
+
+// Polls cond until it holds or the limit passes.
+bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds limit);
+
+// A bus daemon of its own on a socket under the root.
+class BusDaemon {
+public:
+	explicit BusDaemon(const TempRoot &root);
+	const std::string &socket() const { return socket_; }
+	Process &process() { return *proc_; }
+
+private:
+	std::string socket_;
+	std::unique_ptr<Process> proc_;
+};
+
+// Runs a program and collects its standard output and exit status.
+struct RunResult {
+	int status = -1;
+	std::string out;
+	std::string err;
+};
+RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Path of a program built by the project.
+std::string program(std::string_view name);
+
+// Moves the calling process into a network namespace of its own with the
+// loopback interface up. Returns false where that is not permitted.
+bool enter_private_netns();
+
+// A device of its own: temp root (WLC_ROOT points at it) and bus daemon.
+class DeviceTest : public ::testing::Test {
+protected:
+	void SetUp() override;
+	void TearDown() override;
+
+	std::unique_ptr<TempRoot> root_;
+	std::unique_ptr<BusDaemon> bus_;
+};
+
+} // namespace wlctest
