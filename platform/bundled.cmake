@@ -1,0 +1,37 @@
+# The bundled platform libraries, the bus daemon and the bus tool.
+set(PLATFORM_INCLUDE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+
+add_library(ubox SHARED ubox/blob.cc ubox/blobmsg.cc ubox/uloop.cc ubox/ustream.cc ubox/kvlist.cc)
+target_include_directories(ubox PUBLIC $<BUILD_INTERFACE:${PLATFORM_INCLUDE}>)
+set_target_properties(ubox PROPERTIES VERSION 1 SOVERSION 1)
+
+add_library(blobmsg_json SHARED blobmsg_json/blobmsg_json.cc)
+target_link_libraries(blobmsg_json PUBLIC ubox PkgConfig::JSONC)
+
+add_library(ubus_wire STATIC ubus/wire.cc)
+target_link_libraries(ubus_wire PUBLIC ubox)
+
+add_library(ubus SHARED ubus/connection.cc ubus/requests.cc ubus/objects.cc)
+target_link_libraries(ubus PUBLIC ubox PRIVATE ubus_wire fsroot)
+set_target_properties(ubus PROPERTIES VERSION 1 SOVERSION 1)
+
+add_library(uci SHARED uci/uci.cc)
+target_include_directories(uci PUBLIC $<BUILD_INTERFACE:${PLATFORM_INCLUDE}>)
+target_link_libraries(uci PRIVATE fsroot)
+set_target_properties(uci PROPERTIES VERSION 1 SOVERSION 1)
+
+foreach(lib ubox ubus blobmsg_json uci)
+  add_library(platform::${lib} ALIAS ${lib})
+endforeach()
+
+add_executable(ubusd ubusd/main.cc ubusd/clients.cc ubusd/protocol.cc)
+target_link_libraries(ubusd PRIVATE ubus_wire ubox fsroot)
+
+add_executable(ubus_cli cli/ubus.cc)
+set_target_properties(ubus_cli PROPERTIES OUTPUT_NAME ubus)
+target_link_libraries(ubus_cli PRIVATE ubus blobmsg_json)
+
+install(TARGETS ubox ubus blobmsg_json uci ubusd ubus_cli
+        RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

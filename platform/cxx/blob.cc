@@ -1,0 +1,79 @@
+// Building messages and reading typed fields.
+#include <wlc/blob.h>
+
+#include <libubox/blobmsg_json.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace wlc {
+
+BlobBuf &BlobBuf::operator=(BlobBuf &&o) noexcept
+{
+	if (this != &o) {
+		blob_buf_free(&buf_);
+		buf_ = o.buf_;
+		o.buf_ = {};
+	}
+	return *this;
+}
+
+BlobBuf &BlobBuf::add(const char *name, std::string_view s)
+{
+	char *dest = static_cast<char *>(blobmsg_alloc_string_buffer(&buf_, name, static_cast<unsigned int>(s.size()) + 1));
+	if (dest) {
+		s.copy(dest, s.size());
+		dest[s.size()] = '\0';
+		blobmsg_add_string_buffer(&buf_);
+	}
+	return *this;
+}
+
+bool BlobBuf::add_json(const std::string &json)
+{
+	return blobmsg_add_json_from_string(&buf_, json.c_str());
+}
+
+std::string BlobBuf::json(bool indent) const
+{
+	std::unique_ptr<char, decltype(&std::free)> text(
+		indent ? blobmsg_format_json_indent(buf_.head, true, 0) : blobmsg_format_json(buf_.head, true), &std::free);
+	return text ? std::string(text.get()) : std::string();
+}
+
+std::optional<std::string_view> get_string(const blob_attr *attr)
+{
+	if (!attr || blobmsg_type(attr) != BLOBMSG_TYPE_STRING)
+		return std::nullopt;
+	return std::string_view(static_cast<const char *>(blobmsg_data(attr)));
+}
+
+std::optional<uint32_t> get_u32(const blob_attr *attr)
+{
+	if (!attr || blobmsg_type(attr) != BLOBMSG_TYPE_INT32)
+		return std::nullopt;
+	return blobmsg_get_u32(const_cast<blob_attr *>(attr));
+}
+
+std::optional<uint64_t> get_u64(const blob_attr *attr)
+{
+	if (!attr || blobmsg_type(attr) != BLOBMSG_TYPE_INT64)
+		return std::nullopt;
+	return blobmsg_get_u64(const_cast<blob_attr *>(attr));
+}
+
+std::optional<bool> get_bool(const blob_attr *attr)
+{
+	if (!attr || blobmsg_type(attr) != BLOBMSG_TYPE_BOOL)
+		return std::nullopt;
+	return blobmsg_get_bool(const_cast<blob_attr *>(attr));
+}
+
+std::optional<double> get_double(const blob_attr *attr)
+{
+	if (!attr || blobmsg_type(attr) != BLOBMSG_TYPE_DOUBLE)
+		return std::nullopt;
+	return blobmsg_get_double(const_cast<blob_attr *>(attr));
+}
+
+} // namespace wlc
