@@ -1,0 +1,186 @@
+// Bus call round trip through the bus daemon against a raw Unix-socket
+// ping-pong of the same payload, measured in the same run; prints the ratio.
+#include <libubox/blobmsg.h>
+#include <libubus.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::string g_socket;
+
+// The echo service runs in a child process with its own event loop.
+int echo(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *msg)
+{
+	static blob_buf b;
+	blob_buf_init(&b, 0);
+	blob_attr *pos;
+	size_t rem;
+	blob_for_each_attr(pos, msg, rem)
+		blobmsg_add_blob(&b, pos);
+	ubus_send_reply(ctx, req, b.head);
+	return 0;
+}
+
+const ubus_method echo_methods[] = {UBUS_METHOD_NOARG("echo", echo)};
+ubus_object_type echo_type = UBUS_OBJECT_TYPE("bench", echo_methods);
+
+[[noreturn]] void run_echo_service()
+{
+	uloop_init();
+	ubus_context *ctx = ubus_connect(g_socket.c_str());
+	if (!ctx)
+		_exit(1);
+	ubus_add_uloop(ctx);
+	static ubus_object obj = {};
+	obj.name = "bench";
+	obj.type = &echo_type;
+	obj.methods = echo_methods;
+	obj.n_methods = 1;
+	if (ubus_add_object(ctx, &obj))
+		_exit(2);
+	uloop_run();
+	_exit(0);
+}
+
+void noop_reply(ubus_request *, int, blob_attr *) {}
+
+void BM_BusCallRoundTrip(benchmark::State &state)
+{
+	ubus_context *ctx = ubus_connect(g_socket.c_str());
+	uint32_t id = 0;
+	if (!ctx || ubus_lookup_id(ctx, "bench", &id) != 0) {
+		state.SkipWithError("bus not available");
+		return;
+	}
+	blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_string(&b, "payload", "0123456789abcdef");
+	for (auto _ : state) {
+		if (ubus_invoke(ctx, id, "echo", b.head, noop_reply, nullptr, 1000) != 0) {
+			state.SkipWithError("call failed");
+			break;
+		}
+	}
+	state.SetItemsProcessed(state.iterations());
+	blob_buf_free(&b);
+	ubus_free(ctx);
+}
+BENCHMARK(BM_BusCallRoundTrip)->UseRealTime();
+
+// The same request and reply sizes as the bus call, echoed over a socket pair
+// by a thread.
+void BM_RawSocketPingPong(benchmark::State &state)
+{
+	int sv[2];
+	if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) < 0) {
+		state.SkipWithError("socketpair failed");
+		return;
+	}
+	constexpr size_t kRequest = 68, kReply = 56;
+	std::thread peer([fd = sv[1]] {
+		char buf[kRequest];
+		while (recv(fd, buf, sizeof(buf), MSG_WAITALL) == static_cast<ssize_t>(kRequest))
+			if (send(fd, buf, kReply, MSG_NOSIGNAL) != static_cast<ssize_t>(kReply))
+				break;
+	});
+	char msg[kRequest] = {};
+	char reply[kReply];
+	for (auto _ : state) {
+		if (send(sv[0], msg, sizeof(msg), MSG_NOSIGNAL) != static_cast<ssize_t>(kRequest) ||
+		    recv(sv[0], reply, sizeof(reply), MSG_WAITALL) != static_cast<ssize_t>(kReply)) {
+			state.SkipWithError("ping-pong failed");
+			break;
+		}
+	}
+	state.SetItemsProcessed(state.iterations());
+	shutdown(sv[0], SHUT_RDWR);
+	peer.join();
+	close(sv[0]);
+	close(sv[1]);
+}
+BENCHMARK(BM_RawSocketPingPong)->UseRealTime();
+
+// Keeps the per-call times so that the ratio can be printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+	void ReportRuns(const std::vector<Run> &runs) override
+	{
+		ConsoleReporter::ReportRuns(runs);
+		for (const Run &r : runs)
+			ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
+	}
+	double ns(const std::string &name) const
+	{
+		auto it = ns_.find(name);
+		return it == ns_.end() ? 0 : it->second;
+	}
+
+private:
+	std::map<std::string, double> ns_;
+};
+
+pid_t spawn(const std::vector<std::string> &argv)
+{
+	pid_t pid = fork();
+	if (pid == 0) {
+		std::vector<char *> args;
+		for (const auto &a : argv)
+			args.push_back(const_cast<char *>(a.c_str()));
+		args.push_back(nullptr);
+		execv(args[0], args.data());
+		_exit(127);
+	}
+	return pid;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	char dir[] = "/tmp/wlc-bench-XXXXXX";
+	if (!mkdtemp(dir))
+		return 1;
+	g_socket = std::string(dir) + "/ubus.sock";
+	pid_t daemon = spawn({BENCH_UBUSD, "-s", g_socket});
+	struct stat st;
+	for (int i = 0; i < 200 && stat(g_socket.c_str(), &st) != 0; i++)
+		usleep(10000);
+	pid_t service = fork();
+	if (service == 0)
+		run_echo_service();
+	ubus_context *probe = ubus_connect(g_socket.c_str());
+	uint32_t id;
+	for (int i = 0; i < 200 && probe && ubus_lookup_id(probe, "bench", &id) != 0; i++)
+		usleep(10000);
+	ubus_free(probe);
+
+	benchmark::Initialize(&argc, argv);
+	RatioReporter reporter;
+	benchmark::RunSpecifiedBenchmarks(&reporter);
+	double bus = reporter.ns("BM_BusCallRoundTrip/real_time");
+	double raw = reporter.ns("BM_RawSocketPingPong/real_time");
+	if (bus > 0 && raw > 0)
+		std::printf("bus call round trip / raw socket ping-pong: %.2f (%.0f ns vs %.0f ns; %.0f calls/s)\n",
+			    bus / raw, bus, raw, 1e9 / bus);
+
+	kill(service, SIGTERM);
+	kill(daemon, SIGTERM);
+	waitpid(service, nullptr, 0);
+	waitpid(daemon, nullptr, 0);
+	rmdir(dir);
+	benchmark::Shutdown();
+	return 0;
+}
