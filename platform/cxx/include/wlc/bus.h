@@ -37,7 +37,7 @@ private:
 
 // A call answered later. Completing twice is harmless; one never completed is
 // answered with UBUS_STATUS_NO_DATA when the handle goes, so no caller waits
-// for ever.
+// for ever. It must not outlive the Bus it came from.
 class DeferredReply {
 public:
 	DeferredReply() = default;
