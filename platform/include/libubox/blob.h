@@ -186,20 +186,20 @@ static inline struct blob_attr *blob_put_u64(struct blob_buf *buf, int id, uint6
 #define __blob_for_each_attr(pos, attr, rem) \
 	for (pos = (struct blob_attr *)(attr); \
 	     (rem) >= sizeof(struct blob_attr) && blob_pad_len(pos) <= (rem) && \
-	     blob_pad_len(pos) >= sizeof(struct blob_attr); \
+	     blob_raw_len(pos) >= sizeof(struct blob_attr); \
 	     (rem) -= blob_pad_len(pos), pos = blob_next(pos))
 
 #define blob_for_each_attr(pos, attr, rem) \
 	for ((rem) = (attr) ? blob_len(attr) : 0, \
 	     pos = (struct blob_attr *)((attr) ? blob_data(attr) : NULL); \
 	     (rem) >= sizeof(struct blob_attr) && blob_pad_len(pos) <= (rem) && \
-	     blob_pad_len(pos) >= sizeof(struct blob_attr); \
+	     blob_raw_len(pos) >= sizeof(struct blob_attr); \
 	     (rem) -= blob_pad_len(pos), pos = blob_next(pos))
 
 #define blob_for_each_attr_len(pos, attr, attr_len, rem) \
 	for ((rem) = (attr) ? (attr_len) : 0, pos = (struct blob_attr *)(attr); \
 	     (rem) >= sizeof(struct blob_attr) && blob_pad_len(pos) <= (rem) && \
-	     blob_pad_len(pos) >= sizeof(struct blob_attr); \
+	     blob_raw_len(pos) >= sizeof(struct blob_attr); \
 	     (rem) -= blob_pad_len(pos), pos = blob_next(pos))
 
 #ifdef __cplusplus

@@ -247,13 +247,13 @@ int64_t blobmsg_cast_s64(struct blob_attr *attr);
 	for (rem = (attr) ? blobmsg_data_len(attr) : 0, \
 	     pos = (struct blob_attr *)((attr) ? blobmsg_data(attr) : NULL); \
 	     rem >= sizeof(struct blob_attr) && blob_pad_len(pos) <= rem && \
-	     blob_pad_len(pos) >= sizeof(struct blob_attr); \
+	     blob_raw_len(pos) >= sizeof(struct blob_attr); \
 	     rem -= blob_pad_len(pos), pos = blob_next(pos))
 
 #define __blobmsg_for_each_attr(pos, attr, rem) \
 	for (pos = (struct blob_attr *)(attr); \
 	     rem >= sizeof(struct blob_attr) && blob_pad_len(pos) <= rem && \
-	     blob_pad_len(pos) >= sizeof(struct blob_attr); \
+	     blob_raw_len(pos) >= sizeof(struct blob_attr); \
 	     rem -= blob_pad_len(pos), pos = blob_next(pos))
 
 #ifdef __cplusplus
