@@ -196,7 +196,8 @@ RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds li
 	close(err[0]);
 	int st = 0;
 	auto end = std::chrono::steady_clock::now() + limit;
-	while (waitpid(pid, &st, WNOHANG) == 0) {
+	pid_t got;
+	while ((got = waitpid(pid, &st, WNOHANG)) == 0) {
 		if (std::chrono::steady_clock::now() >= end) {
 			::kill(pid, SIGKILL);
 			waitpid(pid, &st, 0);
@@ -204,6 +205,9 @@ RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds li
 		}
 		std::this_thread::sleep_for(std::chrono::milliseconds(2));
 	}
+	// Reaped elsewhere (an event loop in this process): the status is unknown.
+	if (got != pid)
+		return r;
 	r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 	return r;
 }

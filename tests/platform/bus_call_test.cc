@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -234,16 +235,22 @@ TEST_F(BusTest, ToolListsAndCallsOurObjects)
 	dup.id = 0;
 	EXPECT_EQ(ubus_add_object(ctx_, &dup), UBUS_STATUS_INVALID_ARGUMENT);
 
-	// The tool runs in a child; this process serves the object meanwhile.
+	// The tool runs in a child; this process serves the object meanwhile. The
+	// loop must not reap the tool's process before the harness reads its status.
+	uloop_handle_sigchld = false;
 	wlctest::RunResult list, call, bad;
+	std::atomic<bool> done = false;
 	std::thread t([&] {
 		list = wlctest::run({wlctest::program("ubus"), "-v", "list", "local.*"});
 		call = wlctest::run({wlctest::program("ubus"), "call", "local.calc", "sum", R"({"a":2,"b":40})"});
 		bad = wlctest::run({wlctest::program("ubus"), "call", "local.calc", "sum", R"({"a":2})"});
-		uloop_end();
+		done = true;
 	});
-	uloop_run_timeout(10000);
+	auto give_up = std::chrono::steady_clock::now() + 10s;
+	while (!done && std::chrono::steady_clock::now() < give_up)
+		uloop_run_timeout(10);
 	t.join();
+	uloop_handle_sigchld = true;
 	char idbuf[16];
 	std::snprintf(idbuf, sizeof(idbuf), "%08x", obj.id);
 	EXPECT_EQ(list.out, std::string("'local.calc' @") + idbuf + "\n\t\"sum\":{\"a\":\"Integer\",\"b\":\"Integer\"}\n");

@@ -1,0 +1,133 @@
+// The bus daemon under hostile and careless clients.
+#include <libubus.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+int raw_connect(const std::string &path)
+{
+	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	sockaddr_un addr = {};
+	addr.sun_family = AF_UNIX;
+	std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+	if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0) {
+		close(fd);
+		return -1;
+	}
+	return fd;
+}
+
+TEST(BusRobustness, DaemonSurvivesRandomMessages)
+{
+	wlctest::TempRoot root;
+	wlctest::BusDaemon bus(root);
+	wlctest::Process server({wlctest::program("bus_test_server"), "-s", bus.socket()});
+	std::mt19937 rng(7);
+	for (int client = 0; client < 30; client++) {
+		int fd = raw_connect(bus.socket());
+		ASSERT_GE(fd, 0);
+		for (int msg = 0; msg < 20; msg++) {
+			// A plausible header (type, sequence, small length) with random attributes.
+			uint32_t body = rng() % 64;
+			std::vector<uint8_t> m(12 + body);
+			for (auto &b : m)
+				b = static_cast<uint8_t>(rng());
+			m[0] = 0;
+			m[1] = static_cast<uint8_t>(rng() % 12);
+			uint32_t len = cpu_to_be32(4 + body);
+			std::memcpy(m.data() + 8, &len, 4);
+			if (send(fd, m.data(), m.size(), MSG_NOSIGNAL) < 0)
+				break;
+		}
+		close(fd);
+	}
+	ubus_context *ctx = nullptr;
+	uint32_t id = 0;
+	ASSERT_TRUE(wlctest::wait_until([&] {
+		if (!ctx)
+			ctx = ubus_connect(bus.socket().c_str());
+		return ctx && ubus_lookup_id(ctx, "svc", &id) == 0;
+	}, 5s));
+	blob_buf b = {};
+	blob_buf_init(&b, 0);
+	EXPECT_EQ(ubus_invoke(ctx, id, "echo", b.head, nullptr, nullptr, 2000), 0);
+	blob_buf_free(&b);
+	ubus_free(ctx);
+	EXPECT_TRUE(bus.process().running());
+}
+
+TEST(BusRobustness, ClientThatNeverReadsDoesNotStallOthers)
+{
+	wlctest::TempRoot root;
+	wlctest::BusDaemon bus(root);
+	wlctest::Process server({wlctest::program("bus_test_server"), "-s", bus.socket()});
+	ubus_context *ctx = nullptr;
+	ASSERT_TRUE(wlctest::wait_until([&] {
+		uint32_t id;
+		if (!ctx)
+			ctx = ubus_connect(bus.socket().c_str());
+		return ctx && ubus_lookup_id(ctx, "svc", &id) == 0;
+	}, 5s));
+	// A client floods lookups and reads none of the answers.
+	int greedy = raw_connect(bus.socket());
+	ASSERT_GE(greedy, 0);
+	const uint8_t lookup_all[12] = {0, UBUS_MSG_LOOKUP, 0, 1, 0, 0, 0, 0, 0, 0, 0, 4};
+	int flags = MSG_NOSIGNAL | MSG_DONTWAIT;
+	for (int i = 0; i < 20000; i++)
+		if (send(greedy, lookup_all, sizeof(lookup_all), flags) < 0)
+			break;
+	uint32_t id;
+	auto start = std::chrono::steady_clock::now();
+	EXPECT_EQ(ubus_lookup_id(ctx, "svc", &id), 0);
+	EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+	close(greedy);
+	ubus_free(ctx);
+}
+
+TEST(Harness, PrivateNetworkNamespaceHidesHostListeners)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "network namespaces need root";
+	// A listener in this namespace on an ephemeral loopback port...
+	int host = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	sockaddr_in addr = {};
+	addr.sin_family = AF_INET;
+	addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	ASSERT_EQ(bind(host, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+	ASSERT_EQ(listen(host, 1), 0);
+	socklen_t len = sizeof(addr);
+	getsockname(host, reinterpret_cast<sockaddr *>(&addr), &len);
+	// ...is not reachable from a child in a namespace of its own, where the
+	// same port can be bound again.
+	pid_t pid = fork();
+	if (pid == 0) {
+		if (!wlctest::enter_private_netns())
+			_exit(10);
+		int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+		if (connect(c, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0)
+			_exit(11);
+		int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+		_exit(bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0 ? 0 : 12);
+	}
+	int status = -1;
+	waitpid(pid, &status, 0);
+	close(host);
+	ASSERT_TRUE(WIFEXITED(status));
+	EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace
