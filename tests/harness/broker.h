@@ -1,0 +1,46 @@
+// A real MQTT broker (mosquitto) for a test, plain and optionally with a TLS
+// listener whose certificates the test makes with the openssl tool.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "harness.h"
+
+namespace wlctest {
+
+// A certificate authority and a server certificate for 127.0.0.1/localhost.
+struct TestPki {
+	std::string ca_cert;
+	std::string server_cert;
+	std::string server_key;
+	std::string client_cert; // signed by the same authority
+	std::string client_key;
+};
+TestPki make_test_pki(const TempRoot &root);
+
+struct BrokerOptions {
+	int port = 1883;    // plain listener on 127.0.0.1
+	int tls_port = 0;   // TLS listener on 127.0.0.1 when non-zero
+	const TestPki *pki = nullptr;
+	bool require_client_cert = false;
+};
+
+class Broker {
+public:
+	Broker(const TempRoot &root, const BrokerOptions &opts);
+	Process &process() { return *proc_; }
+	const BrokerOptions &options() const { return opts_; }
+
+private:
+	BrokerOptions opts_;
+	std::unique_ptr<Process> proc_;
+};
+
+// A loopback port that was free a moment ago.
+int free_port();
+
+// True when something accepts TCP connections on 127.0.0.1:port.
+bool port_open(int port);
+
+} // namespace wlctest
