@@ -42,18 +42,6 @@ void mark_lost(ubus_context *ctx);
 // Ends every request still waiting, with the given status.
 void fail_requests(ubus_context *ctx, int status);
 
-// A small attribute-list buffer freed when it goes out of scope.
-class AttrBuf {
-public:
-	AttrBuf() { blob_buf_init(&buf_, 0); }
-	~AttrBuf() { blob_buf_free(&buf_); }
-	AttrBuf(const AttrBuf &) = delete;
-	AttrBuf &operator=(const AttrBuf &) = delete;
-	blob_buf *get() { return &buf_; }
-	blob_attr *head() { return buf_.head; }
-
-private:
-	blob_buf buf_ = {};
-};
+using ubuswire::AttrBuf;
 
 } // namespace ubusclient

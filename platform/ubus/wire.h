@@ -72,6 +72,20 @@ enum class WriteResult { Done, Partial, Error };
 // Writes as much of the message as the socket takes now.
 WriteResult write_some(int sock, Outgoing &msg);
 
+// A message attribute list being built, freed when it goes out of scope.
+class AttrBuf {
+public:
+	AttrBuf() { blob_buf_init(&buf_, 0); }
+	~AttrBuf() { blob_buf_free(&buf_); }
+	AttrBuf(const AttrBuf &) = delete;
+	AttrBuf &operator=(const AttrBuf &) = delete;
+	blob_buf *get() { return &buf_; }
+	blob_attr *head() { return buf_.head; }
+
+private:
+	blob_buf buf_ = {};
+};
+
 // Parses the attribute list of a message against the bus's attribute types;
 // returns false when an attribute does not hold together.
 bool parse_attrs(const Message &msg, blob_attr **tb);

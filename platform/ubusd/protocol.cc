@@ -8,20 +8,9 @@
 
 namespace ubusd {
 
+using ubuswire::AttrBuf;
+
 namespace {
-
-class AttrBuf {
-public:
-	AttrBuf() { blob_buf_init(&buf_, 0); }
-	~AttrBuf() { blob_buf_free(&buf_); }
-	AttrBuf(const AttrBuf &) = delete;
-	AttrBuf &operator=(const AttrBuf &) = delete;
-	blob_buf *get() { return &buf_; }
-	blob_attr *head() { return buf_.head; }
-
-private:
-	blob_buf buf_ = {};
-};
 
 // A signature is a list of named tables (one per method) of named INT32
 // fields (argument name and type).

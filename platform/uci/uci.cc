@@ -208,10 +208,10 @@ int parse_package(uci_package *p, std::istream &in)
 }
 
 // "@type[index]" among the package's sections; negative indices from the end.
-uci_section *find_by_type(uci_package *p, const char *spec)
+uci_section *find_by_type(uci_package *p, const char *selector)
 {
-	const char *open = std::strchr(spec, '[');
-	std::string type = open ? std::string(spec + 1, open) : std::string(spec + 1);
+	const char *open = std::strchr(selector, '[');
+	std::string type = open ? std::string(selector + 1, open) : std::string(selector + 1);
 	long index = 0;
 	if (open) {
 		char *end;

@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -137,6 +138,19 @@ bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds lim
 		std::this_thread::sleep_for(std::chrono::milliseconds(5));
 	}
 	return true;
+}
+
+int connect_unix(const std::string &path)
+{
+	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	sockaddr_un addr = {};
+	addr.sun_family = AF_UNIX;
+	std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+	if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0) {
+		close(fd);
+		fd = -1;
+	}
+	return fd;
 }
 
 std::string program(std::string_view name)

@@ -79,6 +79,9 @@ struct RunResult {
 };
 RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+// A raw stream connection to a Unix socket; -1 on failure.
+int connect_unix(const std::string &path);
+
 // Path of a program built by the project.
 std::string program(std::string_view name);
 

@@ -18,19 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-int raw_connect(const std::string &path)
-{
-	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_un addr = {};
-	addr.sun_family = AF_UNIX;
-	std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
-	if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0) {
-		close(fd);
-		return -1;
-	}
-	return fd;
-}
-
 TEST(BusRobustness, DaemonSurvivesRandomMessages)
 {
 	wlctest::TempRoot root;
@@ -38,7 +25,7 @@ TEST(BusRobustness, DaemonSurvivesRandomMessages)
 	wlctest::Process server({wlctest::program("bus_test_server"), "-s", bus.socket()});
 	std::mt19937 rng(7);
 	for (int client = 0; client < 30; client++) {
-		int fd = raw_connect(bus.socket());
+		int fd = wlctest::connect_unix(bus.socket());
 		ASSERT_GE(fd, 0);
 		for (int msg = 0; msg < 20; msg++) {
 			// A plausible header (type, sequence, small length) with random attributes.
@@ -83,7 +70,7 @@ TEST(BusRobustness, ClientThatNeverReadsDoesNotStallOthers)
 		return ctx && ubus_lookup_id(ctx, "svc", &id) == 0;
 	}, 5s));
 	// A client floods lookups and reads none of the answers.
-	int greedy = raw_connect(bus.socket());
+	int greedy = wlctest::connect_unix(bus.socket());
 	ASSERT_GE(greedy, 0);
 	const uint8_t lookup_all[12] = {0, UBUS_MSG_LOOKUP, 0, 1, 0, 0, 0, 0, 0, 0, 0, 4};
 	int flags = MSG_NOSIGNAL | MSG_DONTWAIT;

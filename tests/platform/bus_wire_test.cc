@@ -233,11 +233,8 @@ TEST(BusWire, DaemonAnswersThePlatformsClientBytes)
 	ubus_free(probe);
 
 	auto chunks = capture("calling client");
-	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_un addr = {};
-	addr.sun_family = AF_UNIX;
-	std::strncpy(addr.sun_path, bus.socket().c_str(), sizeof(addr.sun_path) - 1);
-	ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+	int fd = wlctest::connect_unix(bus.socket());
+	ASSERT_GE(fd, 0);
 
 	Bytes hello = read_message(fd);
 	ASSERT_EQ(hello.size(), 12u);
@@ -284,11 +281,8 @@ TEST(BusWire, DaemonDropsClientWithOversizedMessage)
 {
 	wlctest::TempRoot root;
 	wlctest::BusDaemon bus(root);
-	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_un addr = {};
-	addr.sun_family = AF_UNIX;
-	std::strncpy(addr.sun_path, bus.socket().c_str(), sizeof(addr.sun_path) - 1);
-	ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+	int fd = wlctest::connect_unix(bus.socket());
+	ASSERT_GE(fd, 0);
 	ASSERT_EQ(read_message(fd).size(), 12u);
 	// Claims 16 MiB of attributes: the daemon hangs up instead of allocating it.
 	Bytes huge = {0, UBUS_MSG_LOOKUP, 0, 1, 0, 0, 0, 0, 0x00, 0xff, 0xff, 0xff};
@@ -306,11 +300,8 @@ TEST(BusWire, DaemonRefusesAttributesThatDoNotHoldTogether)
 {
 	wlctest::TempRoot root;
 	wlctest::BusDaemon bus(root);
-	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_un addr = {};
-	addr.sun_family = AF_UNIX;
-	std::strncpy(addr.sun_path, bus.socket().c_str(), sizeof(addr.sun_path) - 1);
-	ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+	int fd = wlctest::connect_unix(bus.socket());
+	ASSERT_GE(fd, 0);
 	ASSERT_EQ(read_message(fd).size(), 12u);
 	// A lookup whose path attribute claims 64 bytes inside a 16-byte list.
 	Bytes bad = {0, UBUS_MSG_LOOKUP, 0, 7, 0, 0, 0, 0, 0, 0, 0, 16,
