@@ -1,0 +1,113 @@
+// Script commands of the simulator.
+#include "commands.h"
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "../driver/events.h"
+
+namespace sim {
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::string error(const std::string &why)
+{
+	return "error: " + why;
+}
+
+std::string sta_add(World &world, DriverServer &server, const Args &a)
+{
+	Ap *ap = a.size() >= 5 ? world.find(a[2]) : nullptr;
+	const Interface *i = ap ? ap->iface(a[3]) : nullptr;
+	Station sta;
+	if (!i || i->radio < 0 || !parse_mac(a[4], sta.mac))
+		return error("usage: sta add <ap> <wifi-ifname> <mac> [rssi] [moved]");
+	if (a.size() > 5)
+		sta.rssi = static_cast<int8_t>(std::stoi(a[5]));
+	bool moved = a.size() > 6 && a[6] != "0";
+	auto &list = ap->stations[i->name];
+	sta.aid = static_cast<uint16_t>(list.size() + 1);
+	sta.hostname = "sta-" + a[4].substr(a[4].size() - 5);
+	list.push_back(sta);
+	server.broadcast(ap->spec.name, events::sta_join(i->index, sta, moved));
+	return "ok";
+}
+
+std::string sta_del(World &world, DriverServer &server, const Args &a)
+{
+	Ap *ap = a.size() == 5 ? world.find(a[2]) : nullptr;
+	const Interface *i = ap ? ap->iface(a[3]) : nullptr;
+	Mac mac;
+	if (!i || !parse_mac(a[4], mac))
+		return error("usage: sta del <ap> <wifi-ifname> <mac>");
+	auto &list = ap->stations[i->name];
+	for (auto it = list.begin(); it != list.end(); ++it) {
+		if (it->mac == mac) {
+			list.erase(it);
+			server.broadcast(ap->spec.name, events::sta_leave(i->index, mac, 3));
+			return "ok";
+		}
+	}
+	return error("no such station");
+}
+
+std::string bss_add(World &world, const Args &a)
+{
+	Ap *ap = a.size() == 7 ? world.find(a[2]) : nullptr;
+	ForeignBss b;
+	if (!ap || !parse_mac(a[4], b.bssid))
+		return error("usage: bss add <ap> <ssid> <bssid> <channel> <rssi>");
+	b.ssid = a[3];
+	b.channel = std::stoi(a[5]);
+	b.rssi = static_cast<int8_t>(std::stoi(a[6]));
+	ap->foreign.push_back(b);
+	return "ok";
+}
+
+std::string link(World &world, const Args &a)
+{
+	Ap *ap = a.size() == 4 ? world.find(a[1]) : nullptr;
+	if (!ap || !ap->iface(a[2]) || (a[3] != "up" && a[3] != "down"))
+		return error("usage: link <ap> <ifname> up|down");
+	ap->link_up[a[2]] = a[3] == "up";
+	std::ofstream(ap->spec.root + "/sys/class/net/" + a[2] + "/operstate") << (a[3] == "up" ? "up\n" : "down\n");
+	return "ok";
+}
+
+} // namespace
+
+std::string run_command(World &world, DriverServer &server, const std::string &line)
+{
+	Args a;
+	std::istringstream in(line);
+	for (std::string w; in >> w;)
+		a.push_back(w);
+	try {
+		if (a.size() >= 2 && a[0] == "sta" && a[1] == "add")
+			return sta_add(world, server, a);
+		if (a.size() >= 2 && a[0] == "sta" && a[1] == "del")
+			return sta_del(world, server, a);
+		if (a.size() >= 2 && a[0] == "bss" && a[1] == "add")
+			return bss_add(world, a);
+		if (a.size() == 4 && a[0] == "hear" && world.find(a[1]) && world.find(a[2])) {
+			world.hear(a[1], a[2], std::stoi(a[3]));
+			return "ok";
+		}
+		if (a.size() == 4 && a[0] == "load") {
+			ChannelLoad &l = world.load(std::stoi(a[1]));
+			l.busy = static_cast<uint32_t>(std::stoul(a[2]));
+			l.false_cca = static_cast<uint32_t>(std::stoul(a[3]));
+			return "ok";
+		}
+		if (!a.empty() && a[0] == "link")
+			return link(world, a);
+	} catch (const std::exception &) {
+		return error("bad number");
+	}
+	return error("unknown command");
+}
+
+} // namespace sim

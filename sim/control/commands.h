@@ -1,0 +1,20 @@
+// Script commands that change the simulated world while it runs, one per
+// line, answered with "ok" or "error: <reason>":
+//   sta add <ap> <ifname> <mac> [rssi] [moved]     station joins (join event)
+//   sta del <ap> <ifname> <mac>                    station leaves (leave event)
+//   bss add <ap> <ssid> <bssid> <channel> <rssi>   a neighbour BSS outside the site
+//   hear <ap> <ap> <rssi>                          two APs hear each other
+//   load <channel> <busy%> <false_cca>             channel load seen by scans
+//   link <ap> <ifname> up|down                     interface state
+#pragma once
+
+#include <string>
+
+#include "../driver/server.h"
+#include "../world/world.h"
+
+namespace sim {
+
+std::string run_command(World &world, DriverServer &server, const std::string &line);
+
+} // namespace sim
