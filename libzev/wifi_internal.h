@@ -1,0 +1,33 @@
+// Shared pieces of the Wi-Fi driver functions: request helpers and the
+// rate-word decoder.
+#pragma once
+
+#include <zev/wifi.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zev::wifi {
+
+constexpr unsigned long kPrivSet = 0x8BE1;     // SIOCIWFIRSTPRIV + 0x01
+constexpr unsigned long kPrivQuery = 0x8BEE;   // SIOCIWFIRSTPRIV + 0x0E
+constexpr unsigned long kPrivStations = 0x8BFF; // SIOCIWFIRSTPRIV + 0x1F
+
+constexpr size_t kStationTable = 60936;
+constexpr size_t kStationEntry = 112;
+constexpr size_t kMaxStations = 544;
+constexpr size_t kScanRequest = 158;
+constexpr size_t kPmkRequest = 167;
+
+// A private request carrying a buffer: flags is the sub-command.
+int private_request(const char *ifname, unsigned long req, uint16_t flags, void *buf, uint16_t len);
+
+// Fills the PHY fields of a station from the driver's 16-bit rate word.
+void decode_rate_word(uint16_t word, zev_wifi_sta &sta);
+
+// Converts the driver's station table into the caller's list (null on failure).
+zev_wifi_sta_list *parse_station_table(const uint8_t *table, size_t len);
+
+void build_scan_request(const char *ifname, const zev_wifi_scan_req &req, uint8_t out[kScanRequest]);
+
+} // namespace zev::wifi
