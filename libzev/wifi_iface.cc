@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <dirent.h>
 #include <json-c/json.h>
@@ -71,7 +72,8 @@ int iterate_radio(const Radio &r, zev_wifi_iface_cb cb, void *user)
 		if (unit < 0)
 			continue;
 		zev_wifi_iface iface = {};
-		std::strncpy(iface.ifname, e->d_name, sizeof(iface.ifname) - 1);
+		size_t n = std::min(std::strlen(e->d_name), sizeof(iface.ifname) - 1);
+		std::memcpy(iface.ifname, e->d_name, n);
 		iface.radio = r.radio;
 		iface.band = r.band;
 		iface.unit = static_cast<uint8_t>(unit);
