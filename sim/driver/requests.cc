@@ -56,7 +56,9 @@ DriverAnswer mtd_info(const Ap &ap, const std::vector<uint8_t> &data)
 {
 	std::string path(data.begin(), data.end());
 	struct stat st;
-	if (path.rfind("/dev/mtd", 0) != 0 || stat((ap.spec.root + path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+	// Only the partitions this simulator laid out are MTD devices.
+	if (path != "/dev/mtd" + std::to_string(kFactoryMtd) || stat((ap.spec.root + path).c_str(), &st) != 0 ||
+	    !S_ISREG(st.st_mode))
 		return fail(ENOTTY);
 	mtd_info_user info = {};
 	info.type = MTD_NORFLASH;

@@ -52,7 +52,8 @@ int zev_ring_at(const struct zev_ring *ring, uint64_t index, void *dst);
 uint64_t zev_ring_iter(struct zev_ring *ring, uint64_t n, zev_ring_visit_cb visit, void *user);
 uint64_t zev_ring_iter_r(struct zev_ring *ring, uint64_t n, zev_ring_visit_cb visit, void *user);
 
-/* Stock visitors (pass them cast to zev_ring_visit_cb). */
+/* Stock accumulators: add value_of(element) to ctx->sum and return the new sum.
+ * Call them from a visitor, e.g. one that passes its user data on as ctx. */
 int64_t zev_ring_sum_cb(void *element, struct zev_ring_sum_ctx *ctx);
 double zev_ring_avg_cb(void *element, struct zev_ring_avg_ctx *ctx);
 
