@@ -30,3 +30,10 @@ else()
   message(STATUS "Using the bundled platform libraries")
   set(WLC_BUNDLED_PLATFORM ON)
 endif()
+
+# libswconfig comes with the platform on a device.
+if(NOT WLC_BUNDLED_PLATFORM)
+  find_library(WLC_REAL_swconfig NAMES swconfig REQUIRED)
+  add_library(platform::swconfig UNKNOWN IMPORTED)
+  set_target_properties(platform::swconfig PROPERTIES IMPORTED_LOCATION "${WLC_REAL_swconfig}")
+endif()

@@ -35,3 +35,10 @@ install(TARGETS ubox ubus blobmsg_json uci ubusd ubus_cli
         RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# Switch configuration library for simulated devices.
+add_library(swconfig SHARED swconfig/swlib.cc)
+target_include_directories(swconfig PUBLIC $<BUILD_INTERFACE:${PLATFORM_INCLUDE}>)
+target_link_libraries(swconfig PRIVATE fsroot)
+add_library(platform::swconfig ALIAS swconfig)
+install(TARGETS swconfig LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})

@@ -167,6 +167,26 @@ void write_factory(const DeviceSpec &dev)
 	write_file(dev.root + "/etc/factory.json", layout_json());
 }
 
+// The switch as its driver reports it: MIB counters, link and PVID per port.
+void write_switch(const DeviceSpec &dev)
+{
+	std::string dir = dev.root + "/var/lib/sim/switch";
+	write_file(dir + "/ports", std::to_string(dev.switch_ports) + "\n");
+	for (int p = 0; p < dev.switch_ports; p++) {
+		std::string port = dir + "/port" + std::to_string(p);
+		uint64_t base = 1000 * static_cast<uint64_t>(p + 1);
+		write_file(port + "/mib", "Port " + std::to_string(p) + " MIB counter\n"
+			   "TxDrop      : 0\nTxCRC       : 0\nTxUni       : " + std::to_string(base) +
+			   "\nTxMulti     : 3\nTxBroad     : 7\nTxByte      : " + std::to_string(base * 1500) +
+			   "\nRxDrop      : 0\nRxUni       : " + std::to_string(base * 2) +
+			   "\nRxByte      : " + std::to_string(base * 3000) + "\n");
+		write_file(port + "/link", p == dev.switch_ports - 1 ? "port:" + std::to_string(p) + " link:down\n"
+								    : "port:" + std::to_string(p) +
+									      " link:up speed:1000baseT full-duplex auto txflow rxflow\n");
+		write_file(port + "/pvid", std::to_string(p == 0 ? kControlVlan : 1) + "\n");
+	}
+}
+
 } // namespace
 
 std::vector<Interface> interfaces(const DeviceSpec &dev)
@@ -238,6 +258,7 @@ void lay_out(const DeviceSpec &dev)
 	for (const Interface &ifc : interfaces(dev))
 		write_interface(dev.root, ifc);
 	write_leds(dev);
+	write_switch(dev);
 	write_file(dev.root + "/sys/class/thermal/thermal_zone0/temp", "45000\n");
 	write_file(dev.root + "/proc/uptime", std::to_string(dev.uptime) + " 54321.00\n");
 	std::string env;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <sys/socket.h>
@@ -118,6 +119,38 @@ TEST_F(SimTree, LedsSteadyAndBlinking)
 	EXPECT_EQ(zev_led_set_const("sys", 1, 2, 3), -1);
 	EXPECT_EQ(wlctest::read_text(led + "red:sys/brightness"), "7");
 	EXPECT_EQ(zev_led_set_const("nosuchled", 1, 2, 3), -1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SimTree, SwitchPortsThroughTheSwitchLibrary)
+{
+	uint64_t v = 0;
+	EXPECT_EQ(zev_switch_port_stat(1, "TxByte", &v), -1); // nothing loaded yet
+	ASSERT_EQ(zev_switch_load_dev(), 0);
+	ASSERT_EQ(zev_switch_port_stat(1, "TxByte", &v), 0);
+	EXPECT_EQ(v, 3000000u);
+	EXPECT_EQ(zev_switch_port_stat(1, "NoSuchCounter", &v), -1);
+	EXPECT_EQ(zev_switch_port_stat(1, nullptr, &v), -1);
+	struct zev_switch_port_link link;
+	std::memset(&link, 0, sizeof(link));
+	link.reserved = 5;
+	ASSERT_EQ(zev_switch_port_link(0, &link), 0);
+	EXPECT_EQ(link.link, 1);
+	EXPECT_EQ(link.duplex, 1);
+	EXPECT_EQ(link.aneg, 1);
+	EXPECT_EQ(link.speed, 1000u);
+	EXPECT_EQ(link.reserved, 5); // bits 5..7 stay as they were
+	ASSERT_EQ(zev_switch_port_link(4, &link), 0);
+	EXPECT_EQ(link.link, 0);
+	int vid = 0;
+	ASSERT_EQ(zev_switch_port_vid(0, &vid), 0);
+	EXPECT_EQ(vid, 5);
+	EXPECT_EQ(zev_switch_port_vid(9, &vid), -1);
+	zev_switch_free();
+	EXPECT_EQ(zev_switch_port_vid(0, &vid), -1);
 }
 
 } // namespace
