@@ -78,7 +78,8 @@ public:
 			r.data_len = static_cast<uint32_t>(reply.size());
 			Bytes out(sizeof(r) + reply.size());
 			std::memcpy(out.data(), &r, sizeof(r));
-			std::memcpy(out.data() + sizeof(r), reply.data(), reply.size());
+			if (!reply.empty())
+				std::memcpy(out.data() + sizeof(r), reply.data(), reply.size());
 			send(c, out.data(), out.size(), MSG_NOSIGNAL);
 			close(c);
 		});
