@@ -335,8 +335,8 @@ int uloop_run_timeout(int timeout)
 	int64_t deadline = timeout >= 0 ? now_ms() + timeout : -1;
 	run_depth++;
 	loop_status = 0;
-	uloop_cancelled = false;
-	pending_signal = 0;
+	// A stop signal that came before the run (after uloop_init) still ends it.
+	uloop_cancelled = pending_signal != 0;
 	while (!uloop_cancelled) {
 		if (pending_sigchld && uloop_handle_sigchld)
 			reap_children();
@@ -353,8 +353,10 @@ int uloop_run_timeout(int timeout)
 		}
 		dispatch_fds(wait);
 	}
-	if (pending_signal)
+	if (pending_signal) {
 		loop_status = pending_signal;
+		pending_signal = 0;
+	}
 	--run_depth;
 	return loop_status;
 }

@@ -170,3 +170,19 @@ TEST_F(Loop, WatchDeletedByAnotherCallbackIsNotCalled)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Loop, SignalBeforeTheRunStillEndsIt)
+{
+	kill(getpid(), SIGTERM); // handlers are in place since uloop_init
+	auto start = Clock::now();
+	EXPECT_EQ(uloop_run_timeout(2000), SIGTERM);
+	EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+	// The next run is not ended by the old signal.
+	start = Clock::now();
+	EXPECT_EQ(uloop_run_timeout(50), 0);
+	EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(45));
+}
+
+} // namespace
