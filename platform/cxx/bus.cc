@@ -32,8 +32,8 @@ void DeferredReply::complete(int status)
 	ctx_ = nullptr;
 }
 
-BusObject::BusObject(std::string name, std::vector<Method> methods)
-	: name_(std::move(name)), methods_(std::move(methods))
+BusObject::BusObject(std::string name, std::vector<Method> methods, std::string type_name)
+	: name_(std::move(name)), type_name_(type_name.empty() ? name_ : std::move(type_name)), methods_(std::move(methods))
 {
 	for (const Method &m : methods_) {
 		ubus_method um = {};
@@ -43,7 +43,7 @@ BusObject::BusObject(std::string name, std::vector<Method> methods)
 		um.n_policy = static_cast<int>(m.policy.size());
 		table_.push_back(um);
 	}
-	type_.name = name_.c_str();
+	type_.name = type_name_.c_str();
 	type_.methods = table_.data();
 	type_.n_methods = static_cast<int>(table_.size());
 	slot_.raw.name = name_.c_str();

@@ -71,7 +71,8 @@ class Bus;
 // An object on the bus with its method table; removed when destroyed.
 class BusObject {
 public:
-	BusObject(std::string name, std::vector<Method> methods);
+	// The object type is named type_name (the object's own name when empty).
+	BusObject(std::string name, std::vector<Method> methods, std::string type_name = {});
 	~BusObject();
 	BusObject(const BusObject &) = delete;
 	BusObject &operator=(const BusObject &) = delete;
@@ -92,6 +93,7 @@ private:
 			    const char *method, blob_attr *msg) noexcept;
 
 	std::string name_;
+	std::string type_name_;
 	std::vector<Method> methods_;
 	std::vector<ubus_method> table_;
 	ubus_object_type type_ = {};

@@ -88,6 +88,7 @@ public:
 	// flags: ULOOP_READ, ULOOP_WRITE, ULOOP_EDGE_TRIGGER, ULOOP_BLOCKING.
 	bool start(unsigned int flags) { return uloop_fd_add(&fd_.raw, flags) == 0; }
 	void stop() { uloop_fd_delete(&fd_.raw); }
+	bool registered() const { return fd_.raw.registered; }
 	bool eof() const { return fd_.raw.eof; }
 	bool error() const { return fd_.raw.error; }
 	int fd() const { return fd_.raw.fd; }

@@ -1,0 +1,177 @@
+// The controller role.
+#include "controller.h"
+
+#include <zev/devinfo.h>
+#include <wlc/log.h>
+
+#include "../bridge/bridge.h"
+#include "../bridge/command_runner.h"
+#include "../core/bus_calls.h"
+#include "../led/indicator.h"
+#include "../relay/relays.h"
+
+namespace mast {
+
+namespace {
+
+constexpr Colour kMagenta = {255, 0, 255};
+constexpr Colour kBlue = {0, 0, 255};
+
+enum { J_FW_VERSION, J_FW_REVISION, J_MODEL, J_SERIAL, J_CERT, J_IP, J_MAC, J_HOSTNAME, J_CONFIG, J_MAX };
+const std::array<blobmsg_policy, J_MAX> kJoinPolicy = {{
+	{"fw_version", BLOBMSG_TYPE_STRING}, {"fw_revision", BLOBMSG_TYPE_STRING}, {"model", BLOBMSG_TYPE_STRING},
+	{"serial", BLOBMSG_TYPE_STRING}, {"cert", BLOBMSG_TYPE_STRING}, {"ip", BLOBMSG_TYPE_STRING},
+	{"mac", BLOBMSG_TYPE_STRING}, {"hostname", BLOBMSG_TYPE_STRING}, {"config", BLOBMSG_TYPE_TABLE},
+}};
+
+enum { O_ONLINE, O_FW_VERSION, O_FW_REVISION, O_MODEL, O_SERIAL, O_IP, O_MAC, O_HOSTNAME, O_MAX };
+const std::array<blobmsg_policy, O_MAX> kOnlinePolicy = {{
+	{"online", BLOBMSG_TYPE_BOOL}, {"fw_version", BLOBMSG_TYPE_STRING}, {"fw_revision", BLOBMSG_TYPE_STRING},
+	{"model", BLOBMSG_TYPE_STRING}, {"serial", BLOBMSG_TYPE_STRING}, {"ip", BLOBMSG_TYPE_STRING},
+	{"mac", BLOBMSG_TYPE_STRING}, {"hostname", BLOBMSG_TYPE_STRING},
+}};
+
+std::string ap_of(const TopicLevels &topic)
+{
+	return topic.size() > 4 ? topic[4] : std::string();
+}
+
+} // namespace
+
+Controller::Controller(const Options &opts, wlc::Bus &bus, Status &status) : opts_(opts), bus_(bus), status_(status) {}
+
+Controller::~Controller()
+{
+	stop();
+}
+
+int Controller::start()
+{
+	wlc::logf(LOG_NOTICE, "Run controller");
+	status_.set("wlc", "CONTROLLER");
+	LedIndicator::instance().set_const(kMagenta);
+	MqttConfig cfg;
+	cfg.name = "wlc";
+	cfg.client_id = "wlc";
+	cfg.host = "localhost";
+	cfg.port = 1883;
+	cfg.keepalive = 30;
+	cfg.username = opts_.username.value_or("");
+	cfg.password = opts_.password.value_or("");
+	inst_ = MqttInstance::create(cfg, std::nullopt, bus_);
+	if (!inst_) {
+		wlc::logf(LOG_ERR, "Failed to create MQTT-instance");
+		return -1;
+	}
+	inst_->on_connect([this] { connected(); });
+	inst_->on_disconnect([this] { disconnected(); });
+	wlc::logf(LOG_DEBUG, "Connecting to %s:%d", "localhost", 1883);
+	return 0;
+}
+
+void Controller::stop()
+{
+	if (!inst_)
+		return;
+	LedIndicator::instance().stop_station_blink();
+	inst_.reset();
+	log_relay_stop();
+	wlc::logf(LOG_NOTICE, "Finish controller");
+}
+
+void Controller::connected()
+{
+	wlc::logf(LOG_DEBUG, "Connected");
+	LedIndicator::instance().set_const(kBlue);
+	LedIndicator::instance().start_station_blink(kBlue, 2000, 4000);
+	log_relay_start(bus_, *inst_);
+	inst_->subscribe("zev/wlc/control/ap/+/join_request", 2,
+			 [this](const TopicLevels &t, const void *p, size_t l) { join_request(t, p, l); });
+	inst_->subscribe("zev/wlc/control/ap/+/online", 2,
+			 [this](const TopicLevels &t, const void *p, size_t l) { presence(t, p, l); });
+	Bridge *bridge = &inst_->bridge();
+	inst_->subscribe("zev/wlc/telemetry/ap/+/response/+", 2,
+			 [bridge](const TopicLevels &t, const void *p, size_t l) { bridge->handle_response(t, p, l); });
+	std::string own_id = zev_devinfo_id();
+	iapp_subscribe(opts_, own_id, bus_, *inst_);
+	rrm_subscribe(opts_, own_id, bus_, *inst_);
+	CommandRunner::instance().run(opts_.draft ? "wlc_init -d" : "wlc_init", "");
+}
+
+void Controller::disconnected()
+{
+	LedIndicator::instance().stop_station_blink();
+	wlc::logf(LOG_DEBUG, "Disconnected");
+	LedIndicator::instance().set_const(kMagenta);
+	log_relay_stop();
+}
+
+void Controller::join_request(const TopicLevels &topic, const void *payload, size_t len)
+{
+	std::string ap = ap_of(topic);
+	wlc::logf(LOG_DEBUG, "Receive JOIN_REQ from %s", ap.c_str());
+	blob_attr *attr = payload_check(payload, len);
+	if (!attr) {
+		wlc::logf(LOG_NOTICE, "Bad JOIN_REQ from %s: missing payload", ap.c_str());
+		return;
+	}
+	wlc::Fields<J_MAX> f;
+	f.parse(kJoinPolicy, attr);
+	for (int required : {J_FW_VERSION, J_FW_REVISION, J_MODEL, J_SERIAL, J_CERT}) {
+		if (!f.has(static_cast<size_t>(required))) {
+			wlc::logf(LOG_NOTICE, "Bad JOIN_REQ from %s: not enough data", ap.c_str());
+			return;
+		}
+	}
+	uint32_t db = bus_.lookup("db.ap");
+	if (!db) {
+		wlc::logf(LOG_DEBUG, "Missing database ubus object");
+		return;
+	}
+	wlc::BlobBuf rec;
+	rec.add("id", ap);
+	rec.add("cert", *f.str(J_CERT));
+	rec.add("fw_version", *f.str(J_FW_VERSION));
+	rec.add("fw_revision", *f.str(J_FW_REVISION));
+	rec.add("model", *f.str(J_MODEL));
+	rec.add("serial", *f.str(J_SERIAL));
+	rec.add_bool("join_req", true);
+	for (auto [field, name] : {std::pair{J_IP, "ip"}, std::pair{J_MAC, "mac"}, std::pair{J_HOSTNAME, "hostname"}})
+		if (f.has(static_cast<size_t>(field)))
+			rec.add(name, *f.str(static_cast<size_t>(field)));
+	if (f.has(J_CONFIG)) {
+		auto config = rec.table("custom_config");
+		blob_attr *pos;
+		size_t rem;
+		blobmsg_for_each_attr(pos, f[J_CONFIG], rem)
+			rec.add_field(pos);
+	}
+	call_nowait(bus_, db, "set", rec);
+}
+
+void Controller::presence(const TopicLevels &topic, const void *payload, size_t len)
+{
+	uint32_t db = bus_.lookup("db.ap");
+	if (!db)
+		return;
+	std::string ap = ap_of(topic);
+	wlc::BlobBuf rec;
+	rec.add("id", ap);
+	bool online = false;
+	if (blob_attr *attr = payload_check(payload, len)) {
+		wlc::Fields<O_MAX> f;
+		f.parse(kOnlinePolicy, attr);
+		static const std::pair<int, const char *> strings[] = {
+			{O_FW_VERSION, "fw_version"}, {O_FW_REVISION, "fw_revision"}, {O_MODEL, "model"},
+			{O_SERIAL, "serial"}, {O_IP, "ip"}, {O_MAC, "mac"}, {O_HOSTNAME, "hostname"}};
+		for (auto [field, name] : strings)
+			if (f.has(static_cast<size_t>(field)))
+				rec.add(name, *f.str(static_cast<size_t>(field)));
+		online = f.boolean(O_ONLINE).value_or(false);
+	}
+	rec.add_bool("online", online);
+	call_nowait(bus_, db, "set", rec);
+	wlc::logf(LOG_DEBUG, "AP %s is %s", ap.c_str(), online ? "online" : "offline");
+}
+
+} // namespace mast

@@ -1,0 +1,295 @@
+// The MQTT instance on the event loop.
+#include "instance.h"
+
+#include <mosquitto.h>
+#include <openssl/ssl.h>
+
+#include <wlc/log.h>
+
+#include "../bridge/bridge.h"
+
+namespace mast {
+
+namespace {
+
+constexpr int kConnectRetryMs = 2000;
+constexpr int kHousekeepingMs = 1000;
+constexpr int kReconnectRetryMs = 10000;
+constexpr size_t kFilterLimit = 127;
+
+void init_library()
+{
+	static bool done = false;
+	if (!done) {
+		mosquitto_lib_init();
+		done = true;
+	}
+}
+
+} // namespace
+
+std::unique_ptr<MqttInstance> MqttInstance::create(const MqttConfig &config, const std::optional<TlsSettings> &tls,
+						   wlc::Bus &bus)
+{
+	if (config.name.empty() || config.host.empty() || config.port <= 0)
+		return nullptr;
+	std::unique_ptr<MqttInstance> inst(new MqttInstance(config, bus));
+	if (!inst->setup(tls))
+		return nullptr;
+	// Connecting starts on the next turn of the loop: handlers and the will go in first.
+	inst->connect_timer_.set(0);
+	return inst;
+}
+
+MqttInstance::MqttInstance(const MqttConfig &config, wlc::Bus &bus)
+	: config_(config), bus_(bus), connect_timer_([this] { start_connect(); }),
+	  housekeeping_timer_([this] { housekeeping(); })
+{
+	config_.name.resize(std::min<size_t>(config_.name.size(), 31));
+	config_.client_id.resize(std::min<size_t>(config_.client_id.size(), 31));
+	config_.host.resize(std::min<size_t>(config_.host.size(), 127));
+	config_.username.resize(std::min<size_t>(config_.username.size(), 31));
+	config_.password.resize(std::min<size_t>(config_.password.size(), 31));
+}
+
+bool MqttInstance::setup(const std::optional<TlsSettings> &tls)
+{
+	init_library();
+	client_ = mosquitto_new(config_.client_id.c_str(), true, this);
+	if (!client_)
+		return false;
+	mosquitto_connect_callback_set(client_, &MqttInstance::on_connack);
+	mosquitto_message_callback_set(client_, &MqttInstance::on_message);
+	if (!config_.username.empty() &&
+	    mosquitto_username_pw_set(client_, config_.username.c_str(), config_.password.c_str()) != MOSQ_ERR_SUCCESS)
+		return false;
+	if (tls) {
+		tls_ = true;
+		if (mosquitto_tls_set(client_, tls->cafile ? tls->cafile->c_str() : nullptr,
+				      tls->capath ? tls->capath->c_str() : nullptr, tls->certfile.c_str(),
+				      tls->keyfile.c_str(), nullptr) != MOSQ_ERR_SUCCESS ||
+		    mosquitto_tls_insecure_set(client_, tls->tls_insecure) != MOSQ_ERR_SUCCESS ||
+		    mosquitto_tls_opts_set(client_, tls->verify_peer ? 1 : 0, nullptr, nullptr) != MOSQ_ERR_SUCCESS)
+			return false;
+	}
+	bridge_ = std::make_unique<Bridge>(*this);
+	return true;
+}
+
+MqttInstance::~MqttInstance()
+{
+	connect_timer_.cancel();
+	disconnect();
+	connect_cb_ = nullptr;
+	disconnect_cb_ = nullptr;
+	subs_.clear();
+	if (client_)
+		mosquitto_destroy(client_);
+	bridge_.reset();
+}
+
+void MqttInstance::start_connect()
+{
+	int rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepalive);
+	if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(client_) >= 0) {
+		watch_socket();
+		housekeeping_timer_.set(kHousekeepingMs);
+		return;
+	}
+	disconnect();
+	connect_timer_.set(kConnectRetryMs);
+}
+
+void MqttInstance::watch_socket()
+{
+	int fd = mosquitto_socket(client_);
+	if (watch_ && watch_->fd() != fd)
+		stop_watch();
+	if (fd < 0)
+		return;
+	if (!watch_)
+		watch_ = std::make_unique<wlc::FdWatch>(fd, [this](unsigned int events) { socket_ready(events); });
+	write_probe_ = true;
+	update_watch();
+}
+
+// Read interest always; write interest while output is pending. Before the
+// broker has acknowledged the connection the library reports pending output
+// during the whole TLS handshake, although only reads move it on: then write
+// readiness is asked for once per read or housekeeping turn, never in a loop.
+void MqttInstance::update_watch()
+{
+	if (!watch_)
+		return;
+	unsigned int flags = ULOOP_READ;
+	if (mosquitto_want_write(client_) && (connected_ || write_probe_))
+		flags |= ULOOP_WRITE;
+	if (flags != watch_flags_ || !watch_->registered()) {
+		watch_->start(flags);
+		watch_flags_ = flags;
+	}
+}
+
+void MqttInstance::stop_watch()
+{
+	if (watch_)
+		watch_->stop();
+	watch_.reset();
+	watch_flags_ = 0;
+}
+
+void MqttInstance::socket_ready(unsigned int events)
+{
+	if (watch_->error() || watch_->eof()) {
+		// Let the library take what is left and see the end, closing its socket.
+		stop_watch();
+		for (int i = 0; i < 64 && mosquitto_socket(client_) >= 0; i++)
+			if (mosquitto_loop_read(client_, 1) != MOSQ_ERR_SUCCESS)
+				break;
+		return;
+	}
+	if (!(events & ULOOP_READ))
+		write_probe_ = false;
+	service(events & ULOOP_READ);
+}
+
+void MqttInstance::service(bool read)
+{
+	if (read) {
+		write_probe_ = true;
+		mosquitto_loop_read(client_, 1);
+		// Records decrypted by TLS but not yet read stay in the TLS buffer,
+		// where the socket's readiness no longer shows them.
+		while (tls_ && mosquitto_socket(client_) >= 0) {
+			auto *ssl = static_cast<SSL *>(mosquitto_ssl_get(client_));
+			if (!ssl || SSL_pending(ssl) <= 0)
+				break;
+			mosquitto_loop_read(client_, 1);
+		}
+	}
+	if (mosquitto_socket(client_) >= 0 && mosquitto_want_write(client_))
+		mosquitto_loop_write(client_, 1);
+	mosquitto_loop_misc(client_);
+	if (mosquitto_socket(client_) < 0 || (watch_ && watch_->fd() != mosquitto_socket(client_)))
+		stop_watch();
+	else
+		update_watch();
+}
+
+void MqttInstance::housekeeping()
+{
+	if (mosquitto_loop_misc(client_) == MOSQ_ERR_NO_CONN) {
+		if (connected_) {
+			connected_ = false;
+			disconnect_path();
+		}
+		stop_watch();
+		if (mosquitto_reconnect_async(client_) != MOSQ_ERR_SUCCESS) {
+			housekeeping_timer_.set(kReconnectRetryMs);
+			return;
+		}
+		service(true);
+		watch_socket();
+	} else {
+		write_probe_ = true;
+		update_watch();
+	}
+	housekeeping_timer_.set(kHousekeepingMs);
+}
+
+void MqttInstance::disconnect()
+{
+	if (connected_)
+		disconnect_path();
+	connected_ = false;
+	housekeeping_timer_.cancel();
+	stop_watch();
+	if (client_)
+		mosquitto_disconnect(client_);
+}
+
+void MqttInstance::connect_path()
+{
+	bridge_->add();
+	if (connect_cb_)
+		connect_cb_();
+}
+
+void MqttInstance::disconnect_path()
+{
+	bridge_->remove();
+	if (disconnect_cb_)
+		disconnect_cb_();
+}
+
+void MqttInstance::on_connack(mosquitto *, void *self, int rc)
+{
+	auto *inst = static_cast<MqttInstance *>(self);
+	// A refused connection is not a connection: the broker closes it and
+	// housekeeping tries again.
+	if (rc != 0) {
+		wlc::logf(LOG_WARNING, "MQTT connection to %s:%d refused: %s", inst->config_.host.c_str(),
+			  inst->config_.port, mosquitto_connack_string(rc));
+		return;
+	}
+	inst->connected_ = true;
+	inst->connect_path();
+}
+
+void MqttInstance::on_message(mosquitto *, void *self, const mosquitto_message *msg)
+{
+	static_cast<MqttInstance *>(self)->route(*msg);
+}
+
+void MqttInstance::route(const mosquitto_message &msg)
+{
+	for (const Subscription &s : subs_) {
+		bool match = false;
+		if (mosquitto_topic_matches_sub(s.filter.c_str(), msg.topic, &match) != MOSQ_ERR_SUCCESS || !match)
+			continue;
+		if (!s.handler)
+			return;
+		// The handler may re-subscribe its own filter; keep it alive while it runs.
+		Handler handler = s.handler;
+		handler(split_topic(msg.topic), msg.payload, static_cast<size_t>(msg.payloadlen));
+		return;
+	}
+}
+
+int MqttInstance::subscribe(const std::string &filter, int qos, Handler handler)
+{
+	std::string f = filter.substr(0, kFilterLimit);
+	auto it = std::find_if(subs_.begin(), subs_.end(), [&](const Subscription &s) { return s.filter == f; });
+	if (it == subs_.end())
+		it = subs_.insert(subs_.end(), Subscription{f, qos, nullptr, 0});
+	it->qos = qos;
+	it->handler = std::move(handler);
+	if (mosquitto_subscribe(client_, &it->mid, f.c_str(), qos) != MOSQ_ERR_SUCCESS) {
+		subs_.erase(it);
+		return -1;
+	}
+	update_watch();
+	return 0;
+}
+
+int MqttInstance::publish(const std::string &topic, const void *payload, size_t len, int qos, bool retain)
+{
+	int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(len), payload, qos, retain);
+	update_watch();
+	return rc == MOSQ_ERR_SUCCESS ? 0 : -1;
+}
+
+int MqttInstance::set_will(const std::string &topic, const void *payload, size_t len, int qos, bool retain)
+{
+	return mosquitto_will_set(client_, topic.c_str(), static_cast<int>(len), payload, qos, retain) == MOSQ_ERR_SUCCESS
+		       ? 0
+		       : -1;
+}
+
+X509Ptr MqttInstance::peer_certificate() const
+{
+	auto *ssl = static_cast<SSL *>(mosquitto_ssl_get(client_));
+	return X509Ptr(ssl ? SSL_get1_peer_certificate(ssl) : nullptr);
+}
+
+} // namespace mast
