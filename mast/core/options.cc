@@ -111,7 +111,7 @@ bool apply(Options &o, int opt, const char *arg)
 std::optional<Options> parse_options(int argc, char **argv)
 {
 	Options o;
-	optind = 1;
+	optind = 0; // a full restart of the parser (glibc)
 	int opt;
 	while ((opt = getopt(argc, argv, "r:ah:u:p:s:w:fm:g:d")) != -1)
 		if (!apply(o, opt, optarg))

@@ -1,0 +1,160 @@
+// mast's parts on their own: options, payloads and topics, LED periods, the command runner.
+#include <gtest/gtest.h>
+
+#include <wlc/log.h>
+
+#include <chrono>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+
+#include "bridge/command_runner.h"
+#include "core/options.h"
+#include "harness.h"
+#include "led/indicator.h"
+#include "mqtt/payload.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::optional<mast::Options> parse(std::vector<std::string> args)
+{
+	args.insert(args.begin(), "mast");
+	std::vector<char *> argv;
+	for (auto &a : args)
+		argv.push_back(a.data());
+	argv.push_back(nullptr);
+	return mast::parse_options(static_cast<int>(args.size()), argv.data());
+}
+
+TEST(MastOptions, ListsRolesAndBrokers)
+{
+	wlctest::TempRoot dir;
+	std::string log = dir.at("/log");
+	setenv("WLC_LOG_FILE", log.c_str(), 1);
+	wlc::log_open("mast");
+	auto o = parse({"-h", "10.0.0.1:1884", "-h", "10.0.0.2", "-w", "a", "-w", "b", "-g", "300:s1", "-p", "secret"});
+	wlc::log_close();
+	unsetenv("WLC_LOG_FILE");
+	ASSERT_TRUE(o);
+	EXPECT_EQ(o->role, mast::Role::Ap);
+	ASSERT_EQ(o->brokers.size(), 2u);
+	EXPECT_EQ(o->brokers[0].host, "10.0.0.2"); // reverse of the command line
+	EXPECT_EQ(o->brokers[0].port, 0);
+	EXPECT_EQ(o->brokers[1].port, 1884);
+	EXPECT_EQ(o->wlans, (std::vector<std::string>{"b", "a"}));
+	EXPECT_EQ(o->rrm_agents[0].radio, 44); // 300 reduced to 8 bits
+	EXPECT_EQ(o->rrm_agents[0].site, "s1");
+	std::string text = wlctest::read_text(log);
+	EXPECT_NE(text.find("config: broker host = 10.0.0.1\nmast.debug: config: broker port = 1884\n"), std::string::npos);
+	EXPECT_NE(text.find("config: broker host = 10.0.0.2\nmast.debug: config: WLAN = a"), std::string::npos);
+	EXPECT_EQ(text.find("secret"), std::string::npos); // the password stays out of the log
+
+	auto adopted = parse({"-a"});
+	ASSERT_TRUE(adopted);
+	EXPECT_TRUE(adopted->adopted);
+	EXPECT_EQ(adopted->role, mast::Role::Ap);
+	EXPECT_FALSE(parse({"-r", "router"}));
+	EXPECT_FALSE(parse({"-g", "5"})); // radio without a site
+	EXPECT_FALSE(parse({"-x"}));
+	auto wlc = parse({"-r", "wlc", "-d", "-u", "admin"});
+	ASSERT_TRUE(wlc);
+	EXPECT_EQ(wlc->role, mast::Role::Wlc);
+	EXPECT_TRUE(wlc->draft);
+	EXPECT_EQ(wlc->username, "admin");
+}
+
+TEST(MastPayload, CheckAndTopics)
+{
+	std::vector<uint8_t> three = {0, 0, 0};
+	EXPECT_EQ(mast::payload_check(three.data(), three.size()), nullptr);
+	std::vector<uint8_t> root = {0, 0, 0, 8, 1, 2, 3, 4, 9, 9}; // two trailing bytes ignored
+	EXPECT_NE(mast::payload_check(root.data(), root.size()), nullptr);
+	std::vector<uint8_t> longer = {0, 0, 0, 12, 1, 2, 3, 4};
+	EXPECT_EQ(mast::payload_check(longer.data(), longer.size()), nullptr);
+	std::vector<uint8_t> shorter = {0, 0, 0, 3};
+	EXPECT_EQ(mast::payload_check(shorter.data(), shorter.size()), nullptr);
+	// A named table claiming less than its name header.
+	std::vector<uint8_t> named = {0x82, 0, 0, 6, 0, 4, 'n', 'a', 'm', 'e', 0, 0};
+	EXPECT_EQ(mast::payload_check(named.data(), named.size()), nullptr);
+	named[3] = 12;
+	EXPECT_NE(mast::payload_check(named.data(), named.size()), nullptr);
+
+	auto levels = mast::split_topic("zev/wlc/telemetry/ap/ap1/response/ubus");
+	ASSERT_EQ(levels.size(), 7u);
+	EXPECT_EQ(levels[4], "ap1");
+	EXPECT_EQ(mast::join_topic(levels, 127), "zev/wlc/telemetry/ap/ap1/response/ubus");
+	EXPECT_EQ(mast::join_topic(levels, 19), "zev/wlc/telemetry"); // "/ap" would not fit whole
+}
+
+TEST(MastLed, PeriodsForStationCounts)
+{
+	EXPECT_EQ(mast::LedIndicator::period_for(0, 2000), 0u);
+	EXPECT_EQ(mast::LedIndicator::period_for(4, 2000), 2000u);
+	EXPECT_EQ(mast::LedIndicator::period_for(5, 2000), 1000u);
+	EXPECT_EQ(mast::LedIndicator::period_for(16, 2000), 1000u);
+	EXPECT_EQ(mast::LedIndicator::period_for(17, 2000), 500u);
+	EXPECT_EQ(mast::split_command("cmd  \"a b\" c"), (std::vector<std::string>{"cmd", "\"a", "b\"", "c"}));
+}
+
+class Runner : public ::testing::Test {
+protected:
+	void SetUp() override { uloop_init(); }
+	void TearDown() override { uloop_done(); }
+
+	// Runs the loop until cond holds or the limit passes.
+	bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit)
+	{
+		auto end = std::chrono::steady_clock::now() + limit;
+		while (!cond()) {
+			if (std::chrono::steady_clock::now() >= end)
+				return false;
+			uloop_run_timeout(20);
+		}
+		return true;
+	}
+	std::string script(const std::string &name, const std::string &body)
+	{
+		std::string path = dir_.at("/bin/" + name);
+		wlctest::write_text(path, "#!/bin/sh\n" + body);
+		chmod(path.c_str(), 0755);
+		return path;
+	}
+	wlctest::TempRoot dir_;
+};
+
+TEST_F(Runner, OneAtATimeWithWholeInput)
+{
+	std::string out = dir_.at("/out");
+	std::string cmd = script("record", "echo start $1 >> " + out + "\ncat > " + dir_.path() + "/input.$1\nsleep 0.3\necho end $1 >> " + out + "\n");
+	std::string big(300 * 1024, 'x'); // far more than a pipe holds
+	auto &runner = mast::CommandRunner::instance();
+	runner.run(cmd + " one", big);
+	runner.run(cmd + " two", "small");
+	ASSERT_TRUE(pump([&] { return wlctest::read_text(out).find("end two") != std::string::npos; }, 10s));
+	EXPECT_EQ(wlctest::read_text(out), "start one\nend one\nstart two\nend two\n");
+	EXPECT_EQ(wlctest::read_text(dir_.path() + "/input.one").size(), big.size());
+	EXPECT_EQ(wlctest::read_text(dir_.path() + "/input.two"), "small");
+}
+
+TEST_F(Runner, HangingCommandIsLeftButReapedAndBadHeadDoesNotStall)
+{
+	std::string out = dir_.at("/out");
+	std::string hang = script("hang", "sleep 5\necho hang done >> " + out + "\n");
+	std::string quick = script("quick", "echo quick >> " + out + "\n");
+	auto &runner = mast::CommandRunner::instance();
+	runner.run("/nonexistent/program", "");
+	runner.run(hang, "");
+	runner.run(quick, "");
+	auto start = std::chrono::steady_clock::now();
+	ASSERT_TRUE(pump([&] { return wlctest::read_text(out).find("quick") != std::string::npos; }, 8s));
+	auto waited = std::chrono::steady_clock::now() - start;
+	EXPECT_GE(waited, 3900ms); // the hang held the queue for its 4 s
+	EXPECT_LT(waited, 5000ms);
+	EXPECT_EQ(runner.running_late(), 1u);
+	ASSERT_TRUE(pump([&] { return runner.running_late() == 0; }, 5s)); // reaped when it ended
+	EXPECT_NE(wlctest::read_text(out).find("hang done"), std::string::npos);
+}
+
+} // namespace
