@@ -1,0 +1,56 @@
+// A controller under test: its own network namespace (the system fixes the
+// broker port), device root and bus daemon, the real broker, stand-ins for
+// the controller's services ("db.ap", "log", RRM controllers) recording every
+// call, and mast itself as a separate process.
+#pragma once
+
+#include <wlc/bus.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "broker.h"
+#include "harness.h"
+#include "mqtt_client.h"
+
+namespace masttest {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+// A root blob attribute holding the fields of a JSON object (as APs send them).
+Bytes payload(const std::string &json);
+// A payload's fields as compact JSON.
+std::string fields_json(const Bytes &payload);
+
+class ControllerTest : public wlctest::DeviceTest {
+protected:
+	void SetUp() override;
+	void TearDown() override;
+
+	// Starts mast -r wlc with extra options; waits for "mqtt.wlc" when asked.
+	void start_mast(const std::vector<std::string> &extra = {}, bool wait_connected = true);
+	// Adds a stand-in object whose methods record their calls.
+	void stand_in(const std::string &object, const std::vector<std::string> &methods);
+	// Runs this process's loop until cond holds.
+	bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit = 5s);
+	bool has_object(const std::string &path);
+	std::string log_text() const;
+	// A synchronous call through the bus, the loop running meanwhile.
+	int call(const std::string &object, const std::string &method, const std::string &json, std::string *reply = nullptr,
+		 std::chrono::milliseconds limit = 10s);
+
+	std::unique_ptr<wlctest::Broker> broker_;
+	std::unique_ptr<wlctest::Process> mast_;
+	wlc::Bus client_; // this test's own bus connection
+	std::vector<std::unique_ptr<wlc::BusObject>> objects_;
+	std::vector<std::string> calls_; // "object.method json"
+	std::string bin_dir_;
+};
+
+} // namespace masttest

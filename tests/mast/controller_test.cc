@@ -1,0 +1,211 @@
+// mast in the controller role against the real broker, with APs and
+// controller services played by the test.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "controller_fixture.h"
+
+namespace masttest {
+namespace {
+
+TEST_F(ControllerTest, StatusBridgeAndBrokerLossAndReturn)
+{
+	start_mast();
+	std::string status;
+	ASSERT_EQ(call("mast", "status", "{}", &status), 0);
+	EXPECT_EQ(status, R"({"role":"wlc","status":"wlc","description":"CONTROLLER"})");
+	ASSERT_TRUE(pump([&] { return wlctest::read_text(root_->path() + "/init.log") == "wlc_init \n"; }));
+
+	broker_.reset(); // the broker goes away
+	auto lost = std::chrono::steady_clock::now();
+	ASSERT_TRUE(pump([&] { return !has_object("mqtt.wlc"); }, 3s));
+	EXPECT_LT(std::chrono::steady_clock::now() - lost, 2s);
+	broker_ = std::make_unique<wlctest::Broker>(*root_, wlctest::BrokerOptions{1883, 0, nullptr, false});
+	ASSERT_TRUE(pump([&] { return has_object("mqtt.wlc"); }, 15s));
+	// Initialisation runs again on the new connection.
+	ASSERT_TRUE(pump([&] { return wlctest::read_text(root_->path() + "/init.log") == "wlc_init \nwlc_init \n"; }));
+	EXPECT_NE(log_text().find("mast.debug: Disconnected"), std::string::npos);
+}
+
+TEST_F(ControllerTest, SendPublishesTheMessageAsReceived)
+{
+	start_mast({"-d"});
+	wlctest::MqttClient sub("watcher", 1883);
+	ASSERT_TRUE(sub.subscribe("zev/wlc/test/#"));
+	ASSERT_EQ(call("mqtt.wlc", "send", R"({"path":"zev/wlc/test/a","message":{"k":"v"},"qos":1})"), 0);
+	wlctest::MqttMessage m;
+	ASSERT_TRUE(sub.next(m));
+	EXPECT_EQ(m.topic, "zev/wlc/test/a");
+	EXPECT_EQ(m.payload[0], 0x82); // a named table, header included
+	EXPECT_EQ(fields_json(m.payload), R"({"k":"v"})");
+	ASSERT_EQ(call("mqtt.wlc", "send", R"({"path":"zev/wlc/test/empty"})"), 0);
+	ASSERT_TRUE(sub.next(m));
+	EXPECT_TRUE(m.payload.empty());
+	EXPECT_EQ(call("mqtt.wlc", "send", R"({"path":"zev/wlc/test/b","qos":3})"), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(call("mqtt.wlc", "send", R"({"path":"zev/wlc/test/b","qos":-1})"), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(call("mqtt.wlc", "send", R"({"message":{}})"), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_FALSE(sub.next(m, 300ms));
+	EXPECT_EQ(wlctest::read_text(root_->path() + "/init.log"), "wlc_init -d\n");
+}
+
+TEST_F(ControllerTest, RequestsAnsweredUnansweredAndBatched)
+{
+	start_mast();
+	wlctest::MqttClient ap("ap-side", 1883);
+	ASSERT_TRUE(ap.subscribe("zev/wlc/telemetry/ap/+/request/+"));
+	// Answer every request to ap1 and ap2, never ap3.
+	std::thread answerer([&] {
+		wlctest::MqttMessage m;
+		int answered = 0;
+		while (answered < 3 && ap.next(m, 10s)) {
+			auto levels = m.topic;
+			std::string id = levels.substr(std::string("zev/wlc/telemetry/ap/").size());
+			id = id.substr(0, id.find('/'));
+			if (id == "ap3")
+				continue;
+			std::string fields = fields_json(m.payload);
+			std::string msg_id = fields.substr(fields.find(':') + 1, fields.find_first_of(",}") - fields.find(':') - 1);
+			ap.publish("zev/wlc/telemetry/ap/" + id + "/response/ubus",
+				   payload(R"({"msg_id":)" + msg_id + R"(,"data":{"from":")" + id + R"("},"code":0})"), 2, true);
+			answered++;
+		}
+	});
+	std::string reply;
+	ASSERT_EQ(call("mqtt.wlc", "request_response",
+		       R"({"msg_id":77,"ap_id":"ap1","command":"ubus","data":{"object":"vigil","method":"health"}})", &reply), 0);
+	EXPECT_EQ(reply, R"({"from":"ap1"})");
+	ASSERT_EQ(call("mqtt.wlc", "request_response_batch",
+		       R"({"ap_id":["ap1","ap2","ap3"],"command":"ubus","timeout":800})", &reply), 0);
+	EXPECT_EQ(reply, R"({"ap1":{"from":"ap1"},"ap2":{"from":"ap2"}})");
+	answerer.join();
+	auto start = std::chrono::steady_clock::now();
+	EXPECT_EQ(call("mqtt.wlc", "request_response", R"({"ap_id":"ap3","command":"ubus"})"), UBUS_STATUS_TIMEOUT);
+	EXPECT_GE(std::chrono::steady_clock::now() - start, 2900ms);
+	EXPECT_EQ(call("mqtt.wlc", "request_response_batch", R"({"ap_id":[],"command":"ubus"})"),
+		  UBUS_STATUS_INVALID_ARGUMENT);
+}
+
+TEST_F(ControllerTest, RequestIdsCountFromZero)
+{
+	start_mast();
+	wlctest::MqttClient ap("ap-side", 1883);
+	ASSERT_TRUE(ap.subscribe("zev/wlc/telemetry/ap/+/request/+"));
+	call("mqtt.wlc", "request_response", R"({"msg_id":9,"ap_id":"ap1","command":"ubus","timeout":100})");
+	call("mqtt.wlc", "request_response", R"({"msg_id":9,"ap_id":"ap1","command":"reconfig","timeout":100})");
+	wlctest::MqttMessage first, second;
+	ASSERT_TRUE(ap.next(first));
+	ASSERT_TRUE(ap.next(second));
+	EXPECT_EQ(first.topic, "zev/wlc/telemetry/ap/ap1/request/ubus");
+	EXPECT_EQ(fields_json(first.payload), R"({"msg_id":0})");
+	EXPECT_EQ(fields_json(second.payload), R"({"msg_id":1})");
+}
+
+TEST_F(ControllerTest, JoinRequestsAndPresenceReachTheDatabase)
+{
+	stand_in("db.ap", {"set"});
+	start_mast();
+	wlctest::MqttClient ap("ap1", 1883);
+	ap.publish("zev/wlc/control/ap/ap1-a3-b4-c5/join_request",
+		   payload(R"({"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN1","cert":"PEM",
+			       "mac":"00:11:22:a3:b4:c5","hostname":"ap1","config":{"ssid":"x"}})"), 2);
+	ap.publish("zev/wlc/control/ap/ap2/join_request",
+		   payload(R"({"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN2","cert":"PEM"})"), 2);
+	ap.publish("zev/wlc/control/ap/ap3/join_request",
+		   payload(R"({"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN3"})"), 2);
+	ap.publish("zev/wlc/control/ap/ap4/join_request", Bytes{1, 2}, 2);
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 2; }));
+	EXPECT_EQ(calls_[0], R"(db.ap.set {"id":"ap1-a3-b4-c5","cert":"PEM","fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN1","join_req":true,"mac":"00:11:22:a3:b4:c5","hostname":"ap1","custom_config":{"ssid":"x"}})");
+	EXPECT_EQ(calls_[1], R"(db.ap.set {"id":"ap2","cert":"PEM","fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN2","join_req":true})");
+	ASSERT_TRUE(pump([&] { return log_text().find("Bad JOIN_REQ from ap4: missing payload") != std::string::npos; }));
+	EXPECT_NE(log_text().find("mast.notice: Bad JOIN_REQ from ap3: not enough data"), std::string::npos);
+
+	calls_.clear();
+	ap.publish("zev/wlc/control/ap/ap1/online", payload(R"({"online":true,"model":"zev-ap1","protocol":"1.0.0","ip":"10.0.0.5/24"})"), 2, true);
+	ap.publish("zev/wlc/control/ap/ap5/online", Bytes{0, 0}, 2, true);
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 2; }));
+	EXPECT_EQ(calls_[0], R"(db.ap.set {"id":"ap1","model":"zev-ap1","ip":"10.0.0.5/24","online":true})");
+	EXPECT_EQ(calls_[1], R"(db.ap.set {"id":"ap5","online":false})");
+
+	// Another client taking the controller's client id drops its connection:
+	// after reconnecting it reads the retained presence again.
+	ap.publish("zev/wlc/control/ap/ap6/online", payload(R"({"online":false})"), 2, true);
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 3; }));
+	calls_.clear();
+	{
+		wlctest::MqttClient intruder("wlc", 1883);
+	}
+	ASSERT_TRUE(pump([&] {
+		return std::count(calls_.begin(), calls_.end(), std::string(R"(db.ap.set {"id":"ap6","online":false})")) >= 1;
+	}, 15s));
+}
+
+TEST_F(ControllerTest, LogsAndRrmReportsAreRelayed)
+{
+	stand_in("log", {"add"});
+	stand_in("rrm_ctrl.site1.44", {"report_add"});
+	start_mast({"-m", "site1"});
+	wlctest::MqttClient ap("ap1", 1883);
+	ap.publish("zev/wlc/telemetry/ap/ap1/log", payload(R"({"msg":"hello","id":3,"priority":30,"source":1,"time":5})"), 0);
+	ap.publish("zev/wlc/telemetry/ap/ap1/log", payload(R"({"msg":"no priority"})"), 0);
+	ap.publish("zev/wlc/rrm/site1/ap/ap1/300/report/channels", payload(R"({"scan":[{"ch":36}]})"), 1);
+	ap.publish("zev/wlc/rrm/site1/ap/ap1/300/report/bss", Bytes{1}, 1);
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 2; }));
+	pump([] { return false; }, 300ms);
+	ASSERT_EQ(calls_.size(), 2u);
+	EXPECT_EQ(calls_[0], R"(log.add {"msg":"hello","priority":30,"hostname":"ap1"})");
+	EXPECT_EQ(calls_[1], R"(rrm_ctrl.site1.44.report_add {"type":"channels","id":"ap1","data":{"scan":[{"ch":36}]}})");
+	EXPECT_NE(log_text().find("Bad RRM bss report message from ap1!"), std::string::npos);
+}
+
+TEST_F(ControllerTest, CommandSubscriptionsRunOneAtATime)
+{
+	start_mast();
+	std::string out = root_->path() + "/cmd.log";
+	wlctest::write_text(bin_dir_ + "/handler", "#!/bin/sh\necho start >> " + out + "\ncat >> " + out +
+							 "\necho >> " + out + "\nsleep 0.5\necho end >> " + out + "\n");
+	chmod((bin_dir_ + "/handler").c_str(), 0755);
+	ASSERT_EQ(call("mqtt.wlc", "subscribe", R"({"path":"zev/wlc/cmd/#","qos":1,"cb":"handler","once":true})"), 0);
+	EXPECT_EQ(call("mqtt.wlc", "subscribe", R"({"path":"zev/wlc/cmd/#"})"), UBUS_STATUS_INVALID_ARGUMENT);
+	wlctest::MqttClient svc("svc", 1883);
+	svc.publish("zev/wlc/cmd/one", payload(R"({"n":1})"), 1);
+	svc.publish("zev/wlc/cmd/two", Bytes{}, 1);
+	ASSERT_TRUE(pump([&] {
+		std::string t = wlctest::read_text(out);
+		return std::count(t.begin(), t.end(), 'e') >= 0 && t.find("end\nstart") != std::string::npos &&
+		       t.rfind("end\n") == t.size() - 4;
+	}, 10s));
+	EXPECT_EQ(wlctest::read_text(out),
+		  "start\n{\n\t\"instance\": \"wlc\",\n\t\"topic\": \"zev/wlc/cmd/one\",\n\t\"message\": {\n\t\t\"n\": 1\n\t}\n}\nend\n"
+		  "start\n{\n\t\"instance\": \"wlc\",\n\t\"topic\": \"zev/wlc/cmd/two\"\n}\nend\n");
+}
+
+TEST_F(ControllerTest, IdleConnectedDaemonUsesNoCpu)
+{
+	start_mast();
+	auto cpu = [&] {
+		std::ifstream in("/proc/" + std::to_string(mast_->pid()) + "/stat");
+		std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+		std::istringstream fields(s.substr(s.rfind(')') + 2));
+		std::string f;
+		long utime = 0, stime = 0;
+		for (int i = 3; i <= 15 && fields >> f; i++) {
+			if (i == 14)
+				utime = std::stol(f);
+			if (i == 15)
+				stime = std::stol(f);
+		}
+		return utime + stime;
+	};
+	pump([] { return false; }, 500ms);
+	long before = cpu();
+	pump([] { return false; }, 3s);
+	EXPECT_LE(cpu() - before, 3); // clock ticks (1/100 s) over 3 s of idling
+}
+
+} // namespace
+} // namespace masttest
