@@ -1,0 +1,288 @@
+// The MQTT instance on our event loop against the real broker: TLS, large
+// messages, reconnection, routing, wills; and the LED indicator on a
+// simulated device.
+#include <gtest/gtest.h>
+
+#include <openssl/x509.h>
+
+#include <chrono>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "broker.h"
+#include "bridge/bridge.h"
+#include "harness.h"
+#include "led/indicator.h"
+#include "mqtt/instance.h"
+#include "mqtt_client.h"
+#include "sim_site.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+class Instance : public wlctest::DeviceTest {
+protected:
+	void SetUp() override
+	{
+		if (geteuid() != 0 || !wlctest::enter_private_netns())
+			GTEST_SKIP() << "needs a network namespace of its own (root)";
+		DeviceTest::SetUp();
+		uloop_init();
+		pki_ = wlctest::make_test_pki(*root_);
+		broker_ = std::make_unique<wlctest::Broker>(*root_, wlctest::BrokerOptions{1883, 8883, &pki_, false});
+		ASSERT_TRUE(bus_client_.connect());
+		bus_client_.watch();
+	}
+	void TearDown() override
+	{
+		if (!root_)
+			return;
+		inst_.reset();
+		bus_client_.close();
+		broker_.reset();
+		uloop_done();
+		DeviceTest::TearDown();
+	}
+
+	mast::MqttConfig plain(const std::string &name = "wlc")
+	{
+		mast::MqttConfig c;
+		c.name = name;
+		c.client_id = "test-" + name;
+		c.host = "localhost";
+		c.port = 1883;
+		c.keepalive = 5;
+		return c;
+	}
+	mast::TlsSettings tls(const std::string &cafile)
+	{
+		mast::TlsSettings t;
+		t.cafile = cafile;
+		t.certfile = pki_.client_cert;
+		t.keyfile = pki_.client_key;
+		t.tls_insecure = false;
+		t.verify_peer = true;
+		return t;
+	}
+	bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit = 5s)
+	{
+		auto end = std::chrono::steady_clock::now() + limit;
+		while (!cond()) {
+			if (std::chrono::steady_clock::now() >= end)
+				return false;
+			uloop_run_timeout(10);
+		}
+		return true;
+	}
+
+	wlctest::TestPki pki_;
+	std::unique_ptr<wlctest::Broker> broker_;
+	wlc::Bus bus_client_;
+	std::unique_ptr<mast::MqttInstance> inst_;
+};
+
+double cpu_seconds()
+{
+	rusage ru;
+	getrusage(RUSAGE_SELF, &ru);
+	return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+	       static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(Instance, RefusesIncompleteConfiguration)
+{
+	auto c = plain();
+	c.host.clear();
+	EXPECT_EQ(mast::MqttInstance::create(c, std::nullopt, bus_client_), nullptr);
+	c = plain("");
+	EXPECT_EQ(mast::MqttInstance::create(c, std::nullopt, bus_client_), nullptr);
+	c = plain();
+	c.port = 0;
+	EXPECT_EQ(mast::MqttInstance::create(c, std::nullopt, bus_client_), nullptr);
+}
+
+TEST_F(Instance, TlsLargeMessagesAndAnIdleLoop)
+{
+	auto c = plain();
+	c.port = 8883;
+	inst_ = mast::MqttInstance::create(c, tls(pki_.ca_cert), bus_client_);
+	ASSERT_NE(inst_, nullptr);
+	int connects = 0;
+	inst_->on_connect([&] { connects++; });
+	ASSERT_TRUE(pump([&] { return inst_->connected(); }));
+	EXPECT_EQ(connects, 1);
+	EXPECT_NE(bus_client_.lookup("mqtt.wlc"), 0u);
+	auto cert = inst_->peer_certificate();
+	ASSERT_NE(cert, nullptr);
+	char cn[64] = {};
+	X509_NAME_get_text_by_NID(X509_get_subject_name(cert.get()), NID_commonName, cn, sizeof(cn));
+	EXPECT_STREQ(cn, "localhost");
+
+	Bytes big(2 * 1024 * 1024);
+	for (size_t i = 0; i < big.size(); i++)
+		big[i] = static_cast<uint8_t>(i * 31);
+	Bytes got;
+	int messages = 0;
+	ASSERT_EQ(inst_->subscribe("zev/wlc/big/#", 1, [&](const mast::TopicLevels &, const void *p, size_t l) {
+		auto *b = static_cast<const uint8_t *>(p);
+		got.assign(b, b + l);
+		messages++;
+	}), 0);
+	pump([] { return false; }, 200ms);
+	ASSERT_EQ(inst_->publish("zev/wlc/big/one", big.data(), big.size(), 1, false), 0);
+	ASSERT_TRUE(pump([&] { return messages == 1; }, 10s));
+	EXPECT_EQ(got, big);
+
+	double before = cpu_seconds();
+	pump([] { return false; }, 2s);
+	EXPECT_LT(cpu_seconds() - before, 0.1); // connected over TLS and idle: no spinning
+}
+
+TEST_F(Instance, UntrustedBrokerIsRefusedUnlessVerificationIsOff)
+{
+	wlctest::TempRoot other;
+	wlctest::TestPki stranger = wlctest::make_test_pki(other);
+	auto c = plain();
+	c.port = 8883;
+	inst_ = mast::MqttInstance::create(c, tls(stranger.ca_cert), bus_client_);
+	ASSERT_NE(inst_, nullptr);
+	double before = cpu_seconds();
+	EXPECT_FALSE(pump([&] { return inst_->connected(); }, 2500ms));
+	EXPECT_LT(cpu_seconds() - before, 0.3); // failing handshakes do not spin either
+	auto t = tls(stranger.ca_cert);
+	t.verify_peer = false;
+	t.tls_insecure = true;
+	inst_ = mast::MqttInstance::create(c, t, bus_client_);
+	EXPECT_TRUE(pump([&] { return inst_->connected(); }));
+}
+
+TEST_F(Instance, ReconnectsAndTheOwnerSubscribesAgain)
+{
+	inst_ = mast::MqttInstance::create(plain(), std::nullopt, bus_client_);
+	int connects = 0, losses = 0, received = 0;
+	inst_->on_connect([&] {
+		connects++;
+		inst_->subscribe("zev/wlc/echo", 1, [&](const mast::TopicLevels &, const void *, size_t) { received++; });
+	});
+	inst_->on_disconnect([&] { losses++; });
+	ASSERT_TRUE(pump([&] { return connects == 1; }));
+	broker_.reset();
+	ASSERT_TRUE(pump([&] { return losses == 1; }, 3s));
+	EXPECT_EQ(bus_client_.lookup("mqtt.wlc"), 0u);
+	broker_ = std::make_unique<wlctest::Broker>(*root_, wlctest::BrokerOptions{1883, 8883, &pki_, false});
+	ASSERT_TRUE(pump([&] { return connects == 2; }, 15s));
+	EXPECT_EQ(losses, 1);
+	EXPECT_NE(bus_client_.lookup("mqtt.wlc"), 0u);
+	wlctest::MqttClient peer("peer", 1883);
+	peer.publish("zev/wlc/echo", {1, 2, 3}, 1);
+	EXPECT_TRUE(pump([&] { return received == 1; }));
+}
+
+TEST_F(Instance, FirstMatchingEntryTakesTheMessage)
+{
+	inst_ = mast::MqttInstance::create(plain(), std::nullopt, bus_client_);
+	ASSERT_TRUE(pump([&] { return inst_->connected(); }));
+	std::vector<std::string> seen;
+	auto owned = std::make_shared<int>(1);
+	ASSERT_EQ(inst_->subscribe("zev/wlc/+/x", 1, [&seen, owned](const mast::TopicLevels &t, const void *, size_t) {
+		seen.push_back("wild " + t[2]);
+	}), 0);
+	ASSERT_EQ(inst_->subscribe("zev/wlc/a/x", 1, [&](const mast::TopicLevels &, const void *, size_t) { seen.push_back("exact"); }), 0);
+	EXPECT_EQ(owned.use_count(), 2);
+	// The same filter again: first place kept, new handler, old one released.
+	ASSERT_EQ(inst_->subscribe("zev/wlc/+/x", 1, [&](const mast::TopicLevels &t, const void *, size_t) {
+		seen.push_back("wild2 " + t[2]);
+	}), 0);
+	EXPECT_EQ(owned.use_count(), 1);
+	EXPECT_EQ(inst_->subscription_count(), 2u);
+	pump([] { return false; }, 200ms);
+	wlctest::MqttClient peer("peer", 1883);
+	peer.publish("zev/wlc/a/x", {0}, 1);
+	ASSERT_TRUE(pump([&] { return !seen.empty(); }));
+	pump([] { return false; }, 200ms);
+	EXPECT_EQ(seen, std::vector<std::string>{"wild2 a"});
+}
+
+TEST_F(Instance, WillAndRetainedMessages)
+{
+	wlctest::MqttClient watcher("watcher", 1883);
+	ASSERT_TRUE(watcher.subscribe("zev/wlc/control/ap/+/online"));
+	Bytes offline = {0, 0, 0, 4};
+	Bytes online = {0, 0, 0, 8, 1, 2, 3, 4};
+	// The instance runs in a child that then dies without a DISCONNECT.
+	pid_t pid = fork();
+	if (pid == 0) {
+		uloop_done();
+		uloop_init();
+		wlc::Bus bus;
+		if (!bus.connect())
+			_exit(1);
+		bus.watch();
+		auto inst = mast::MqttInstance::create(plain("ap"), std::nullopt, bus);
+		inst->set_will("zev/wlc/control/ap/ap1/online", offline.data(), offline.size(), 2, true);
+		inst->on_connect([&] { inst->publish("zev/wlc/control/ap/ap1/online", online.data(), online.size(), 2, true); });
+		uloop_run();
+		_exit(0);
+	}
+	wlctest::MqttMessage m;
+	ASSERT_TRUE(watcher.next(m));
+	EXPECT_EQ(m.payload, online);
+	kill(pid, SIGKILL);
+	waitpid(pid, nullptr, 0);
+	ASSERT_TRUE(watcher.next(m));
+	EXPECT_EQ(m.payload, offline);
+	// The will was retained: a newcomer gets it at once.
+	wlctest::MqttClient late("late", 1883);
+	ASSERT_TRUE(late.subscribe("zev/wlc/control/ap/+/online"));
+	ASSERT_TRUE(late.next(m));
+	EXPECT_TRUE(m.retain);
+	EXPECT_EQ(m.payload, offline);
+}
+
+TEST(LedIndicator, BlinkFollowsTheStationCount)
+{
+	wlctest::TempRoot root;
+	wlctest::SimSite site(root, {{"ap1", R"("radios": [{"band": 2, "ssids": ["a", "b"]}])"}});
+	site.use("ap1");
+	uloop_init();
+	auto &led = mast::LedIndicator::instance();
+	std::string dir = site.root_of("ap1") + "/sys/class/leds/zev-ap1:blue:sys/";
+	auto trigger = [&] { return wlctest::read_text(dir + "trigger"); };
+	led.set_const({0, 0, 255});
+	led.start_station_blink({0, 0, 255}, 2000, 50);
+	uloop_run_timeout(120);
+	EXPECT_EQ(trigger(), "none"); // no stations: nothing written, the constant colour stays
+	EXPECT_EQ(led.last_period(), 0u);
+	int added = 0;
+	auto grow_to = [&](int n) {
+		for (; added < n; added++) {
+			char mac[32];
+			std::snprintf(mac, sizeof(mac), "aa:bb:cc:00:00:%02x", added);
+			ASSERT_EQ(site.command(std::string("sta add ap1 ") + (added % 2 ? "ra1 " : "ra0 ") + mac), "ok");
+		}
+		uloop_run_timeout(150);
+	};
+	grow_to(4);
+	EXPECT_EQ(led.last_period(), 2000u);
+	EXPECT_EQ(trigger(), "timer");
+	EXPECT_EQ(wlctest::read_text(dir + "delay_on"), "2000");
+	grow_to(5);
+	EXPECT_EQ(led.last_period(), 1000u);
+	// Unchanged count: the LED files are not written again.
+	wlctest::write_text(dir + "delay_on", "untouched");
+	uloop_run_timeout(150);
+	EXPECT_EQ(wlctest::read_text(dir + "delay_on"), "untouched");
+	grow_to(16);
+	EXPECT_EQ(led.last_period(), 1000u);
+	grow_to(17);
+	EXPECT_EQ(led.last_period(), 500u);
+	EXPECT_EQ(wlctest::read_text(dir + "delay_off"), "500");
+	led.stop_station_blink();
+	uloop_done();
+}
+
+} // namespace
