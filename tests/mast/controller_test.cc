@@ -209,3 +209,44 @@ TEST_F(ControllerTest, IdleConnectedDaemonUsesNoCpu)
 
 } // namespace
 } // namespace masttest
+
+namespace masttest {
+namespace {
+
+TEST_F(ControllerTest, IappAndRrmAgentRelays)
+{
+	wlctest::write_text(root_->path() + "/tmp/sysinfo/board_name", "zev-ctl\n");
+	stand_in("iapp", {"sta_add", "sta_move", "key_get", "key_set"});
+	stand_in("rrm_agent.1", {"config", "agressive"});
+	start_mast({"-s", "s1", "-w", "wlan1", "-g", "1:s1"});
+	wlctest::MqttClient peer("peer", 1883);
+	peer.publish("zev/wlc/iapp/md/s1/wlan1/sta_add", payload(R"({"sta":"aa:bb:cc:dd:ee:ff","from":"ap2"})"), 1);
+	peer.publish("zev/wlc/iapp/ap/ctl-00-00-00/key_get", payload(R"({"sta":"aa:bb:cc:dd:ee:ff"})"), 1);
+	peer.publish("zev/wlc/rrm/s1/ap/all/1/cmd/config", payload(R"({"channel":36})"), 1);
+	peer.publish("zev/wlc/rrm/s1/ap/ctl-00-00-00/1/cmd/agressive", payload(R"({"duration":60})"), 1);
+	peer.publish("zev/wlc/iapp/md/s1/wlan1/sta_move", Bytes{7}, 1);
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 4; }));
+	pump([] { return false; }, 300ms);
+	ASSERT_EQ(calls_.size(), 4u);
+	EXPECT_EQ(calls_[0], R"(iapp.sta_add {"sta":"aa:bb:cc:dd:ee:ff","from":"ap2","wlan":"wlan1"})");
+	EXPECT_EQ(calls_[1], R"(iapp.key_get {"sta":"aa:bb:cc:dd:ee:ff"})");
+	EXPECT_EQ(calls_[2], R"(rrm_agent.1.config {"channel":36})");
+	EXPECT_EQ(calls_[3], R"(rrm_agent.1.agressive {"duration":60})");
+	EXPECT_NE(log_text().find("mast.warning: Bad IAPP sta_move message!"), std::string::npos);
+	EXPECT_NE(log_text().find("Recv RRM config message for radio 1"), std::string::npos);
+}
+
+TEST_F(ControllerTest, SiteWithoutWlanSubscribesNoIappTopic)
+{
+	wlctest::write_text(root_->path() + "/tmp/sysinfo/board_name", "zev-ctl\n");
+	stand_in("iapp", {"key_get"});
+	start_mast({"-s", "s1"});
+	wlctest::MqttClient peer("peer", 1883);
+	peer.publish("zev/wlc/iapp/ap/ctl-00-00-00/key_get", payload(R"({"sta":"x"})"), 1);
+	pump([] { return false; }, 500ms);
+	EXPECT_TRUE(calls_.empty());
+	EXPECT_EQ(log_text().find("Subscribe for IAPP topics"), std::string::npos);
+}
+
+} // namespace
+} // namespace masttest
