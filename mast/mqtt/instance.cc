@@ -58,6 +58,9 @@ bool MqttInstance::setup(const std::optional<TlsSettings> &tls)
 	client_ = mosquitto_new(config_.client_id.c_str(), true, this);
 	if (!client_)
 		return false;
+	// MQTT packets are small and acknowledged one by one (QoS 1 and 2): they
+	// must not wait for the kernel to gather them.
+	mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
 	mosquitto_connect_callback_set(client_, &MqttInstance::on_connack);
 	mosquitto_message_callback_set(client_, &MqttInstance::on_message);
 	if (!config_.username.empty() &&
