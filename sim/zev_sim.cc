@@ -35,10 +35,14 @@ public:
 		addr.sun_family = AF_UNIX;
 		if (path.size() >= sizeof(addr.sun_path))
 			return false;
-		std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-		unlink(path.c_str());
+		std::string temp = path + ".new";
+		if (temp.size() >= sizeof(addr.sun_path))
+			return false;
+		std::memcpy(addr.sun_path, temp.c_str(), temp.size() + 1);
+		unlink(temp.c_str());
 		fd_.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-		if (!fd_ || bind(fd_.get(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0 || ::listen(fd_.get(), 8) < 0)
+		if (!fd_ || bind(fd_.get(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0 ||
+		    ::listen(fd_.get(), 8) < 0 || rename(temp.c_str(), path.c_str()) < 0)
 			return false;
 		watch_ = std::make_unique<wlc::FdWatch>(fd_.get(), [this](unsigned) { accept_one(); });
 		return watch_->start(ULOOP_READ);

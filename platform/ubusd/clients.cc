@@ -88,15 +88,22 @@ bool Daemon::listen(const std::string &path)
 		return false;
 	std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
 	make_parent_dirs(path);
-	unlink(path.c_str());
+	// Bound and listening under a temporary name, then moved into place: the
+	// path never exists without accepting connections.
+	std::string temp = path + ".new";
+	if (temp.size() >= sizeof(addr.sun_path))
+		return false;
+	std::memcpy(addr.sun_path, temp.c_str(), temp.size() + 1);
+	unlink(temp.c_str());
 	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 	if (fd < 0)
 		return false;
-	if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0 || ::listen(fd, 128) < 0) {
+	if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0 || ::listen(fd, 128) < 0 ||
+	    chmod(temp.c_str(), 0666) < 0 || rename(temp.c_str(), path.c_str()) < 0) {
 		close(fd);
+		unlink(temp.c_str());
 		return false;
 	}
-	chmod(path.c_str(), 0666);
 	socket_path_ = path;
 	listener_.fd = fd;
 	listener_.cb = on_listener;
