@@ -77,7 +77,8 @@ Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts)
 {
 	std::string conf = "user root\nper_listener_settings true\npersistence false\nlog_dest file " +
 			   root.at("/broker/broker.log") + "\nlog_type all\n";
-	conf += "listener " + std::to_string(opts.port) + " 127.0.0.1\nallow_anonymous true\n";
+	conf += "listener " + std::to_string(opts.port) + " 127.0.0.1\nallow_anonymous " +
+		(opts.anonymous ? "true" : "false") + "\n";
 	if (opts.tls_port) {
 		if (!opts.pki)
 			throw std::runtime_error("a TLS listener needs certificates");

@@ -24,6 +24,7 @@ struct BrokerOptions {
 	int tls_port = 0;   // TLS listener on 127.0.0.1 when non-zero
 	const TestPki *pki = nullptr;
 	bool require_client_cert = false;
+	bool anonymous = true; // false: every plain connection is refused (no password file)
 };
 
 class Broker {

@@ -250,3 +250,23 @@ TEST_F(ControllerTest, SiteWithoutWlanSubscribesNoIappTopic)
 
 } // namespace
 } // namespace masttest
+
+namespace masttest {
+namespace {
+
+TEST_F(ControllerTest, RefusedConnectionIsNotAConnection)
+{
+	broker_.reset();
+	wlctest::BrokerOptions refusing{1883, 0, nullptr, false};
+	refusing.anonymous = false;
+	broker_ = std::make_unique<wlctest::Broker>(*root_, refusing);
+	start_mast({"-u", "someone", "-p", "wrong"}, false);
+	pump([] { return false; }, 2500ms);
+	EXPECT_FALSE(has_object("mqtt.wlc"));
+	EXPECT_EQ(wlctest::read_text(root_->path() + "/init.log"), ""); // no initialisation without a connection
+	EXPECT_NE(log_text().find("MQTT connection to localhost:1883 refused"), std::string::npos);
+	EXPECT_EQ(log_text().find("mast.debug: Connected"), std::string::npos);
+}
+
+} // namespace
+} // namespace masttest
