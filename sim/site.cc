@@ -63,12 +63,12 @@ bool load_site(const std::string &path, World &world, std::string &why)
 	}
 	bool ok = true;
 	for (size_t i = 0; i < json_object_array_length(devices) && ok; i++) {
-		DeviceSpec spec = device_from_json(json_object_array_get_idx(devices, i));
-		if (spec.root.empty() || world.find(spec.name)) {
-			why = "device " + spec.name + " has no root or a duplicate name";
+		DeviceSpec device = device_from_json(json_object_array_get_idx(devices, i));
+		if (device.root.empty() || world.find(device.name)) {
+			why = "device " + device.name + " has no root or a duplicate name";
 			ok = false;
 		} else {
-			world.add(spec);
+			world.add(device);
 		}
 	}
 	ok = ok && add_links(site, world, why);

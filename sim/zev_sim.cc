@@ -125,9 +125,9 @@ int main(int argc, char **argv)
 		Control control(world, server);
 		for (sim::Ap &ap : world.aps()) {
 			if (lay_out)
-				sim::lay_out(ap.spec);
-			if (!server.serve(ap.spec.name)) {
-				std::fprintf(stderr, "zev_sim: cannot serve %s under %s\n", ap.spec.name.c_str(), ap.spec.root.c_str());
+				sim::lay_out(ap.device);
+			if (!server.serve(ap.device.name)) {
+				std::fprintf(stderr, "zev_sim: cannot serve %s under %s\n", ap.device.name.c_str(), ap.device.root.c_str());
 				ret = 1;
 			}
 		}

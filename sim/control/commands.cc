@@ -32,7 +32,7 @@ std::string sta_add(World &world, DriverServer &server, const Args &a)
 	sta.aid = static_cast<uint16_t>(list.size() + 1);
 	sta.hostname = "sta-" + a[4].substr(a[4].size() - 5);
 	list.push_back(sta);
-	server.broadcast(ap->spec.name, events::sta_join(i->index, sta, moved));
+	server.broadcast(ap->device.name, events::sta_join(i->index, sta, moved));
 	return "ok";
 }
 
@@ -47,7 +47,7 @@ std::string sta_del(World &world, DriverServer &server, const Args &a)
 	for (auto it = list.begin(); it != list.end(); ++it) {
 		if (it->mac == mac) {
 			list.erase(it);
-			server.broadcast(ap->spec.name, events::sta_leave(i->index, mac, 3));
+			server.broadcast(ap->device.name, events::sta_leave(i->index, mac, 3));
 			return "ok";
 		}
 	}
@@ -73,7 +73,7 @@ std::string link(World &world, const Args &a)
 	if (!ap || !ap->iface(a[2]) || (a[3] != "up" && a[3] != "down"))
 		return error("usage: link <ap> <ifname> up|down");
 	ap->link_up[a[2]] = a[3] == "up";
-	std::ofstream(ap->spec.root + "/sys/class/net/" + a[2] + "/operstate") << (a[3] == "up" ? "up\n" : "down\n");
+	std::ofstream(ap->device.root + "/sys/class/net/" + a[2] + "/operstate") << (a[3] == "up" ? "up\n" : "down\n");
 	return "ok";
 }
 

@@ -57,7 +57,7 @@ DriverAnswer mtd_info(const Ap &ap, const std::vector<uint8_t> &data)
 	std::string path(data.begin(), data.end());
 	struct stat st;
 	// Only the partitions this simulator laid out are MTD devices.
-	if (path != "/dev/mtd" + std::to_string(kFactoryMtd) || stat((ap.spec.root + path).c_str(), &st) != 0 ||
+	if (path != "/dev/mtd" + std::to_string(kFactoryMtd) || stat((ap.device.root + path).c_str(), &st) != 0 ||
 	    !S_ISREG(st.st_mode))
 		return fail(ENOTTY);
 	mtd_info_user info = {};
@@ -94,7 +94,7 @@ DriverAnswer interface_request(const Ap &ap, uint32_t request, std::vector<uint8
 				return fail(EADDRNOTAVAIL);
 			sockaddr_in sin = {};
 			sin.sin_family = AF_INET;
-			inet_pton(AF_INET, request == SIOCGIFADDR ? ap.spec.ipv4.c_str() : ap.spec.netmask.c_str(), &sin.sin_addr);
+			inet_pton(AF_INET, request == SIOCGIFADDR ? ap.device.ipv4.c_str() : ap.device.netmask.c_str(), &sin.sin_addr);
 			std::memcpy(&r.ifr_addr, &sin, sizeof(sin));
 		}
 	}
@@ -107,7 +107,7 @@ DriverAnswer interface_request(const Ap &ap, uint32_t request, std::vector<uint8
 // Deterministic key material for an (interface, station, target) triple.
 void derive_key(const Ap &ap, const std::string &ifname, const uint8_t *sta, const uint8_t *target, uint8_t *out32)
 {
-	std::string secret = "pmk-r0:" + ap.spec.name + "/" + ifname;
+	std::string secret = "pmk-r0:" + ap.device.name + "/" + ifname;
 	uint8_t msg[12];
 	std::memcpy(msg, sta, 6);
 	std::memcpy(msg + 6, target, 6);
@@ -121,7 +121,7 @@ DriverAnswer pmk_derive(const Ap &ap, const std::string &ifname, std::vector<uin
 		return fail(EINVAL);
 	uint8_t key[32];
 	derive_key(ap, ifname, buf.data() + 7, buf.data() + 81, key);
-	std::string r0kh = ap.spec.name + ".r0kh";
+	std::string r0kh = ap.device.name + ".r0kh";
 	std::memcpy(buf.data() + 16, r0kh.data(), std::min<size_t>(r0kh.size(), 48));
 	buf[64] = static_cast<uint8_t>(std::min<size_t>(r0kh.size(), 48));
 	for (int i = 0; i < 16; i++) {

@@ -84,8 +84,8 @@ bool DriverServer::serve(const std::string &ap_name)
 		return false;
 	auto dev = std::make_unique<Device>();
 	dev->name = ap_name;
-	dev->requests = listen_seqpacket(ap->spec.root + zev::simwire::kDriverSocket);
-	dev->events = listen_seqpacket(ap->spec.root + zev::simwire::kEventSocket);
+	dev->requests = listen_seqpacket(ap->device.root + zev::simwire::kDriverSocket);
+	dev->events = listen_seqpacket(ap->device.root + zev::simwire::kEventSocket);
 	if (!dev->requests || !dev->events)
 		return false;
 	Device *raw = dev.get();

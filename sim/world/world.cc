@@ -19,12 +19,12 @@ const Interface *Ap::iface_by_index(int index) const
 	return nullptr;
 }
 
-Ap &World::add(const DeviceSpec &spec)
+Ap &World::add(const DeviceSpec &device)
 {
 	Ap ap;
-	ap.spec = spec;
-	ap.ifaces = interfaces(spec);
-	for (const RadioSpec &r : spec.radios)
+	ap.device = device;
+	ap.ifaces = interfaces(device);
+	for (const RadioSpec &r : device.radios)
 		ap.radios.push_back(RadioState{r.channel, r.width, r.txpower, 1});
 	for (const Interface &i : ap.ifaces)
 		ap.link_up[i.name] = true;
@@ -35,7 +35,7 @@ Ap &World::add(const DeviceSpec &spec)
 Ap *World::find(const std::string &name)
 {
 	for (Ap &ap : aps_)
-		if (ap.spec.name == name)
+		if (ap.device.name == name)
 			return &ap;
 	return nullptr;
 }
@@ -60,7 +60,7 @@ std::vector<HeardBss> World::scan(const Ap &ap, int channel) const
 	auto it = loads_.find(channel);
 	uint8_t util = static_cast<uint8_t>((it != loads_.end() ? it->second.busy : 20) * 255 / 100);
 	for (const Ap &other : aps_) {
-		auto rssi = heard(ap.spec.name, other.spec.name);
+		auto rssi = heard(ap.device.name, other.device.name);
 		if (&other == &ap || !rssi)
 			continue;
 		for (const Interface &i : other.ifaces) {

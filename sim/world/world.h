@@ -50,7 +50,7 @@ struct ForeignBss {
 };
 
 struct Ap {
-	DeviceSpec spec;
+	DeviceSpec device;
 	std::vector<Interface> ifaces;
 	std::vector<RadioState> radios;
 	std::map<std::string, std::vector<Station>> stations;          // by interface name
@@ -77,7 +77,7 @@ struct HeardBss {
 
 class World {
 public:
-	Ap &add(const DeviceSpec &spec);
+	Ap &add(const DeviceSpec &device);
 	Ap *find(const std::string &name);
 	std::vector<Ap> &aps() { return aps_; }
 
