@@ -2,11 +2,11 @@
 // record into the AP's entry (by "id"), "list" returns every entry.
 //   sim_db_ap [-s <socket>]
 #include <wlc/bus.h>
-#include <wlc/log.h>
 
 #include <map>
 #include <string>
-#include <unistd.h>
+
+#include "run_service.h"
 
 namespace {
 
@@ -44,29 +44,6 @@ int list(wlc::Request &req, blob_attr *)
 
 int main(int argc, char **argv)
 {
-	std::string socket;
-	int ch;
-	while ((ch = getopt(argc, argv, "s:")) != -1) {
-		if (ch != 's')
-			return 1;
-		socket = optarg;
-	}
-	wlc::log_open("db.ap");
-	uloop_init();
-	int ret = 0;
-	{
-		wlc::Bus bus;
-		wlc::BusObject db("db.ap", {{"set", {}, set}, {"list", {}, list}});
-		if (!bus.connect(socket) || db.add(bus) != UBUS_STATUS_OK) {
-			wlc::logf(LOG_ERR, "Failed to connect to ubus");
-			ret = 1;
-		} else {
-			bus.watch();
-			bus.on_lost([] { uloop_end(); });
-			uloop_run();
-		}
-	}
-	uloop_done();
-	wlc::log_close();
-	return ret;
+	wlc::BusObject db("db.ap", {{"set", {}, set}, {"list", {}, list}});
+	return sim::run_service("db.ap", argc, argv, db);
 }

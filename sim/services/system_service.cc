@@ -4,12 +4,12 @@
 //   sim_system [-s <socket>]
 #include <fsroot/fsroot.h>
 #include <wlc/bus.h>
-#include <wlc/log.h>
 
 #include <fstream>
 #include <map>
 #include <string>
-#include <unistd.h>
+
+#include "run_service.h"
 
 namespace {
 
@@ -79,29 +79,6 @@ int board(wlc::Request &req, blob_attr *)
 
 int main(int argc, char **argv)
 {
-	std::string socket;
-	int ch;
-	while ((ch = getopt(argc, argv, "s:")) != -1) {
-		if (ch != 's')
-			return 1;
-		socket = optarg;
-	}
-	wlc::log_open("system");
-	uloop_init();
-	int ret = 0;
-	{
-		wlc::Bus bus;
-		wlc::BusObject system("system", {{"board", {}, board}});
-		if (!bus.connect(socket) || system.add(bus) != UBUS_STATUS_OK) {
-			wlc::logf(LOG_ERR, "Failed to connect to ubus");
-			ret = 1;
-		} else {
-			bus.watch();
-			bus.on_lost([] { uloop_end(); });
-			uloop_run();
-		}
-	}
-	uloop_done();
-	wlc::log_close();
-	return ret;
+	wlc::BusObject system("system", {{"board", {}, board}});
+	return sim::run_service("system", argc, argv, system);
 }

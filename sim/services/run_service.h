@@ -1,0 +1,12 @@
+// The main loop shared by the platform service stand-ins: connect to the bus
+// (-s <socket> or the default), register the object, serve until stopped or
+// until the bus goes away.
+#pragma once
+
+#include <wlc/bus.h>
+
+namespace sim {
+
+int run_service(const char *ident, int argc, char **argv, wlc::BusObject &object);
+
+} // namespace sim
