@@ -158,3 +158,21 @@ TEST_F(Runner, HangingCommandIsLeftButReapedAndBadHeadDoesNotStall)
 }
 
 } // namespace
+
+#include "core/status.h"
+
+namespace {
+
+TEST(MastStatus, RecordWithAndWithoutPeers)
+{
+	mast::Status status(mast::Role::Ap);
+	EXPECT_EQ(status.record().json(), "{}"); // before the first change
+	status.set("connect", "Connecting to %s", {{"10.0.0.1", 8883}, {"ctl.example", 0}});
+	EXPECT_EQ(status.record().json(),
+		  R"({"role":"ap","status":"connect","description":"Connecting to %s","peers":["10.0.0.1:8883","ctl.example"]})");
+	mast::Status wlc(mast::Role::Wlc);
+	wlc.set("wlc", "CONTROLLER");
+	EXPECT_EQ(wlc.record().json(), R"({"role":"wlc","status":"wlc","description":"CONTROLLER"})");
+}
+
+} // namespace
