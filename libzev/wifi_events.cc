@@ -2,6 +2,7 @@
 #include <zev/wifi.h>
 
 #include "driver/seam.h"
+#include "wifi_internal.h"
 
 #include <cstring>
 #include <memory>
@@ -24,10 +25,7 @@ constexpr uint16_t kStation = 0x0647;
 
 uint32_t le(const uint8_t *p, int bytes)
 {
-	uint32_t v = 0;
-	for (int i = bytes - 1; i >= 0; i--)
-		v = (v << 8) | p[i];
-	return v;
+	return static_cast<uint32_t>(zev::wifi::read_le(p, bytes));
 }
 
 size_t align4(size_t n)

@@ -19,6 +19,21 @@ constexpr size_t kMaxStations = 544;
 constexpr size_t kScanRequest = 158;
 constexpr size_t kPmkRequest = 167;
 
+// Little-endian fields of driver buffers (requests, station tables, events).
+inline uint64_t read_le(const uint8_t *p, int bytes)
+{
+	uint64_t v = 0;
+	for (int i = bytes - 1; i >= 0; i--)
+		v = (v << 8) | p[i];
+	return v;
+}
+
+inline void write_le(uint8_t *p, uint64_t v, int bytes)
+{
+	for (int i = 0; i < bytes; i++)
+		p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 // A private request carrying a buffer: flags is the sub-command.
 int private_request(const char *ifname, unsigned long req, uint16_t flags, void *buf, uint16_t len);
 

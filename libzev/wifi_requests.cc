@@ -47,18 +47,6 @@ int freq_query(const char *ifname, int64_t &value)
 	return 0;
 }
 
-void put_le32(uint8_t *p, uint32_t v)
-{
-	for (int i = 0; i < 4; i++)
-		p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint32_t get_le32(const uint8_t *p)
-{
-	return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-	       static_cast<uint32_t>(p[3]) << 24;
-}
-
 constexpr uint8_t kOui[3] = {0x00, 0x0F, 0xAC};
 
 void record_to_request(const zev_wifi_pmk_r1 &pmk, uint8_t *buf)
@@ -73,8 +61,8 @@ void record_to_request(const zev_wifi_pmk_r1 &pmk, uint8_t *buf)
 	buf[154] = pmk.cipher;
 	std::memcpy(buf + 155, kOui, 3);
 	buf[158] = pmk.akm;
-	put_le32(buf + 159, pmk.lifetime);
-	put_le32(buf + 163, pmk.reassoc_timeout);
+	write_le(buf + 159, pmk.lifetime, 4);
+	write_le(buf + 163, pmk.reassoc_timeout, 4);
 }
 
 void request_to_record(const uint8_t *buf, zev_wifi_pmk_r1 &pmk)
@@ -86,8 +74,8 @@ void request_to_record(const uint8_t *buf, zev_wifi_pmk_r1 &pmk)
 	std::memcpy(pmk.pmk_r1_key, buf + 113, 32);
 	pmk.cipher = buf[154];
 	pmk.akm = buf[158];
-	pmk.lifetime = get_le32(buf + 159);
-	pmk.reassoc_timeout = get_le32(buf + 163);
+	pmk.lifetime = static_cast<uint32_t>(read_le(buf + 159, 4));
+	pmk.reassoc_timeout = static_cast<uint32_t>(read_le(buf + 163, 4));
 }
 
 } // namespace

@@ -8,14 +8,6 @@ namespace zev::wifi {
 
 namespace {
 
-uint64_t le(const uint8_t *p, int bytes)
-{
-	uint64_t v = 0;
-	for (int i = bytes - 1; i >= 0; i--)
-		v = (v << 8) | p[i];
-	return v;
-}
-
 uint8_t width_of(unsigned bits)
 {
 	static constexpr uint8_t kWidths[4] = {20, 40, 80, 160};
@@ -27,15 +19,15 @@ void convert_entry(const uint8_t *e, zev_wifi_sta &sta)
 	std::memcpy(sta.mac, e + 1, 6);
 	for (int c = 0; c < 3; c++)
 		sta.rssi[c] = static_cast<int8_t>(e[12 + c]);
-	sta.connected_time = static_cast<uint32_t>(le(e + 16, 4));
-	decode_rate_word(static_cast<uint16_t>(le(e + 20, 2)), sta);
-	sta.uplink_bytes = le(e + 40, 8);
-	sta.downlink_bytes = le(e + 48, 8);
-	sta.uplink_pkts = le(e + 56, 8);
-	sta.downlink_pkts = le(e + 64, 8);
+	sta.connected_time = static_cast<uint32_t>(read_le(e + 16, 4));
+	decode_rate_word(static_cast<uint16_t>(read_le(e + 20, 2)), sta);
+	sta.uplink_bytes = read_le(e + 40, 8);
+	sta.downlink_bytes = read_le(e + 48, 8);
+	sta.uplink_pkts = read_le(e + 56, 8);
+	sta.downlink_pkts = read_le(e + 64, 8);
 	sta.caps = static_cast<uint8_t>(((e[74] & 1) ? ZEV_STA_CAP_11R : 0) | ((e[72] & 1) ? ZEV_STA_CAP_11K : 0) |
 					((e[73] & 1) ? ZEV_STA_CAP_11V : 0));
-	sta.ipv4 = static_cast<uint32_t>(le(e + 76, 4));
+	sta.ipv4 = static_cast<uint32_t>(read_le(e + 76, 4));
 	std::memcpy(sta.hostname, e + 80, sizeof(sta.hostname));
 	sta.hostname[sizeof(sta.hostname) - 1] = '\0';
 }
@@ -73,7 +65,7 @@ zev_wifi_sta_list *parse_station_table(const uint8_t *table, size_t len)
 {
 	if (len < 8)
 		return nullptr;
-	uint64_t count = le(table, 8);
+	uint64_t count = read_le(table, 8);
 	uint64_t room = (len - 8) / kStationEntry;
 	if (count > kMaxStations)
 		count = kMaxStations;
