@@ -54,17 +54,6 @@ bool read_qos(blob_attr *attr, int &qos)
 	return true;
 }
 
-// Copies the fields of a table into the buffer.
-void add_fields(wlc::BlobBuf &buf, blob_attr *table)
-{
-	if (!table)
-		return;
-	blob_attr *pos;
-	size_t rem;
-	blobmsg_for_each_attr(pos, table, rem)
-		buf.add_field(pos);
-}
-
 std::string request_topic(const std::string &ap, const std::string &command)
 {
 	return "zev/wlc/telemetry/ap/" + ap + "/request/" + command;
@@ -151,7 +140,7 @@ int Bridge::command_subscription(const std::string &filter, int qos, const std::
 		record.add("topic", join_topic(topic, 127));
 		if (blob_attr *attr = payload_check(payload, len)) {
 			auto table = record.table("message");
-			add_fields(record, attr);
+			record.add_fields(attr);
 		}
 		CommandRunner::instance().run(command, record.json(true));
 	});
@@ -170,7 +159,7 @@ int Bridge::request(wlc::Request &req, blob_attr *msg, bool batch)
 	out.add_u32("msg_id", static_cast<uint32_t>(id));
 	if (f.has(REQ_DATA)) {
 		auto data = out.table("data");
-		add_fields(out, f[REQ_DATA]);
+		out.add_fields(f[REQ_DATA]);
 	}
 	int count = 0;
 	if (batch) {
@@ -239,14 +228,14 @@ void Bridge::handle_response(const TopicLevels &topic, const void *payload, size
 	if (p.batch && p.remaining > 0) {
 		{
 			auto ap = p.buffer.table(topic.size() > 4 ? topic[4].c_str() : "");
-			add_fields(p.buffer, tb[RESP_DATA]);
+			p.buffer.add_fields(tb[RESP_DATA]);
 		}
 		if (--p.remaining > 0)
 			return;
 		p.reply.reply(p.buffer);
 	} else {
 		wlc::BlobBuf data;
-		add_fields(data, tb[RESP_DATA]);
+		data.add_fields(tb[RESP_DATA]);
 		p.reply.reply(data);
 	}
 	p.reply.complete(UBUS_STATUS_OK);

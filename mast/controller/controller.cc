@@ -141,10 +141,7 @@ void Controller::join_request(const TopicLevels &topic, const void *payload, siz
 			rec.add(name, *f.str(static_cast<size_t>(field)));
 	if (f.has(J_CONFIG)) {
 		auto config = rec.table("custom_config");
-		blob_attr *pos;
-		size_t rem;
-		blobmsg_for_each_attr(pos, f[J_CONFIG], rem)
-			rec.add_field(pos);
+		rec.add_fields(f[J_CONFIG]);
 	}
 	call_nowait(bus_, db, "set", rec);
 }

@@ -9,14 +9,6 @@ namespace mast {
 
 namespace {
 
-void add_fields(wlc::BlobBuf &buf, blob_attr *attr)
-{
-	blob_attr *pos;
-	size_t rem;
-	blobmsg_for_each_attr(pos, attr, rem)
-		buf.add_field(pos);
-}
-
 MqttInstance::Handler iapp_relay(wlc::Bus &bus, const char *method, bool with_wlan)
 {
 	return [&bus, method, with_wlan](const TopicLevels &topic, const void *payload, size_t len) {
@@ -26,7 +18,7 @@ MqttInstance::Handler iapp_relay(wlc::Bus &bus, const char *method, bool with_wl
 			return;
 		}
 		wlc::BlobBuf msg;
-		add_fields(msg, attr);
+		msg.add_fields(attr);
 		if (with_wlan && topic.size() > 5)
 			msg.add("wlan", topic[5]);
 		call_nowait(bus, "iapp", method, msg);

@@ -33,10 +33,7 @@ void report_relay(wlc::Bus &bus, const TopicLevels &topic, const void *payload, 
 	msg.add("id", id);
 	{
 		auto data = msg.table("data");
-		blob_attr *pos;
-		size_t rem;
-		blobmsg_for_each_attr(pos, attr, rem)
-			msg.add_field(pos);
+		msg.add_fields(attr);
 	}
 	wlc::logf(LOG_DEBUG, "Recv RRM %s report from %s", type.c_str(), id.c_str());
 	call_nowait(bus, "rrm_ctrl." + site + "." + std::to_string(radio), "report_add", msg);
@@ -55,10 +52,7 @@ MqttInstance::Handler command_relay(wlc::Bus &bus, const char *method)
 		unsigned radio = radio_of(topic[6]);
 		wlc::logf(LOG_DEBUG, "Recv RRM %s message for radio %d", method, radio);
 		wlc::BlobBuf msg;
-		blob_attr *pos;
-		size_t rem;
-		blobmsg_for_each_attr(pos, attr, rem)
-			msg.add_field(pos);
+		msg.add_fields(attr);
 		call_nowait(bus, "rrm_agent." + std::to_string(radio), method, msg);
 	};
 }

@@ -29,6 +29,17 @@ BlobBuf &BlobBuf::add(const char *name, std::string_view s)
 	return *this;
 }
 
+BlobBuf &BlobBuf::add_fields(const blob_attr *table)
+{
+	if (!table)
+		return *this;
+	blob_attr *pos;
+	size_t rem;
+	blobmsg_for_each_attr(pos, table, rem)
+		add_field(pos);
+	return *this;
+}
+
 bool BlobBuf::add_json(const std::string &json)
 {
 	return blobmsg_add_json_from_string(&buf_, json.c_str());

@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include <fsroot/fsroot.h>
+#include <libubox/uloop.h>
 
 #include <cerrno>
 #include <csignal>
@@ -151,6 +152,17 @@ int connect_unix(const std::string &path)
 		fd = -1;
 	}
 	return fd;
+}
+
+bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit)
+{
+	auto end = std::chrono::steady_clock::now() + limit;
+	while (!cond()) {
+		if (std::chrono::steady_clock::now() >= end)
+			return false;
+		uloop_run_timeout(10);
+	}
+	return true;
 }
 
 std::string program(std::string_view name)

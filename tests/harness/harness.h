@@ -59,6 +59,9 @@ private:
 // Polls cond until it holds or the limit passes.
 bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds limit);
 
+// Runs this process's event loop in short slices until cond holds or the limit passes.
+bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit = std::chrono::seconds(5));
+
 // A bus daemon of its own on a socket under the root.
 class BusDaemon {
 public:

@@ -74,27 +74,13 @@ void ControllerTest::stand_in(const std::string &object, const std::vector<std::
 	for (const std::string &m : methods) {
 		table.push_back({m, {}, [this, object, m](wlc::Request &, blob_attr *msg) {
 					 wlc::BlobBuf copy;
-					 blob_attr *pos;
-					 size_t rem;
-					 blob_for_each_attr(pos, msg, rem)
-						 copy.add_field(pos);
+					 copy.add_fields(msg);
 					 calls_.push_back(object + "." + m + " " + copy.json());
 					 return UBUS_STATUS_OK;
 				 }});
 	}
 	objects_.push_back(std::make_unique<wlc::BusObject>(object, table));
 	ASSERT_EQ(objects_.back()->add(client_), UBUS_STATUS_OK);
-}
-
-bool ControllerTest::pump(const std::function<bool()> &cond, std::chrono::milliseconds limit)
-{
-	auto end = std::chrono::steady_clock::now() + limit;
-	while (!cond()) {
-		if (std::chrono::steady_clock::now() >= end)
-			return false;
-		uloop_run_timeout(10);
-	}
-	return true;
 }
 
 bool ControllerTest::has_object(const std::string &path)
@@ -123,12 +109,7 @@ int ControllerTest::call(const std::string &object, const std::string &method, c
 			[&](blob_attr *msg) {
 				if (!reply)
 					return;
-				wlc::BlobBuf copy;
-				blob_attr *pos;
-				size_t rem;
-				blob_for_each_attr(pos, msg, rem)
-					copy.add_field(pos);
-				*reply = copy.json();
+				*reply = wlc::BlobBuf().add_fields(msg).json();
 			},
 			[&](int s) {
 				status = s;

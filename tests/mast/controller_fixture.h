@@ -20,6 +20,7 @@
 
 namespace masttest {
 
+using wlctest::pump;
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 
@@ -37,8 +38,6 @@ protected:
 	void start_mast(const std::vector<std::string> &extra = {}, bool wait_connected = true);
 	// Adds a stand-in object whose methods record their calls.
 	void stand_in(const std::string &object, const std::vector<std::string> &methods);
-	// Runs this process's loop until cond holds.
-	bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit = 5s);
 	bool has_object(const std::string &path);
 	std::string log_text() const;
 	// A synchronous call through the bus, the loop running meanwhile.

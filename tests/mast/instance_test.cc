@@ -22,6 +22,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using wlctest::pump;
 using Bytes = std::vector<uint8_t>;
 
 class Instance : public wlctest::DeviceTest {
@@ -67,16 +68,6 @@ protected:
 		t.tls_insecure = false;
 		t.verify_peer = true;
 		return t;
-	}
-	bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit = 5s)
-	{
-		auto end = std::chrono::steady_clock::now() + limit;
-		while (!cond()) {
-			if (std::chrono::steady_clock::now() >= end)
-				return false;
-			uloop_run_timeout(10);
-		}
-		return true;
 	}
 
 	wlctest::TestPki pki_;

@@ -17,6 +17,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using wlctest::pump;
 
 std::optional<mast::Options> parse(std::vector<std::string> args)
 {
@@ -103,17 +104,6 @@ protected:
 	void SetUp() override { uloop_init(); }
 	void TearDown() override { uloop_done(); }
 
-	// Runs the loop until cond holds or the limit passes.
-	bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit)
-	{
-		auto end = std::chrono::steady_clock::now() + limit;
-		while (!cond()) {
-			if (std::chrono::steady_clock::now() >= end)
-				return false;
-			uloop_run_timeout(20);
-		}
-		return true;
-	}
 	std::string script(const std::string &name, const std::string &body)
 	{
 		std::string path = dir_.at("/bin/" + name);

@@ -246,9 +246,7 @@ TEST_F(BusTest, ToolListsAndCallsOurObjects)
 		bad = wlctest::run({wlctest::program("ubus"), "call", "local.calc", "sum", R"({"a":2})"});
 		done = true;
 	});
-	auto give_up = std::chrono::steady_clock::now() + 10s;
-	while (!done && std::chrono::steady_clock::now() < give_up)
-		uloop_run_timeout(10);
+	wlctest::pump([&] { return done.load(); }, 10s);
 	t.join();
 	uloop_handle_sigchld = true;
 	char idbuf[16];

@@ -173,12 +173,7 @@ TEST_F(BusLayer, ObjectAnswersNowLaterOrNever)
 		wlc::AsyncCall c;
 		int ret = client_.call_async(id, method, args, c,
 			[&](blob_attr *msg) {
-				wlc::BlobBuf copy;
-				blob_attr *pos;
-				size_t rem;
-				blob_for_each_attr(pos, msg, rem)
-					copy.add_field(pos);
-				out.json = copy.json();
+				out.json = wlc::BlobBuf().add_fields(msg).json();
 			},
 			[&](int status) {
 				out.status = status;
