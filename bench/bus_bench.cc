@@ -1,7 +1,7 @@
 // Bus call round trip through the bus daemon against a raw Unix-socket
 // ping-pong of the same payload, measured in the same run; prints the ratio.
-#include <libubox/blobmsg.h>
-#include <libubus.h>
+#include <wlc/c/ubox.h>
+#include <wlc/c/ubus.h>
 
 #include <benchmark/benchmark.h>
 

@@ -4,8 +4,8 @@
 //    a bare MQTT request/reply between two clients;
 //  - 10,000 APs' JOIN_REQ and ONLINE messages into "db.ap", none lost.
 // Runs in a network namespace of its own (root): the controller's broker port is fixed.
-#include <libubox/blobmsg_json.h>
-#include <libubus.h>
+#include <wlc/c/blobmsg_json.h>
+#include <wlc/c/ubus.h>
 #include <mosquitto.h>
 #include <wlc/bus.h>
 

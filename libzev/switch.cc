@@ -1,7 +1,7 @@
 // Ethernet switch port statistics, link and VLAN through libswconfig.
 #include <zev/util.h>
 
-#include <swlib.h>
+#include <wlc/c/swlib.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,6 +3,7 @@ set(PLATFORM_INCLUDE ${CMAKE_CURRENT_SOURCE_DIR}/include)
 
 add_library(ubox SHARED ubox/blob.cc ubox/blobmsg.cc ubox/uloop.cc ubox/ustream.cc ubox/kvlist.cc)
 target_include_directories(ubox PUBLIC $<BUILD_INTERFACE:${PLATFORM_INCLUDE}>)
+target_link_libraries(ubox PUBLIC $<BUILD_INTERFACE:platform_c>)
 set_target_properties(ubox PROPERTIES VERSION 1 SOVERSION 1)
 
 add_library(blobmsg_json SHARED blobmsg_json/blobmsg_json.cc)
@@ -17,8 +18,13 @@ set_target_properties(ubus PROPERTIES VERSION 1 SOVERSION 1)
 
 add_library(uci SHARED uci/uci.cc)
 target_include_directories(uci PUBLIC $<BUILD_INTERFACE:${PLATFORM_INCLUDE}>)
+target_link_libraries(uci PUBLIC $<BUILD_INTERFACE:platform_c>)
 target_link_libraries(uci PRIVATE fsroot)
 set_target_properties(uci PROPERTIES VERSION 1 SOVERSION 1)
+
+foreach(lib ubus uci)
+  export_only_c_api(${lib})
+endforeach()
 
 foreach(lib ubox ubus blobmsg_json uci)
   add_library(platform::${lib} ALIAS ${lib})
@@ -29,16 +35,14 @@ target_link_libraries(ubusd PRIVATE ubus_wire ubox fsroot)
 
 add_executable(ubus_cli cli/ubus.cc)
 set_target_properties(ubus_cli PROPERTIES OUTPUT_NAME ubus)
-target_link_libraries(ubus_cli PRIVATE ubus blobmsg_json)
+target_link_libraries(ubus_cli PRIVATE ubus ubox blobmsg_json)
 
-install(TARGETS ubox ubus blobmsg_json uci ubusd ubus_cli
-        RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-
-# Switch configuration library for simulated devices.
-add_library(swconfig SHARED swconfig/swlib.cc)
-target_include_directories(swconfig PUBLIC $<BUILD_INTERFACE:${PLATFORM_INCLUDE}>)
-target_link_libraries(swconfig PRIVATE fsroot)
-add_library(platform::swconfig ALIAS swconfig)
-install(TARGETS swconfig LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# Installed (component "platform") as the platform lays them out: libraries in
+# lib, the daemon in sbin, the tool in bin, headers in include and
+# include/libubox. Installed programs find the libraries beside them.
+set_target_properties(ubox ubus blobmsg_json uci ubusd ubus_cli PROPERTIES
+  INSTALL_RPATH "$ORIGIN;$ORIGIN/../lib")
+install(TARGETS ubox ubus blobmsg_json uci LIBRARY DESTINATION lib COMPONENT platform)
+install(TARGETS ubusd RUNTIME DESTINATION sbin COMPONENT platform)
+install(TARGETS ubus_cli RUNTIME DESTINATION bin COMPONENT platform)
+install(DIRECTORY include/ DESTINATION include COMPONENT platform)

@@ -1,7 +1,7 @@
 // The bridge object's methods, pending requests and the response handler.
 #include "bridge.h"
 
-#include <libubox/blobmsg_json.h>
+#include <wlc/c/blobmsg_json.h>
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // Payload check and topic levels.
 #include "payload.h"
 
-#include <libubox/blobmsg.h>
+#include <wlc/c/ubox.h>
 
 namespace mast {
 

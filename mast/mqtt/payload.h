@@ -1,7 +1,7 @@
 // Message payloads (one blob attribute) and topic levels.
 #pragma once
 
-#include <libubox/blob.h>
+#include <wlc/c/ubox.h>
 
 #include <cstddef>
 #include <string>

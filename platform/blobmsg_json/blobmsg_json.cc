@@ -1,6 +1,6 @@
 // JSON rendering of blobmsg fields (compact and tab-indented) and loading of
 // JSON objects into blobmsg buffers.
-#include <libubox/blobmsg_json.h>
+#include <wlc/c/blobmsg_json.h>
 
 #include <cinttypes>
 #include <cstdio>

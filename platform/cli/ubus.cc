@@ -1,7 +1,7 @@
 // ubus: command-line client of the bus. Lists objects and calls methods with
 // JSON arguments, printing replies as JSON.
-#include <libubox/blobmsg_json.h>
-#include <libubus.h>
+#include <wlc/c/blobmsg_json.h>
+#include <wlc/c/ubus.h>
 
 #include <cstdio>
 #include <cstdlib>

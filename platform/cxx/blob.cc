@@ -1,7 +1,7 @@
 // Building messages and reading typed fields.
 #include <wlc/blob.h>
 
-#include <libubox/blobmsg_json.h>
+#include <wlc/c/blobmsg_json.h>
 
 #include <cstdlib>
 #include <memory>

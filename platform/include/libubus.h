@@ -13,10 +13,6 @@
 #include "ubus_common.h"
 #include "ubusmsg.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 struct ubus_context;
 struct ubus_object;
 struct ubus_request;
@@ -222,8 +218,5 @@ static inline int ubus_request_get_caller_fd(struct ubus_request_data *req)
 
 void ubus_complete_deferred_request(struct ubus_context *ctx, struct ubus_request_data *req, int ret);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

@@ -6,10 +6,6 @@
 #include <stdbool.h>
 #include <stddef.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 #define UCI_CONFDIR "/etc/config"
 
 enum {
@@ -127,8 +123,5 @@ const char *uci_lookup_option_string(struct uci_context *ctx, struct uci_section
 #define uci_to_section(ptr) ((struct uci_section *)(void *)(ptr))
 #define uci_to_option(ptr) ((struct uci_option *)(void *)(ptr))
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

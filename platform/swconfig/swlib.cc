@@ -1,7 +1,7 @@
 // The switch configuration library for simulated devices: the switch is the
 // one the device simulator describes under /var/lib/sim/switch in the device
 // root (per port: "mib" text, "link" and "pvid").
-#include <swlib.h>
+#include <wlc/c/swlib.h>
 
 #include <fsroot/fsroot.h>
 

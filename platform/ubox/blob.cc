@@ -1,5 +1,5 @@
 // Building and checking blob attribute buffers.
-#include <libubox/blob.h>
+#include <wlc/c/ubox.h>
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Named, typed fields: building, checking and parsing against policies.
-#include <libubox/blobmsg.h>
+#include <wlc/c/ubox.h>
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,5 @@
 // Key/value list in key order.
-#include <libubox/kvlist.h>
-#include <libubox/blob.h>
+#include <wlc/c/ubox.h>
 
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The event loop on epoll: descriptor watches, a sorted timer list, child
 // reaping and SIGINT/SIGTERM delivered through a self-pipe.
-#include <libubox/uloop.h>
+#include <wlc/c/ubox.h>
 
 #include <cerrno>
 #include <climits>

@@ -1,5 +1,5 @@
 // Buffered descriptor streams for the event loop.
-#include <libubox/ustream.h>
+#include <wlc/c/ubox.h>
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // State and helpers shared by the parts of the bus client library.
 #pragma once
 
-#include <libubus.h>
+#include <wlc/c/ubus.h>
 
 #include <deque>
 

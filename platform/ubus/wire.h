@@ -3,7 +3,7 @@
 // one descriptor passed with the first byte.
 #pragma once
 
-#include <ubusmsg.h>
+#include <wlc/c/ubus.h>
 
 #include <cstdint>
 #include <sys/types.h>

@@ -3,7 +3,7 @@
 // and their replies between clients.
 #pragma once
 
-#include <libubox/uloop.h>
+#include <wlc/c/ubox.h>
 
 #include <cstdint>
 #include <deque>

@@ -1,5 +1,5 @@
 // ubusd: the bus daemon. Usage: ubusd [-s <socket>]
-#include <ubus_common.h>
+#include <wlc/c/ubus.h>
 
 #include <fsroot/fsroot.h>
 

@@ -2,7 +2,7 @@
 // removal, invokes and the replies that travel back to the caller.
 #include "daemon.h"
 
-#include <libubox/blobmsg.h>
+#include <wlc/c/ubox.h>
 
 #include <cstring>
 

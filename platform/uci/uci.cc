@@ -1,5 +1,5 @@
 // Reading UCI configuration packages and looking up their sections and options.
-#include <uci.h>
+#include <wlc/c/uci.h>
 
 #include <fsroot/fsroot.h>
 

@@ -2,7 +2,7 @@
 // encoding of every MQTT message of the system) to standard output, for
 // scripts that play APs with mosquitto_pub -s.
 //   blobmsg_encode '<json object>'
-#include <libubox/blobmsg_json.h>
+#include <wlc/c/blobmsg_json.h>
 
 #include <cstdio>
 

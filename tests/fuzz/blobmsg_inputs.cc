@@ -1,8 +1,8 @@
 // Feeds untrusted bytes to the blob and blobmsg readers.
 #include "blobmsg_inputs.h"
 
-#include <libubox/blobmsg.h>
-#include <libubox/blobmsg_json.h>
+#include <wlc/c/ubox.h>
+#include <wlc/c/blobmsg_json.h>
 
 #include <cstdlib>
 #include <cstring>

@@ -2,7 +2,7 @@
 #include "harness.h"
 
 #include <fsroot/fsroot.h>
-#include <libubox/uloop.h>
+#include <wlc/c/ubox.h>
 
 #include <cerrno>
 #include <csignal>
@@ -168,6 +168,11 @@ bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit)
 std::string program(std::string_view name)
 {
 	return std::string(WLC_BIN_DIR) + "/" + std::string(name);
+}
+
+std::string ubus_tool()
+{
+	return WLC_UBUS;
 }
 
 BusDaemon::BusDaemon(const TempRoot &root)

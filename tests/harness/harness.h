@@ -87,6 +87,8 @@ int connect_unix(const std::string &path);
 
 // Path of a program built by the project.
 std::string program(std::string_view name);
+// The bus tool: the platform's own, or the bundled one.
+std::string ubus_tool();
 
 // Moves the calling process into a network namespace of its own with the
 // loopback interface up. Returns false where that is not permitted.

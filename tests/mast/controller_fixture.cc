@@ -1,7 +1,7 @@
 // The controller test fixture.
 #include "controller_fixture.h"
 
-#include <libubox/blobmsg_json.h>
+#include <wlc/c/blobmsg_json.h>
 
 #include <cstring>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 // Checks and parsing of untrusted blobmsg data, and the JSON loader.
-#include <libubox/blobmsg.h>
-#include <libubox/blobmsg_json.h>
+#include <wlc/c/ubox.h>
+#include <wlc/c/blobmsg_json.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Our encoder and renderer against buffers and JSON made by the platform's
 // own libraries.
-#include <libubox/blobmsg.h>
-#include <libubox/blobmsg_json.h>
+#include <wlc/c/ubox.h>
+#include <wlc/c/blobmsg_json.h>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The bus client and daemon together: lookups, invokes, replies, deferred
 // and multiple replies, descriptors, failures and many clients.
-#include <libubox/blobmsg.h>
-#include <libubox/blobmsg_json.h>
-#include <libubus.h>
+#include <wlc/c/ubox.h>
+#include <wlc/c/blobmsg_json.h>
+#include <wlc/c/ubus.h>
 
 #include <gtest/gtest.h>
 
@@ -241,9 +241,9 @@ TEST_F(BusTest, ToolListsAndCallsOurObjects)
 	wlctest::RunResult list, call, bad;
 	std::atomic<bool> done = false;
 	std::thread t([&] {
-		list = wlctest::run({wlctest::program("ubus"), "-v", "list", "local.*"});
-		call = wlctest::run({wlctest::program("ubus"), "call", "local.calc", "sum", R"({"a":2,"b":40})"});
-		bad = wlctest::run({wlctest::program("ubus"), "call", "local.calc", "sum", R"({"a":2})"});
+		list = wlctest::run({wlctest::ubus_tool(), "-v", "list", "local.*"});
+		call = wlctest::run({wlctest::ubus_tool(), "call", "local.calc", "sum", R"({"a":2,"b":40})"});
+		bad = wlctest::run({wlctest::ubus_tool(), "call", "local.calc", "sum", R"({"a":2})"});
 		done = true;
 	});
 	wlctest::pump([&] { return done.load(); }, 10s);

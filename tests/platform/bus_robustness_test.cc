@@ -1,5 +1,5 @@
 // The bus daemon under hostile and careless clients.
-#include <libubus.h>
+#include <wlc/c/ubus.h>
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // does) and an anonymous object; without -c also "svc" with methods that
 // exercise deferred replies, several replies, descriptors, errors and a
 // service that dies in the middle of a call.
-#include <libubox/blobmsg.h>
-#include <libubus.h>
+#include <wlc/c/ubox.h>
+#include <wlc/c/ubus.h>
 
 #include <cstdio>
 #include <cstring>

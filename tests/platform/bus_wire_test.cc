@@ -1,6 +1,6 @@
 // Our bus pieces against a session captured from the platform's own daemon,
 // tool and example server: byte for byte in both directions.
-#include <libubus.h>
+#include <wlc/c/ubus.h>
 
 #include <gtest/gtest.h>
 
@@ -162,7 +162,7 @@ TEST(BusWire, CallingClientSendsThePlatformsBytes)
 	ASSERT_EQ(chunks.size(), 11u);
 	std::vector<Chunk> sent;
 	std::thread t([&] { sent = daemon.play(chunks); });
-	auto r = wlctest::run({wlctest::program("ubus"), "-s", sock, "call", "test", "hello", R"({"id":1,"msg":"hi"})"});
+	auto r = wlctest::run({wlctest::ubus_tool(), "-s", sock, "call", "test", "hello", R"({"id":1,"msg":"hi"})"});
 	t.join();
 	auto expected = from_client(chunks);
 	ASSERT_EQ(sent.size(), expected.size());

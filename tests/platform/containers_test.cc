@@ -1,6 +1,5 @@
 // The key/value list and descriptor streams.
-#include <libubox/kvlist.h>
-#include <libubox/ustream.h>
+#include <wlc/c/ubox.h>
 
 #include <gtest/gtest.h>
 

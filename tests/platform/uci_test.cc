@@ -1,5 +1,5 @@
 // Reading UCI packages under the device root and looking up options and lists.
-#include <uci.h>
+#include <wlc/c/uci.h>
 
 #include <fsroot/fsroot.h>
 #include <gtest/gtest.h>

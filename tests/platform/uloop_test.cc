@@ -1,6 +1,6 @@
 // The event loop: timers, descriptors, child processes, signals and the
 // time-limited run.
-#include <libubox/uloop.h>
+#include <wlc/c/ubox.h>
 
 #include <gtest/gtest.h>
 

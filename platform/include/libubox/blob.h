@@ -12,10 +12,6 @@
 
 #include "utils.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 #define BLOB_COOKIE 0x01234567
 
 enum {
@@ -202,8 +198,5 @@ static inline struct blob_attr *blob_put_u64(struct blob_buf *buf, int id, uint6
 	     blob_raw_len(pos) >= sizeof(struct blob_attr); \
 	     (rem) -= blob_pad_len(pos), pos = blob_next(pos))
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

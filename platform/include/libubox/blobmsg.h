@@ -11,10 +11,6 @@
 
 #include "blob.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 #define BLOBMSG_ALIGN 2
 #define BLOBMSG_PADDING(len) (((len) + (1 << BLOBMSG_ALIGN) - 1) & ~((1 << BLOBMSG_ALIGN) - 1))
 
@@ -256,8 +252,5 @@ int64_t blobmsg_cast_s64(struct blob_attr *attr);
 	     blob_raw_len(pos) >= sizeof(struct blob_attr); \
 	     rem -= blob_pad_len(pos), pos = blob_next(pos))
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

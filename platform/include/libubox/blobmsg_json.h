@@ -7,10 +7,6 @@
 
 #include "blobmsg.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 bool blobmsg_add_object(struct blob_buf *b, json_object *obj);
 bool blobmsg_add_json_element(struct blob_buf *b, const char *name, json_object *obj);
 bool blobmsg_add_json_from_string(struct blob_buf *b, const char *str);
@@ -41,8 +37,5 @@ static inline char *blobmsg_format_json_value(struct blob_attr *attr)
 	return blobmsg_format_json_value_with_cb(attr, NULL, NULL, -1);
 }
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

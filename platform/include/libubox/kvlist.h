@@ -7,10 +7,6 @@
 
 #include "list.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 struct kvlist {
 	struct list_head list;
 	int (*get_len)(struct kvlist *kv, const void *data);
@@ -41,8 +37,5 @@ bool kvlist_delete(struct kvlist *kv, const char *name);
 int kvlist_strlen(struct kvlist *kv, const void *data);
 int kvlist_blob_len(struct kvlist *kv, const void *data);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

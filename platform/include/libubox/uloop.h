@@ -13,10 +13,6 @@
 
 #include "list.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 struct uloop_fd;
 struct uloop_timeout;
 struct uloop_process;
@@ -87,8 +83,5 @@ static inline int uloop_run(void)
 }
 void uloop_done(void);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

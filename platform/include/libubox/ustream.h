@@ -9,10 +9,6 @@
 
 #include "uloop.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 struct ustream {
 	void (*notify_read)(struct ustream *s, int bytes_new);
 	void (*notify_write)(struct ustream *s, int bytes);
@@ -44,8 +40,5 @@ int ustream_printf(struct ustream *s, const char *format, ...) __attribute__((fo
 int ustream_vprintf(struct ustream *s, const char *format, va_list arg);
 int ustream_pending_data(struct ustream *s, bool write);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

@@ -2,7 +2,7 @@
 // them against a policy.
 #pragma once
 
-#include <libubox/blobmsg.h>
+#include <wlc/c/ubox.h>
 
 #include <array>
 #include <cstdint>

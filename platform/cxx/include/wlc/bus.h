@@ -2,7 +2,7 @@
 // handlers, requests answered now or later, and calls out.
 #pragma once
 
-#include <libubus.h>
+#include <wlc/c/ubus.h>
 
 #include <functional>
 #include <memory>

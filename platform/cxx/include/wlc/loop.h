@@ -3,7 +3,7 @@
 // itself when destroyed, and calls a std::function from a noexcept trampoline.
 #pragma once
 
-#include <libubox/uloop.h>
+#include <wlc/c/ubox.h>
 
 #include <cstdint>
 #include <functional>

@@ -6,10 +6,6 @@
 #include <net/if.h>
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 enum swlib_attr_group {
 	SWLIB_ATTR_GROUP_GLOBAL,
 	SWLIB_ATTR_GROUP_VLAN,
@@ -91,8 +87,5 @@ struct switch_attr *swlib_lookup_attr(struct switch_dev *dev, enum swlib_attr_gr
  * storage that lasts until the next call. */
 int swlib_get_attr(struct switch_dev *dev, struct switch_attr *attr, struct switch_val *val);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

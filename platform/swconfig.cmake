@@ -1,0 +1,10 @@
+# The bundled switch configuration library, backed by the simulated switch.
+add_library(swconfig SHARED swconfig/swlib.cc)
+target_include_directories(swconfig PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/swconfig/include>)
+target_link_libraries(swconfig PUBLIC $<BUILD_INTERFACE:platform_c>)
+target_link_libraries(swconfig PRIVATE fsroot)
+add_library(platform::swconfig ALIAS swconfig)
+set_target_properties(swconfig PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(TARGETS swconfig LIBRARY DESTINATION lib COMPONENT platform)
+install(FILES swconfig/include/swlib.h DESTINATION include COMPONENT platform)
+export_only_c_api(swconfig)
