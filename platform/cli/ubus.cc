@@ -16,6 +16,7 @@ struct Options {
 	int timeout_s = 30;
 	bool simple = false;
 	int verbose = 0;
+	bool failure_reported = false;
 };
 
 Options opts;
@@ -70,22 +71,36 @@ int cmd_list(ubus_context *ctx, int argc, char **argv)
 	return ubus_lookup(ctx, argc == 1 ? argv[0] : nullptr, print_object, nullptr);
 }
 
+// A failed call, as the platform's tool reports it: standard error read by a
+// script gets the whole command and the exit status 256 minus the ubus status;
+// a terminal gets the error alone (printed by main) and the status itself.
+int call_failed(int status, int argc, char **argv)
+{
+	if (opts.simple || isatty(STDERR_FILENO))
+		return status;
+	std::string line = "Command failed: ubus call ";
+	for (int i = 0; i < argc; i++)
+		line.append(argv[i]).append(" ");
+	std::fprintf(stderr, "%s(%s)\n", line.c_str(), ubus_strerror(status));
+	opts.failure_reported = true;
+	return status;
+}
+
 int cmd_call(ubus_context *ctx, int argc, char **argv)
 {
 	if (argc < 2 || argc > 3)
 		return -2;
 	blob_buf b = {};
 	blob_buf_init(&b, 0);
-	if (argc == 3 && !blobmsg_add_json_from_string(&b, argv[2])) {
-		if (!opts.simple)
-			std::fprintf(stderr, "Failed to parse message data\n");
-		blob_buf_free(&b);
-		return -1;
-	}
-	uint32_t id;
-	int ret = ubus_lookup_id(ctx, argv[0], &id);
-	if (ret == 0)
+	int ret = UBUS_STATUS_OK;
+	uint32_t id = 0;
+	if (argc == 3 && !blobmsg_add_json_from_string(&b, argv[2]))
+		ret = call_failed(UBUS_STATUS_PARSE_ERROR, argc, argv);
+	else if ((ret = ubus_lookup_id(ctx, argv[0], &id)) == 0) {
 		ret = ubus_invoke(ctx, id, argv[1], b.head, print_reply, nullptr, opts.timeout_s * 1000);
+		if (ret > 0)
+			ret = call_failed(ret, argc, argv);
+	}
 	blob_buf_free(&b);
 	return ret;
 }
@@ -138,7 +153,9 @@ int main(int argc, char **argv)
 		ret = cmd_list(ctx, argc - 1, argv + 1);
 	else if (cmd == "call")
 		ret = cmd_call(ctx, argc - 1, argv + 1);
-	if (ret > 0 && !opts.simple)
+	if (opts.failure_reported)
+		ret = -ret;
+	else if (ret > 0 && !opts.simple)
 		std::fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));
 	else if (ret == -2)
 		usage("ubus");

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <net/if.h>
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <sched.h>
 #include <sstream>
 #include <sys/ioctl.h>
@@ -201,15 +203,19 @@ std::string drain(int fd)
 
 } // namespace
 
-RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds limit)
+namespace {
+
+// Runs argv with standard output on a pipe and standard error on err_write
+// (read back from err_read), and waits for its status within limit.
+RunResult run_on(const std::vector<std::string> &argv, std::chrono::milliseconds limit, int err_read, int err_write)
 {
-	int out[2], err[2];
-	if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0)
+	int out[2];
+	if (pipe2(out, O_CLOEXEC) < 0)
 		throw std::runtime_error("pipe failed");
 	pid_t pid = fork();
 	if (pid == 0) {
 		dup2(out[1], 1);
-		dup2(err[1], 2);
+		dup2(err_write, 2);
 		std::vector<char *> args;
 		for (const auto &a : argv)
 			args.push_back(const_cast<char *>(a.c_str()));
@@ -218,13 +224,13 @@ RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds li
 		_exit(127);
 	}
 	close(out[1]);
-	close(err[1]);
+	close(err_write);
 	RunResult r;
-	std::thread t([&] { r.err = drain(err[0]); });
+	std::thread t([&] { r.err = drain(err_read); });
 	r.out = drain(out[0]);
 	t.join();
 	close(out[0]);
-	close(err[0]);
+	close(err_read);
 	int st = 0;
 	auto end = std::chrono::steady_clock::now() + limit;
 	pid_t got;
@@ -241,6 +247,29 @@ RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds li
 		return r;
 	r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 	return r;
+}
+
+} // namespace
+
+RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds limit)
+{
+	int err[2];
+	if (pipe2(err, O_CLOEXEC) < 0)
+		throw std::runtime_error("pipe failed");
+	return run_on(argv, limit, err[0], err[1]);
+}
+
+RunResult run_with_terminal(const std::vector<std::string> &argv, std::chrono::milliseconds limit)
+{
+	int master = -1, slave = -1;
+	termios raw = {};
+	cfmakeraw(&raw);
+	if (openpty(&master, &slave, nullptr, &raw, nullptr) < 0)
+		throw std::runtime_error("openpty failed");
+	fcntl(master, F_SETFD, FD_CLOEXEC);
+	fcntl(slave, F_SETFD, FD_CLOEXEC);
+	// Once the program has exited, reading the master fails with EIO: the end.
+	return run_on(argv, limit, master, slave);
 }
 
 bool enter_private_netns()

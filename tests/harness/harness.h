@@ -81,6 +81,9 @@ struct RunResult {
 	std::string err;
 };
 RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds limit = std::chrono::seconds(10));
+// The same with standard error on a terminal (a pseudo-terminal in raw mode).
+RunResult run_with_terminal(const std::vector<std::string> &argv,
+			    std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // A raw stream connection to a Unix socket; -1 on failure.
 int connect_unix(const std::string &path);

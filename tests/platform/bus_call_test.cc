@@ -254,11 +254,77 @@ TEST_F(BusTest, ToolListsAndCallsOurObjects)
 	EXPECT_EQ(list.out, std::string("'local.calc' @") + idbuf + "\n\t\"sum\":{\"a\":\"Integer\",\"b\":\"Integer\"}\n");
 	EXPECT_EQ(call.status, 0);
 	EXPECT_EQ(call.out, "{\n\t\"sum\": 42\n}\n");
-	EXPECT_EQ(bad.status, UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(bad.err, "Command failed: Invalid argument\n");
+	// Standard error is a pipe here: the whole command, and 256 minus the status.
+	EXPECT_EQ(bad.status, 256 - UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(bad.err, "Command failed: ubus call local.calc sum {\"a\":2} (Invalid argument)\n");
 	EXPECT_EQ(ubus_remove_object(ctx_, &obj), 0);
 	uint32_t id;
 	EXPECT_EQ(ubus_lookup_id(ctx_, "local.calc", &id), UBUS_STATUS_NOT_FOUND);
+	uloop_fd_delete(&ctx_->sock);
+}
+
+namespace {
+
+// Runs each command line with the tool while this process serves its objects.
+std::vector<wlctest::RunResult> run_tool(const std::vector<std::pair<bool, std::vector<std::string>>> &cmds)
+{
+	uloop_handle_sigchld = false;
+	std::vector<wlctest::RunResult> results;
+	std::atomic<bool> done = false;
+	std::thread t([&] {
+		for (const auto &[terminal, args] : cmds) {
+			std::vector<std::string> argv{wlctest::ubus_tool()};
+			argv.insert(argv.end(), args.begin(), args.end());
+			results.push_back(terminal ? wlctest::run_with_terminal(argv) : wlctest::run(argv));
+		}
+		done = true;
+	});
+	wlctest::pump([&] { return done.load(); }, 20s);
+	t.join();
+	uloop_handle_sigchld = true;
+	return results;
+}
+
+} // namespace
+
+TEST_F(BusTest, ToolFailuresAreReportedAsThePlatformsTool)
+{
+	ubus_add_uloop(ctx_);
+	ubus_object obj = {};
+	obj.name = "local.calc";
+	obj.type = &local_type;
+	obj.methods = local_methods;
+	obj.n_methods = 1;
+	ASSERT_EQ(ubus_add_object(ctx_, &obj), 0);
+	constexpr bool pipe = false, terminal = true;
+	auto r = run_tool({
+		{pipe, {"call", "local.calc", "nope"}},
+		{terminal, {"call", "local.calc", "nope"}},
+		{pipe, {"call", "local.calc", "nope", "{}"}},
+		{pipe, {"-S", "call", "local.calc", "nope"}},
+		{pipe, {"call", "local.none", "sum"}},
+		{terminal, {"call", "local.none", "sum"}},
+		{pipe, {"call", "local.calc", "sum", "{bad"}},
+		{terminal, {"call", "local.calc", "sum", "{bad"}},
+	});
+	ASSERT_EQ(r.size(), 8u);
+	EXPECT_EQ(r[0].status, 253);
+	EXPECT_EQ(r[0].err, "Command failed: ubus call local.calc nope (Method not found)\n");
+	EXPECT_EQ(r[1].status, UBUS_STATUS_METHOD_NOT_FOUND);
+	EXPECT_EQ(r[1].err, "Command failed: Method not found\n");
+	EXPECT_EQ(r[2].err, "Command failed: ubus call local.calc nope {} (Method not found)\n");
+	EXPECT_EQ(r[3].status, UBUS_STATUS_METHOD_NOT_FOUND);
+	EXPECT_EQ(r[3].err, "");
+	// A failed look-up is reported the short way wherever standard error goes.
+	for (int i : {4, 5}) {
+		EXPECT_EQ(r[i].status, UBUS_STATUS_NOT_FOUND) << i;
+		EXPECT_EQ(r[i].err, "Command failed: Not found\n") << i;
+	}
+	EXPECT_EQ(r[6].status, 256 - UBUS_STATUS_PARSE_ERROR);
+	EXPECT_EQ(r[6].err, "Command failed: ubus call local.calc sum {bad (Parsing message data failed)\n");
+	EXPECT_EQ(r[7].status, UBUS_STATUS_PARSE_ERROR);
+	EXPECT_EQ(r[7].err, "Command failed: Parsing message data failed\n");
+	EXPECT_EQ(ubus_remove_object(ctx_, &obj), 0);
 	uloop_fd_delete(&ctx_->sock);
 }
 
