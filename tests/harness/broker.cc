@@ -1,6 +1,9 @@
 // Test broker and certificates.
 #include "broker.h"
 
+#include <cctype>
+#include <sstream>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdexcept>
@@ -73,10 +76,10 @@ bool port_open(int port)
 	return ok;
 }
 
-Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts)
+Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts), log_(root.at("/broker/broker.log"))
 {
-	std::string conf = "user root\nper_listener_settings true\npersistence false\nlog_dest file " +
-			   root.at("/broker/broker.log") + "\nlog_type all\n";
+	std::string conf = "user root\nper_listener_settings true\npersistence false\nlog_dest file " + log_ +
+			   "\nlog_type all\n";
 	conf += "listener " + std::to_string(opts.port) + " 127.0.0.1\nallow_anonymous " +
 		(opts.anonymous ? "true" : "false") + "\n";
 	if (opts.tls_port) {
@@ -94,7 +97,25 @@ Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts)
 		return port_open(opts.port) && (!opts.tls_port || port_open(opts.tls_port));
 	}, std::chrono::seconds(10));
 	if (!up)
-		throw std::runtime_error("broker did not start:\n" + read_text(root.at("/broker/broker.log")));
+		throw std::runtime_error("broker did not start:\n" + read_text(log_));
+}
+
+int Broker::subscriptions(const std::string &client_id, const std::string &filter) const
+{
+	// Each subscription put in place is logged as "<time>: <client> <qos> <filter>".
+	std::istringstream log(read_text(log_));
+	int count = 0;
+	for (std::string line; std::getline(log, line);) {
+		size_t at = line.find(": ");
+		if (at == std::string::npos)
+			continue;
+		std::string rest = line.substr(at + 2);
+		if (rest.size() == client_id.size() + 3 + filter.size() && rest.starts_with(client_id + " ") &&
+		    std::isdigit(static_cast<unsigned char>(rest[client_id.size() + 1])) &&
+		    rest.ends_with(" " + filter))
+			count++;
+	}
+	return count;
 }
 
 } // namespace wlctest

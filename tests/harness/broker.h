@@ -32,9 +32,14 @@ public:
 	Broker(const TempRoot &root, const BrokerOptions &opts);
 	Process &process() { return *proc_; }
 	const BrokerOptions &options() const { return opts_; }
+	// How many times the broker has put a client's subscription to a filter in
+	// place (its log says so as it does): the sign that messages published from
+	// now on reach that client.
+	int subscriptions(const std::string &client_id, const std::string &filter) const;
 
 private:
 	BrokerOptions opts_;
+	std::string log_;
 	std::unique_ptr<Process> proc_;
 };
 

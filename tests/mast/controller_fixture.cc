@@ -68,6 +68,12 @@ void ControllerTest::start_mast(const std::vector<std::string> &extra, bool wait
 	}
 }
 
+void ControllerTest::wait_subscribed(const std::vector<std::string> &filters)
+{
+	for (const std::string &f : filters)
+		ASSERT_TRUE(pump([&] { return broker_->subscriptions("wlc", f) > 0; }, 10s)) << "no subscription to " << f;
+}
+
 void ControllerTest::stand_in(const std::string &object, const std::vector<std::string> &methods)
 {
 	std::vector<wlc::Method> table;

@@ -36,6 +36,9 @@ protected:
 
 	// Starts mast -r wlc with extra options; waits for "mqtt.wlc" when asked.
 	void start_mast(const std::vector<std::string> &extra = {}, bool wait_connected = true);
+	// Waits until the broker has mast's subscriptions to these filters in
+	// place, so that what the test publishes next reaches mast.
+	void wait_subscribed(const std::vector<std::string> &filters);
 	// Adds a stand-in object whose methods record their calls.
 	void stand_in(const std::string &object, const std::vector<std::string> &methods);
 	bool has_object(const std::string &path);
