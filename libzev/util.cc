@@ -9,11 +9,15 @@
 
 namespace {
 
+// Whole milliseconds since start, never more than have really passed: the
+// nanoseconds are added up before dividing, so a negative nanosecond
+// difference cannot round the count up.
 int64_t elapsed_ms(const timespec &start)
 {
 	timespec now;
 	clock_gettime(CLOCK_MONOTONIC, &now);
-	return (static_cast<int64_t>(now.tv_sec) - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+	int64_t ns = (static_cast<int64_t>(now.tv_sec) - start.tv_sec) * 1000000000 + (now.tv_nsec - start.tv_nsec);
+	return ns / 1000000;
 }
 
 // Removes one pair of matching quotes around a value of two or more characters.
