@@ -22,7 +22,7 @@ target_link_libraries(uci PUBLIC $<BUILD_INTERFACE:platform_c>)
 target_link_libraries(uci PRIVATE fsroot)
 set_target_properties(uci PROPERTIES VERSION 1 SOVERSION 1)
 
-foreach(lib ubus uci)
+foreach(lib ubox ubus blobmsg_json uci)
   export_only_c_api(${lib})
 endforeach()
 
