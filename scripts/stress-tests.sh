@@ -22,7 +22,7 @@ declare -A failures=()
 for round in $(seq "$rounds"); do
   rm -f "$dir/Testing/Temporary/LastTestsFailed.log"
   if ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-     ctest --test-dir "$dir" -j $(( cores * 2 )) >"$dir/stress-round-$round.log" 2>&1; then
+     ctest --test-dir "$dir" --output-on-failure -j $(( cores * 2 )) >"$dir/stress-round-$round.log" 2>&1; then
     echo "round $round: all passed"
     continue
   fi

@@ -95,7 +95,7 @@ Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts), l
 	proc_ = std::make_unique<Process>(std::vector<std::string>{"/usr/sbin/mosquitto", "-c", path});
 	bool up = wait_until([&] {
 		return port_open(opts.port) && (!opts.tls_port || port_open(opts.tls_port));
-	}, std::chrono::seconds(10));
+	}, kStartLimit);
 	if (!up)
 		throw std::runtime_error("broker did not start:\n" + read_text(log_));
 }

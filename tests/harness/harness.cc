@@ -79,6 +79,28 @@ std::string TempRoot::at(std::string_view abs) const
 	return p;
 }
 
+namespace {
+
+// Replaces the child with argv. A program the project built is started
+// through the emulator when the build is for another architecture (the
+// system's binfmt settings are never relied on); host programs run as they are.
+[[noreturn]] void exec_program(const std::vector<std::string> &argv)
+{
+	std::vector<std::string> full;
+	const std::string emulator = WLC_EMULATOR;
+	if (!emulator.empty() && !argv.empty() && argv[0].starts_with(std::string(WLC_BUILD_DIR) + "/"))
+		full.push_back(emulator);
+	full.insert(full.end(), argv.begin(), argv.end());
+	std::vector<char *> args;
+	for (auto &a : full)
+		args.push_back(a.data());
+	args.push_back(nullptr);
+	execv(args[0], args.data());
+	_exit(127);
+}
+
+} // namespace
+
 Process::Process(std::vector<std::string> argv, std::vector<std::string> env)
 {
 	pid_ = fork();
@@ -87,12 +109,7 @@ Process::Process(std::vector<std::string> argv, std::vector<std::string> env)
 	if (pid_ == 0) {
 		for (const auto &e : env)
 			putenv(strdup(e.c_str()));
-		std::vector<char *> args;
-		for (auto &a : argv)
-			args.push_back(a.data());
-		args.push_back(nullptr);
-		execv(args[0], args.data());
-		_exit(127);
+		exec_program(argv);
 	}
 }
 
@@ -184,7 +201,7 @@ BusDaemon::BusDaemon(const TempRoot &root)
 	bool up = wait_until([this] {
 		struct stat st;
 		return stat(socket_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-	}, std::chrono::seconds(5));
+	}, kStartLimit);
 	if (!up)
 		throw std::runtime_error("bus daemon did not start");
 }
@@ -216,12 +233,7 @@ RunResult run_on(const std::vector<std::string> &argv, std::chrono::milliseconds
 	if (pid == 0) {
 		dup2(out[1], 1);
 		dup2(err_write, 2);
-		std::vector<char *> args;
-		for (const auto &a : argv)
-			args.push_back(const_cast<char *>(a.c_str()));
-		args.push_back(nullptr);
-		execv(args[0], args.data());
-		_exit(127);
+		exec_program(argv);
 	}
 	close(out[1]);
 	close(err_write);

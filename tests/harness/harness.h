@@ -15,6 +15,10 @@
 
 namespace wlctest {
 
+// How long a program the harness starts may take to show it is up: far more
+// than it needs, for a loaded machine or an emulated build.
+inline constexpr std::chrono::seconds kStartLimit{60};
+
 // Files shipped with the tests (golden buffers, captures).
 std::string data_path(std::string_view name);
 std::string read_text(const std::string &path);

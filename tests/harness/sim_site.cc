@@ -34,7 +34,7 @@ SimSite::SimSite(const TempRoot &root, const std::vector<SimDevice> &devices, co
 			if (stat((root_of(d.name) + "/var/run/zev-sim/events.sock").c_str(), &st) != 0)
 				return false;
 		return stat(control_.c_str(), &st) == 0;
-	}, std::chrono::seconds(10));
+	}, kStartLimit);
 	if (!up)
 		throw std::runtime_error("device simulator did not start");
 }

@@ -64,14 +64,14 @@ void ControllerTest::start_mast(const std::vector<std::string> &extra, bool wait
 		"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + root_->path() + "/mast.log",
 		"PATH=" + bin_dir_ + ":/usr/bin:/bin"});
 	if (wait_connected) {
-		ASSERT_TRUE(pump([&] { return has_object("mqtt.wlc"); }, 10s)) << log_text();
+		ASSERT_TRUE(pump([&] { return has_object("mqtt.wlc"); }, wlctest::kStartLimit)) << log_text();
 	}
 }
 
 void ControllerTest::wait_subscribed(const std::vector<std::string> &filters)
 {
 	for (const std::string &f : filters)
-		ASSERT_TRUE(pump([&] { return broker_->subscriptions("wlc", f) > 0; }, 10s)) << "no subscription to " << f;
+		ASSERT_TRUE(pump([&] { return broker_->subscriptions("wlc", f) > 0; }, wlctest::kStartLimit)) << "no subscription to " << f;
 }
 
 void ControllerTest::stand_in(const std::string &object, const std::vector<std::string> &methods)

@@ -1,0 +1,74 @@
+#!/bin/sh
+# The OpenWrt feed: every file a package installs is produced by the CMake
+# install rules; every init script is valid shell and turns its UCI settings
+# into the command line they imply.
+# Usage: package_test.sh <source dir> <build dir>
+set -eu
+src=$1
+build=$2
+feed=$src/openwrt/wlc
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# 1. Installed files.
+DESTDIR=$work/stage cmake --install "$build" --prefix /usr >/dev/null
+for path in $(grep -o '$(PKG_INSTALL_DIR)/[^ ]*' "$feed/Makefile" | sed 's/^$(PKG_INSTALL_DIR)//' | sort -u); do
+	# shellcheck disable=SC2086
+	set -- $work/stage$path
+	[ -e "$1" ] || fail "no file for $path in the install tree"
+done
+for file in $(grep -o '\./files/[^ ]*' "$feed/Makefile" | sort -u); do
+	[ -f "$feed/$file" ] || fail "missing $file"
+done
+
+# 2. Init scripts.
+for init in "$feed"/files/*.init; do
+	sh -n "$init" || fail "$init is not valid shell"
+done
+
+# 3. Command lines. run_init <init> <uci file> [wlc_addr contents]
+run_init() {
+	mkdir -p "$work/config"
+	cp "$2" "$work/config/$(basename "$1" .init)"
+	rm -f "$work/wlc_addr"
+	[ $# -lt 3 ] || printf '%s' "$3" > "$work/wlc_addr"
+	UCI_CONFIG_DIR=$work/config WLC_ADDR=$work/wlc_addr sh -c \
+		". '$src/tests/openwrt/procd_stub.sh'; . '$1'; start_service" | tr '\n' ' '
+}
+expect() {
+	[ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"
+}
+
+init=$feed/files/mast.init
+expect "$(run_init "$init" "$feed/files/mast.config")" "/usr/sbin/mast -r ap " "mast defaults"
+expect "$(run_init "$init" "$feed/files/mast.config" "10.0.0.1:8883")" "/usr/sbin/mast -r ap -a -h 10.0.0.1:8883 " \
+	"mast joined"
+cat > "$work/ap" <<'UCI'
+config mast 'main'
+	option role 'ap'
+	option adopted '1'
+	option enforced_auth '1'
+	list broker 'wlc.example'
+	list broker '10.0.0.2:9883'
+	option site 'hq'
+	list wlan 'wlan0'
+	list wlan 'wlan1'
+	list rrm_agent '1:hq'
+	option username 'ignored on an AP'
+UCI
+expect "$(run_init "$init" "$work/ap")" \
+	"/usr/sbin/mast -r ap -a -f -h wlc.example -h 10.0.0.2:9883 -s hq -w wlan0 -w wlan1 -g 1:hq " "mast ap"
+cat > "$work/wlc" <<'UCI'
+config mast 'main'
+	option role 'wlc'
+	option adopted '1'
+	option username 'wlc'
+	option password 'secret'
+	option draft '1'
+	list rrm_site 'hq'
+	list rrm_site 'branch'
+UCI
+expect "$(run_init "$init" "$work/wlc" "10.0.0.1")" \
+	"/usr/sbin/mast -r wlc -u wlc -p secret -d -m hq -m branch " "mast wlc"
+echo "packages: ok"
