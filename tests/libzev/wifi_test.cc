@@ -132,8 +132,9 @@ TEST_F(Wifi, StationsJoinListAndLeave)
 		pollfd p = {fd, POLLIN, 0};
 		auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
 		while (!done() && std::chrono::steady_clock::now() < end) {
-			if (poll(&p, 1, 100) > 0)
+			if (poll(&p, 1, 100) > 0) {
 				ASSERT_EQ(zev_wifi_event_process(fd, &cb), 0);
+			}
 		}
 	};
 	drain([&] { return ev.joins.size() >= 2; });
