@@ -1,6 +1,8 @@
 // mast's start-up failures: their log lines and exit status.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include "harness.h"
 
 namespace {
@@ -11,12 +13,12 @@ protected:
 	int run_mast(const std::vector<std::string> &args, std::string *log)
 	{
 		std::string file = root_->path() + "/mast.log";
-		std::vector<std::string> argv = {"/usr/bin/env", "WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + file,
-						 std::string(WLC_BUILD_DIR) + "/mast/mast"};
+		std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/mast/mast"};
 		argv.insert(argv.end(), args.begin(), args.end());
-		auto r = wlctest::run(argv, std::chrono::seconds(10));
+		wlctest::Process mast(argv, {"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + file});
+		int status = mast.wait(wlctest::kStartLimit);
 		*log = wlctest::read_text(file);
-		return r.status;
+		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 	}
 };
 
