@@ -7,13 +7,13 @@
 
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sys/stat.h>
 #include <ctime>
 #include <fcntl.h>
-#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +23,12 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+// 16 lower-case hexadecimal digits.
+bool is_tag(const std::string &s)
+{
+	return s.size() == 16 && s.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
 
 constexpr const char *kService = "wlc-login";
 
@@ -177,7 +183,7 @@ TEST_F(PamStack, GrantedLoginRecordsAndClosesTheSession)
 	EXPECT_GE(start, before);
 	EXPECT_LE(start, after);
 	EXPECT_EQ(json_object_get_int(member(values, "pid")), r.pid);
-	EXPECT_TRUE(std::regex_match(text(values, "id"), std::regex("[0-9a-f]{16}"))) << sets[0];
+	EXPECT_TRUE(is_tag(text(values, "id"))) << sets[0];
 	EXPECT_EQ(text(values, "service"), kService);
 	EXPECT_EQ(text(values, "remote"), "10.1.2.3");
 	json_object_put(set);
@@ -247,7 +253,8 @@ TEST_F(PamStack, EmptyAnswerFallsBackToLocalPasswordFiles)
 		 "dave:" + hash_of("dave-pw") + ":19000:0:99999:7:::\n"
 		 "frank:!" + hash_of("frank-pw") + ":19000:0:99999:7:::\n");
 	start_session_service(R"("dave": {"answer": "empty"}, "erin": {"answer": "granted", "password": "other"})");
-	EXPECT_EQ(pamtester("dave", "dave-pw", {"authenticate"}).status, 0);
+	PamRun dave = pamtester("dave", "dave-pw", {"authenticate"});
+	EXPECT_EQ(dave.status, 0) << dave.out;
 	EXPECT_NE(pamtester("dave", "wrong", {"authenticate"}).status, 0);
 	// A wrong password at the session service: the password file's hash decides.
 	EXPECT_EQ(pamtester("erin", "erin-pw", {"authenticate"}).status, 0);
@@ -297,6 +304,22 @@ TEST_F(PamStack, SessionIsDestroyedOnce)
 	EXPECT_EQ(r.status, 0) << r.out;
 	EXPECT_EQ(record("destroy").size(), 1u);
 	EXPECT_EQ(record("login").size(), 1u);
+}
+
+TEST(PamModule, ExportsOnlyTheEntryPoints)
+{
+	wlctest::RunResult r = wlctest::run({"/usr/bin/nm", "-D", "--defined-only", PAM_MODULE});
+	ASSERT_EQ(r.status, 0);
+	std::istringstream in(r.out);
+	std::vector<std::string> names;
+	for (std::string line; std::getline(in, line);) {
+		std::string addr, kind, name;
+		std::istringstream(line) >> addr >> kind >> name;
+		names.push_back(name);
+	}
+	std::sort(names.begin(), names.end());
+	EXPECT_EQ(names, (std::vector<std::string>{"pam_sm_acct_mgmt", "pam_sm_authenticate", "pam_sm_close_session",
+						   "pam_sm_open_session", "pam_sm_setcred"}));
 }
 
 } // namespace
