@@ -2,6 +2,7 @@
 // netlink family, each answered by replies and an acknowledgement.
 #include "backend.h"
 #include "genl_msg.h"
+#include "reply.h"
 #include "transport/seam.h"
 
 #include <cerrno>
@@ -15,17 +16,6 @@ namespace {
 constexpr const char *kFamilyName = "mt753x";
 constexpr size_t kRecvCap = 16384;
 
-// The request record: what the last exchange asked and what its replies said.
-struct Record {
-	int phy = -1;
-	int reg = 0;
-	uint32_t val = 0xFFFFFFFF;
-	bool has_val = false;
-	char cmd_kind = 'r';
-	int port = -1;
-	uint64_t ts[2] = {0, 0};
-};
-
 struct NetlinkState : BackendState {
 	seam::GenlChannel channel;
 	uint16_t family = 0;
@@ -36,42 +26,6 @@ struct NetlinkState : BackendState {
 NetlinkState &state_of(Backend &b)
 {
 	return static_cast<NetlinkState &>(*b.state);
-}
-
-// A timestamp of up to 8 bytes; nothing of an earlier one survives.
-uint64_t timestamp(const genl::AttrView &a)
-{
-	uint64_t v = 0;
-	std::memcpy(&v, a.data, std::min(a.len, sizeof(v)));
-	return v;
-}
-
-// The reply handler: what a reply of the family says about the request.
-void on_reply(Record &rec, uint8_t cmd, const uint8_t *attrs, size_t len)
-{
-	genl::AttrTable t;
-	if (!genl::parse_attrs(attrs, len, t))
-		return;
-	if (cmd == genl::kCmdRead || cmd == genl::kCmdWrite) {
-		const genl::AttrView &mesg = t[genl::kAttrMesg];
-		if (mesg.present() && mesg.len >= 2 && mesg.data[0] == 'N' && mesg.data[1] == 'o')
-			return;
-		uint32_t v;
-		if (genl::attr_u32(t[genl::kAttrReg], v))
-			rec.reg = static_cast<int>(v);
-		if (genl::attr_u32(t[genl::kAttrVal], v)) {
-			rec.val = v;
-			rec.has_val = true;
-		}
-	} else if (cmd == genl::kCmdPortTs) {
-		uint32_t port;
-		if (genl::attr_u32(t[genl::kAttrPhy], port))
-			rec.port = static_cast<int>(port);
-		if (t[genl::kAttrTs1].present())
-			rec.ts[0] = timestamp(t[genl::kAttrTs1]);
-		if (t[genl::kAttrTs2].present())
-			rec.ts[1] = timestamp(t[genl::kAttrTs2]);
-	}
 }
 
 // Sends one request and receives until its acknowledgement or error, for
@@ -105,7 +59,7 @@ int request(NetlinkState &s, uint8_t cmd, std::initializer_list<genl::Attr32> at
 	uint16_t family = s.family;
 	return exchange(s, msg, seq, [&s, family](uint16_t type, uint8_t c, const uint8_t *a, size_t len) {
 		if (type == family)
-			on_reply(s.rec, c, a, len);
+			apply_reply(s.rec, c, a, len);
 	});
 }
 
