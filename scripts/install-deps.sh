@@ -8,7 +8,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients
   libcurl4-openssl-dev curl
   libnl-3-dev libnl-genl-3-dev
-  libpam0g-dev libpam-runtime
+  libpam0g-dev libpam-runtime pamtester libpam-wrapper libnss-wrapper
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 procps
 )

@@ -50,6 +50,23 @@ echo "\$ ubus -v list"
 echo "\$ ubus call system board"
 "$bin/platform/ubus" call system board
 
+# A console login on ap1: pamtester in the real PAM stack (a service file of
+# its own through pam_wrapper) with our module, against the "session"
+# service stand-in, which records the calls it gets.
+pam=$root/pam
+mkdir -p "$pam/pam.d" "$pam/run"
+module=$PWD/$bin/pam_ubus_rpc/pam_ubus_rpc.so
+printf 'auth required %s\naccount required %s\nsession required %s\n' "$module" "$module" "$module" > "$pam/pam.d/wlc-login"
+echo '{"admin": {"answer": "granted", "password": "admin"}}' > "$pam/users.json"
+"$bin/sim/sim_session" -u "$pam/users.json" -r "$pam/calls" & pids+=($!)
+for _ in $(seq 100); do "$bin/platform/ubus" list session >/dev/null 2>&1 && break; sleep 0.05; done
+echo "== a console login on ap1"
+echo "\$ pamtester -v -I rhost=192.168.1.2 wlc-login admin authenticate open_session close_session"
+echo admin | LD_PRELOAD=libpam_wrapper.so PAM_WRAPPER=1 PAM_WRAPPER_SERVICE_DIR="$pam/pam.d" \
+  PAM_WRAPPER_RUNTIME_DIR="$pam/run" pamtester -v -I rhost=192.168.1.2 wlc-login admin \
+  authenticate open_session close_session 2>&1 | grep -v '^PWRAP' || true
+echo "(the session service's calls:)"; cat "$pam/calls"
+
 # The controller: the broker, a bus of its own, the AP database stand-in and mast.
 ctl=$root/ctl
 mkdir -p "$ctl/var/run/ubus" "$ctl/usr/bin" "$ctl/broker"

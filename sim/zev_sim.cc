@@ -16,6 +16,7 @@
 #include "device/device_root.h"
 #include "driver/server.h"
 #include "site.h"
+#include "switch/switch_server.h"
 
 namespace {
 
@@ -122,11 +123,12 @@ int main(int argc, char **argv)
 	int ret = 0;
 	{
 		sim::DriverServer server(world);
+		sim::SwitchServer switches(world);
 		Control control(world, server);
 		for (sim::Ap &ap : world.aps()) {
 			if (lay_out)
 				sim::lay_out(ap.device);
-			if (!server.serve(ap.device.name)) {
+			if (!server.serve(ap.device.name) || !switches.serve(ap.device.name)) {
 				std::fprintf(stderr, "zev_sim: cannot serve %s under %s\n", ap.device.name.c_str(), ap.device.root.c_str());
 				ret = 1;
 			}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "../driver/events.h"
+#include "../switch/switch_commands.h"
 
 namespace sim {
 
@@ -104,6 +105,8 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 		}
 		if (!a.empty() && a[0] == "link")
 			return link(world, a);
+		if (!a.empty() && a[0] == "switch")
+			return switch_command(world, a);
 	} catch (const std::exception &) {
 		return error("bad number");
 	}

@@ -6,6 +6,7 @@
 //   hear <ap> <ap> <rssi>                          two APs hear each other
 //   load <channel> <busy%> <false_cca>             channel load seen by scans
 //   link <ap> <ifname> up|down                     interface state
+//   switch ...                                     the switch registers (see switch/switch_commands.h)
 #pragma once
 
 #include <string>

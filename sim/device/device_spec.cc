@@ -23,6 +23,14 @@ int get_int(json_object *obj, const char *key, int fallback)
 		       : fallback;
 }
 
+bool get_bool(json_object *obj, const char *key, bool fallback)
+{
+	json_object *v;
+	return json_object_object_get_ex(obj, key, &v) && json_object_is_type(v, json_type_boolean)
+		       ? json_object_get_boolean(v)
+		       : fallback;
+}
+
 RadioSpec radio_from_json(json_object *obj)
 {
 	RadioSpec r;
@@ -64,6 +72,7 @@ DeviceSpec device_from_json(json_object *obj)
 	d.release = get_string(obj, "release", d.release);
 	d.revision = get_string(obj, "revision", d.revision);
 	d.switch_ports = get_int(obj, "switch_ports", d.switch_ports);
+	d.switch_netlink = get_bool(obj, "switch_netlink", d.switch_netlink);
 	json_object *radios, *vlans, *env;
 	if (json_object_object_get_ex(obj, "radios", &radios) && json_object_is_type(radios, json_type_array)) {
 		d.radios.clear();

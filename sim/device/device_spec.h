@@ -38,6 +38,7 @@ struct DeviceSpec {
 	std::vector<RadioSpec> radios = {RadioSpec{}, RadioSpec{5, "rai", 36, 80, 20, {"wlc"}}};
 	std::vector<int> vlans = {10};
 	int switch_ports = 5;
+	bool switch_netlink = true;   // the switch driver offers its generic netlink family
 	double uptime = 12345.67;
 
 	// The MAC of virtual interface `unit` of radio `radio`.

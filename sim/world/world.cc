@@ -24,6 +24,8 @@ Ap &World::add(const DeviceSpec &device)
 	Ap ap;
 	ap.device = device;
 	ap.ifaces = interfaces(device);
+	ap.sw = SwitchModel(device);
+	ap.sw.netlink = device.switch_netlink;
 	for (const RadioSpec &r : device.radios)
 		ap.radios.push_back(RadioState{r.channel, r.width, r.txpower, 1});
 	for (const Interface &i : ap.ifaces)
