@@ -6,6 +6,10 @@
 //   hear <ap> <ap> <rssi>                          two APs hear each other
 //   load <channel> <busy%> <false_cca>             channel load seen by scans
 //   link <ap> <ifname> up|down                     interface state
+// and questions about the world, answered with "ok" and the items after it:
+//   sta list <ap> [ifname]                         "ok <ifname>/<mac> ..." stations associated
+//   pmk list <ap>                                  "ok <ifname>/<sta-mac> ..." PMK-R1 records saved
+//   pmk show <ap> <ifname> <sta-mac>               "ok <hex>" the 167-byte save request as received
 #pragma once
 
 #include <string>
