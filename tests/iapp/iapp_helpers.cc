@@ -109,8 +109,7 @@ std::vector<std::string> member_names(const Bytes &table, const char *inside)
 	std::vector<std::string> out;
 	if (table.size() < sizeof(blob_attr))
 		return out;
-	Bytes copy = table;
-	auto *attr = reinterpret_cast<blob_attr *>(copy.data());
+	auto *attr = reinterpret_cast<blob_attr *>(const_cast<uint8_t *>(table.data()));
 	if (inside) {
 		blob_attr *key = find_member(table, inside, nullptr);
 		if (!key)
