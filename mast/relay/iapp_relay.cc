@@ -3,6 +3,8 @@
 
 #include <wlc/log.h>
 
+#include <cstring>
+
 #include "../core/bus_calls.h"
 
 namespace mast {
@@ -18,9 +20,20 @@ MqttInstance::Handler iapp_relay(wlc::Bus &bus, const char *method, bool with_wl
 			return;
 		}
 		wlc::BlobBuf msg;
-		msg.add_fields(attr);
-		if (with_wlan && topic.size() > 5)
-			msg.add("wlan", topic[5]);
+		if (!with_wlan) {
+			msg.add_fields(attr);
+		} else {
+			// The wlan is the topic's: a "wlan" in the payload would come
+			// first and be the one read, so it is left out (a field whose
+			// name cannot be read is left out too).
+			blob_attr *field;
+			size_t rem;
+			blobmsg_for_each_attr(field, attr, rem)
+				if (blobmsg_check_attr(field, true) && std::strcmp(blobmsg_name(field), "wlan") != 0)
+					msg.add_field(field);
+			if (topic.size() > 5)
+				msg.add("wlan", topic[5]);
+		}
 		call_nowait(bus, "iapp", method, msg);
 	};
 }

@@ -55,6 +55,50 @@ std::string sta_del(World &world, DriverServer &server, const Args &a)
 	return error("no such station");
 }
 
+std::string sta_list(World &world, const Args &a)
+{
+	Ap *ap = a.size() == 3 || a.size() == 4 ? world.find(a[2]) : nullptr;
+	if (!ap || (a.size() == 4 && !ap->iface(a[3])))
+		return error("usage: sta list <ap> [ifname]");
+	std::string out = "ok";
+	for (const auto &[ifname, list] : ap->stations) {
+		if (a.size() == 4 && ifname != a[3])
+			continue;
+		for (const Station &s : list)
+			out += " " + ifname + "/" + mac_text(s.mac);
+	}
+	return out;
+}
+
+std::string pmk_list(World &world, const Args &a)
+{
+	Ap *ap = a.size() == 3 ? world.find(a[2]) : nullptr;
+	if (!ap)
+		return error("usage: pmk list <ap>");
+	std::string out = "ok";
+	for (const auto &entry : ap->pmk_saved)
+		out += " " + entry.first;
+	return out;
+}
+
+std::string pmk_show(World &world, const Args &a)
+{
+	Ap *ap = a.size() == 5 ? world.find(a[2]) : nullptr;
+	Mac mac;
+	if (!ap || !parse_mac(a[4], mac))
+		return error("usage: pmk show <ap> <ifname> <sta-mac>");
+	auto it = ap->pmk_saved.find(a[3] + "/" + mac_text(mac));
+	if (it == ap->pmk_saved.end())
+		return error("no such record");
+	static const char digits[] = "0123456789abcdef";
+	std::string out = "ok ";
+	for (uint8_t b : it->second) {
+		out += digits[b >> 4];
+		out += digits[b & 15];
+	}
+	return out;
+}
+
 std::string bss_add(World &world, const Args &a)
 {
 	Ap *ap = a.size() == 7 ? world.find(a[2]) : nullptr;
@@ -91,6 +135,12 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 			return sta_add(world, server, a);
 		if (a.size() >= 2 && a[0] == "sta" && a[1] == "del")
 			return sta_del(world, server, a);
+		if (a.size() >= 2 && a[0] == "sta" && a[1] == "list")
+			return sta_list(world, a);
+		if (a.size() >= 2 && a[0] == "pmk" && a[1] == "list")
+			return pmk_list(world, a);
+		if (a.size() >= 2 && a[0] == "pmk" && a[1] == "show")
+			return pmk_show(world, a);
 		if (a.size() >= 2 && a[0] == "bss" && a[1] == "add")
 			return bss_add(world, a);
 		if (a.size() == 4 && a[0] == "hear" && world.find(a[1]) && world.find(a[2])) {

@@ -7,6 +7,10 @@
 //   load <channel> <busy%> <false_cca>             channel load seen by scans
 //   link <ap> <ifname> up|down                     interface state
 //   switch ...                                     the switch registers (see switch/switch_commands.h)
+// and questions about the world, answered with "ok" and the items after it:
+//   sta list <ap> [ifname]                         "ok <ifname>/<mac> ..." stations associated
+//   pmk list <ap>                                  "ok <ifname>/<sta-mac> ..." PMK-R1 records saved
+//   pmk show <ap> <ifname> <sta-mac>               "ok <hex>" the 167-byte save request as received
 #pragma once
 
 #include <string>

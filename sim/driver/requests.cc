@@ -115,10 +115,25 @@ void derive_key(const Ap &ap, const std::string &ifname, const uint8_t *sta, con
 	HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()), msg, sizeof(msg), out32, &len);
 }
 
+bool associated(const Ap &ap, const std::string &ifname, const uint8_t *mac)
+{
+	auto list = ap.stations.find(ifname);
+	if (list == ap.stations.end())
+		return false;
+	for (const Station &s : list->second)
+		if (std::memcmp(s.mac.data(), mac, 6) == 0)
+			return true;
+	return false;
+}
+
+// The driver holds a PMK-R0 only for stations associated to the interface;
+// for any other station there is nothing to derive from.
 DriverAnswer pmk_derive(const Ap &ap, const std::string &ifname, std::vector<uint8_t> buf)
 {
 	if (buf.size() != kPmkRequest)
 		return fail(EINVAL);
+	if (!associated(ap, ifname, buf.data() + 7))
+		return fail(ENOENT);
 	uint8_t key[32];
 	derive_key(ap, ifname, buf.data() + 7, buf.data() + 81, key);
 	std::string r0kh = ap.device.name + ".r0kh";

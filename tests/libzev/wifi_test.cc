@@ -225,6 +225,12 @@ TEST_F(Wifi, PmkDeriveAndSave)
 	const uint8_t sta[6] = {0xaa, 0xbb, 0xcc, 0x00, 0x00, 0x09};
 	const uint8_t target[6] = {0x02, 0x11, 0x22, 0x00, 0x20, 0x02};
 	zev_wifi_pmk_r1 pmk;
+	std::memset(&pmk, 0x77, sizeof(pmk));
+	// The driver derives only for a station associated to the interface.
+	EXPECT_LT(zev_wifi_iface_sta_pmk_derive("rai0", sta, target, &pmk), 0);
+	EXPECT_EQ(pmk.lifetime, 0u);
+	ASSERT_EQ(site_->command("sta add ap1 rai0 aa:bb:cc:00:00:09"), "ok");
+	EXPECT_LT(zev_wifi_iface_sta_pmk_derive("ra0", sta, target, &pmk), 0); // associated elsewhere
 	ASSERT_EQ(zev_wifi_iface_sta_pmk_derive("rai0", sta, target, &pmk), 0);
 	EXPECT_EQ(pmk.pmk_r0_kh_id_len, std::string("ap1.r0kh").size());
 	EXPECT_EQ(std::string(reinterpret_cast<char *>(pmk.pmk_r0_kh_id), pmk.pmk_r0_kh_id_len), "ap1.r0kh");
@@ -234,7 +240,17 @@ TEST_F(Wifi, PmkDeriveAndSave)
 	zev_wifi_pmk_r1 again;
 	ASSERT_EQ(zev_wifi_iface_sta_pmk_derive("rai0", sta, target, &again), 0);
 	EXPECT_EQ(0, std::memcmp(pmk.pmk_r1_key, again.pmk_r1_key, 32)); // derivation is deterministic
+	EXPECT_EQ(site_->command("pmk list ap1"), "ok");
 	EXPECT_EQ(zev_wifi_iface_sta_pmk_save("rai0", sta, &pmk), 0);
+	EXPECT_EQ(site_->command("pmk list ap1"), "ok rai0/aa:bb:cc:00:00:09");
+	std::string shown = site_->command("pmk show ap1 rai0 aa:bb:cc:00:00:09");
+	ASSERT_EQ(shown.size(), 3 + 2 * 167u);
+	EXPECT_EQ(shown.substr(3 + 2 * 7, 12), "aabbcc000009");         // station MAC at 7
+	EXPECT_EQ(shown.substr(3 + 2 * 16, 16), "6170312e72306b68");    // "ap1.r0kh" at 16
+	EXPECT_EQ(shown.substr(3 + 2 * 151, 16), "000fac04000fac04"); // cipher and AKM suites
+	EXPECT_EQ(site_->command("pmk show ap1 ra0 aa:bb:cc:00:00:09"), "error: no such record");
+	EXPECT_EQ(site_->command("sta list ap1"), "ok rai0/aa:bb:cc:00:00:09");
+	EXPECT_EQ(site_->command("sta list ap1 ra0"), "ok");
 	zev_wifi_pmk_r1 none;
 	std::memset(&none, 0x77, sizeof(none));
 	EXPECT_LT(zev_wifi_iface_sta_pmk_derive("eth0", sta, target, &none), 0);
