@@ -71,4 +71,13 @@ config mast 'main'
 UCI
 expect "$(run_init "$init" "$work/wlc" "10.0.0.1")" \
 	"/usr/sbin/mast -r wlc -u wlc -p secret -d -m hq -m branch " "mast wlc"
+init=$feed/files/iapp.init
+expect "$(run_init "$init" "$feed/files/iapp.config")" "/usr/sbin/iapp " "iapp defaults"
+cat > "$work/iapp" <<'UCI'
+config iapp 'main'
+	option site 'hq'
+	list iface 'ra0:1:office'
+	list iface 'rai0:2:guest'
+UCI
+expect "$(run_init "$init" "$work/iapp")" "/usr/sbin/iapp -s hq -i ra0:1:office -i rai0:2:guest " "iapp"
 echo "packages: ok"
