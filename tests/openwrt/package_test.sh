@@ -22,6 +22,12 @@ for file in $(grep -o '\./files/[^ ]*' "$feed/Makefile" | sort -u); do
 	[ -f "$feed/$file" ] || fail "missing $file"
 done
 
+# Every part of the build but the tests and benchmarks is copied into the package's build tree.
+for dir in $(sed -n 's/^[[:space:]]*add_subdirectory(\([^)]*\)).*/\1/p' "$src/CMakeLists.txt"); do
+	case "$dir" in tests|bench) continue ;; esac
+	grep -q "(WLC_SOURCE_DIR)/$dir " "$feed/Makefile" || fail "the package build does not copy $dir"
+done
+
 # 2. Init scripts.
 for init in "$feed"/files/*.init; do
 	sh -n "$init" || fail "$init is not valid shell"
