@@ -6,6 +6,9 @@
 //   hear <ap> <ap> <rssi>                          two APs hear each other
 //   load <channel> <busy%> <false_cca>             channel load seen by scans
 //   link <ap> <ifname> up|down                     interface state
+//   radio <ap> <radio>                             "ok channel <c> power <dBm>"
+//   power <ap> <radio> <dBm>                       transmit power (heard that much louder or fainter)
+//   setting <ap> <radio> channel|power             "ok <value>" of the RRM agent's applied-settings file
 #pragma once
 
 #include <string>
