@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -121,8 +122,13 @@ void ReportStore::save(const std::string &id, Kind k, const History &h) const
 	// Only what the loader accepts is written: the oldest entries give way.
 	wlc::BlobBuf buf;
 	uint64_t n = h.count();
-	for (build_file(buf, h, n); n > 1 && padded_payload(buf.head()) > max_file_payload;)
-		build_file(buf, h, --n);
+	build_file(buf, h, n);
+	while (n > 1 && padded_payload(buf.head()) > max_file_payload) {
+		// Reports of one kind are of similar size: guess the count that fits.
+		uint64_t fit = n * max_file_payload / padded_payload(buf.head());
+		n = std::clamp<uint64_t>(fit, 1, n - 1);
+		build_file(buf, h, n);
+	}
 	if (padded_payload(buf.head()) > max_file_payload)
 		return;
 	std::string tmp = path + ".tmp";
