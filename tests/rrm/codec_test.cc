@@ -207,3 +207,38 @@ TEST(RrmCodec, MacText)
 }
 
 } // namespace
+
+namespace {
+
+// Random bytes under a consistent header: the decoders must neither crash
+// nor read outside the buffer (run under the sanitizers).
+TEST(RrmCodec, GarbageNeverCrashes)
+{
+	std::srand(11);
+	for (int round = 0; round < 3000; round++) {
+		size_t words = 2 + static_cast<size_t>(std::rand() % 64);
+		std::vector<uint32_t> buf(words);
+		for (uint32_t &w : buf)
+			w = static_cast<uint32_t>(std::rand()) ^ (static_cast<uint32_t>(std::rand()) << 16);
+		auto *head = reinterpret_cast<blob_attr *>(buf.data());
+		blob_set_raw_len(head, static_cast<unsigned int>(words * 4));
+		head->id_len &= cpu_to_be32(~(BLOB_ATTR_EXTENDED | BLOB_ATTR_ID_MASK)); // a plain list, as a buffer head
+		if (auto c = rrm::decode_channels(head)) {
+			ASSERT_LE(c->size(), rrm::max_channel_records);
+			for (const auto &r : *c)
+				ASSERT_TRUE(r.channel && r.interval);
+		}
+		if (auto b = rrm::decode_bss(head)) {
+			for (const auto &e : *b) {
+				ASSERT_TRUE(e.channel && !rrm::mac_is_zero(e.bssid) && e.rssi >= rrm::weakest_rssi);
+			}
+		}
+		if (auto r = rrm::decode_radio(head)) {
+			ASSERT_LE(r->bssids.size(), rrm::max_radio_bssids);
+			ASSERT_GE(r->power, rrm::unknown_power);
+			ASSERT_LE(r->channel, 255);
+		}
+	}
+}
+
+} // namespace

@@ -112,4 +112,30 @@ TEST_F(SiteTest, ConvergesToTheWorkedPlan)
 	EXPECT_EQ(channels(), "6 11 1 6 ");
 }
 
+TEST_F(SiteTest, AggressiveModeReachesEveryAgent)
+{
+	auto all_logged = [&](const std::string &text) {
+		for (const char *ap : {"ap1", "ap2", "ap3", "ap4"})
+			if (wlctest::read_text(site_->root_of(ap) + "/rrm.log").find(text) == std::string::npos)
+				return false;
+		return true;
+	};
+	// Every AP has reported, so its bridge is connected and subscribed.
+	ASSERT_TRUE(wlctest::pump([&] {
+		std::string list;
+		call("rrm_ctrl.site1.0", "report_list", R"({"type":"radio","limit":1})", &list);
+		size_t n = 0;
+		for (size_t at = 0; (at = list.find("\"reports\"", at)) != std::string::npos; at++)
+			n++;
+		return n == 4;
+	}, 20s));
+	ASSERT_EQ(call("rrm_ctrl.site1.0", "agressive", R"({"enable":true,"timeout":600})"), 0);
+	ASSERT_TRUE(wlctest::pump([&] { return all_logged("[site1/0] switch to agressive mode"); }, 20s));
+	// Active scans with the short pause between lists.
+	ASSERT_TRUE(wlctest::pump([&] { return all_logged("sleep for 2 seconds before next list scan..."); }, 20s));
+	ASSERT_EQ(call("rrm_ctrl.site1.0", "agressive", R"({"enable":false})"), 0);
+	ASSERT_TRUE(wlctest::pump([&] { return all_logged("[site1/0] switch to main mode"); }, 20s));
+	EXPECT_NE(ctrl_log().find("send command to disable agressive mode to all agents"), std::string::npos);
+}
+
 } // namespace
