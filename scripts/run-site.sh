@@ -13,13 +13,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Two simulated access points that hear each other; the simulator lays out
-# their roots and answers their driver requests.
+# Four simulated access points, all on channel 6 of their 2.4 GHz radio, and
+# who hears whom; the simulator lays out their roots and answers their driver
+# requests.
 cat > "$root/site.json" <<SITE
 {"devices": [
   {"name": "ap1", "root": "$root/ap1", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:c5", "serial": "SN0001"},
-  {"name": "ap2", "root": "$root/ap2", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:d6", "serial": "SN0002"}],
- "hear": [{"a": "ap1", "b": "ap2", "rssi": -58}]}
+  {"name": "ap2", "root": "$root/ap2", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:d6", "serial": "SN0002"},
+  {"name": "ap3", "root": "$root/ap3", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:e7", "serial": "SN0003"},
+  {"name": "ap4", "root": "$root/ap4", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:f8", "serial": "SN0004"}],
+ "hear": [{"a": "ap1", "b": "ap2", "rssi": -60}, {"a": "ap1", "b": "ap3", "rssi": -70},
+          {"a": "ap2", "b": "ap3", "rssi": -80}, {"a": "ap3", "b": "ap4", "rssi": -60},
+          {"a": "ap2", "b": "ap4", "rssi": -90}]}
 SITE
 "$bin/sim/zev_sim" -c "$root/control.sock" "$root/site.json" & pids+=($!)
 for _ in $(seq 100); do [ -S "$root/control.sock" ] && break; sleep 0.05; done
@@ -78,7 +83,8 @@ export WLC_ROOT=$ctl
 "$bin/platform/ubusd" & pids+=($!)
 for _ in $(seq 100); do [ -S "$ctl/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
 "$bin/sim/sim_db_ap" & pids+=($!)
-PATH=$ctl/usr/bin:$PATH "$bin/mast/mast" -r wlc & pids+=($!)
+# (mast's line for every relayed RRM report is left out of the demo's output)
+PATH=$ctl/usr/bin:$PATH "$bin/mast/mast" -r wlc -m site1 2> >(grep --line-buffered -v "Recv RRM" >&2) & pids+=($!)
 for _ in $(seq 200); do "$bin/platform/ubus" list mqtt.wlc >/dev/null 2>&1 && break; sleep 0.05; done
 
 ap=ap1-a3-b4-c5
@@ -110,6 +116,7 @@ echo "\$ ubus call mqtt.wlc request_response '{\"ap_id\":\"$ap\",\"command\":\"u
 # (sim_ap_mqtt: mast's own bridge and IAPP relays, until mast's AP role is
 # built) and iapp, meeting over the controller's broker.
 unset WLC_LOG_STDERR
+roaming=()
 simctl() { "$bin/sim/zev_simctl" "$root/control.sock" "$@"; }
 for ap in ap1 ap2; do
   r=$root/$ap
@@ -117,8 +124,8 @@ for ap in ap1 ap2; do
     WLC_ROOT=$r "$bin/platform/ubusd" & pids+=($!)
     for _ in $(seq 100); do [ -S "$r/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
   fi
-  WLC_ROOT=$r WLC_LOG_FILE=$r/roaming.log "$bin/sim/sim_ap_mqtt" -h 127.0.0.1:1883 -s hq -w office & pids+=($!)
-  WLC_ROOT=$r WLC_LOG_FILE=$r/roaming.log "$bin/iapp/iapp" -s hq -i ra0:1:office -i rai0:2:office & pids+=($!)
+  WLC_ROOT=$r WLC_LOG_FILE=$r/roaming.log "$bin/sim/sim_ap_mqtt" -h 127.0.0.1:1883 -s hq -w office & roaming+=($!)
+  WLC_ROOT=$r WLC_LOG_FILE=$r/roaming.log "$bin/iapp/iapp" -s hq -i ra0:1:office -i rai0:2:office & roaming+=($!)
   for _ in $(seq 200); do
     WLC_ROOT=$r "$bin/platform/ubus" list iapp >/dev/null 2>&1 &&
       grep -q "Subscribe for IAPP topics" "$r/roaming.log" 2>/dev/null && break
@@ -141,3 +148,46 @@ echo "\$ zev_simctl sta list ap1"; simctl sta list ap1
 echo "\$ zev_simctl sta list ap2"; simctl sta list ap2
 echo "== what iapp logged"
 grep -h "iapp\." "$root/ap1/roaming.log" "$root/ap2/roaming.log" | grep -v "\.debug:" || true
+# Each AP's bus holds one "mqtt.wlc": the roaming stand-ins make room for the next.
+kill "${roaming[@]}" 2>/dev/null || true
+wait "${roaming[@]}" 2>/dev/null || true
+
+# Radio resource management: rrm_ctrl on the controller, and on every AP its
+# bus, an RRM agent for radio 0 and a stand-in for the AP side of the MQTT
+# bridge (until mast's AP role runs here). Their own logs go to files.
+echo "== radio resource management on site1, radio 0 (channels 1, 6, 11; power 10..20 dBm)"
+channels="-c 1 -c 6 -c 11"
+WLC_LOG_STDERR=0 WLC_LOG_FILE=$ctl/rrm_ctrl.log "$bin/rrm/rrm_ctrl" -p default -s site1 -b 0 $channels \
+  -w 20 -n medium -r graceful -l 10 -h 20 & pids+=($!)
+for _ in $(seq 100); do "$bin/platform/ubus" list rrm_ctrl.site1.0 >/dev/null 2>&1 && break; sleep 0.05; done
+for ap in ap1 ap2 ap3 ap4; do
+  r=$root/$ap
+  if [ ! -S "$r/var/run/ubus/ubus.sock" ]; then
+    WLC_ROOT=$r "$bin/platform/ubusd" & pids+=($!)
+    for _ in $(seq 100); do [ -S "$r/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
+  fi
+  WLC_ROOT=$r WLC_LOG_STDERR=0 WLC_LOG_FILE=$r/rrm.log "$bin/sim/sim_ap_rrm_bridge" -s site1 -b 0 & pids+=($!)
+  WLC_ROOT=$r WLC_LOG_STDERR=0 WLC_LOG_FILE=$r/rrm.log "$bin/rrm/rrm_agent" -p default -s site1 -b 0 $channels \
+    -i 50 -g 1 -r 1 -l -w & pids+=($!)
+done
+simctl() { "$bin/sim/zev_simctl" "$root/control.sock" "$@"; }
+site_channels() { for ap in ap1 ap2 ap3 ap4; do simctl radio $ap 0 | cut -d' ' -f3; done | tr '\n' ' '; }
+cost() { { "$bin/platform/ubus" call rrm_ctrl.site1.0 model 2>/dev/null || echo '"cost": none'; } | sed -n 's/.*"cost": \([0-9a-z]*\).*/\1/p'; }
+echo "\$ ubus call rrm_ctrl.site1.0 config '{\"channel_timer\":10}'   # a channel step every 10 s"
+"$bin/platform/ubus" call rrm_ctrl.site1.0 config '{"channel_timer":10}'
+last=""
+for _ in $(seq 120); do
+  now="channels (ap1 ap2 ap3 ap4): $(site_channels)  model cost: $(cost)"
+  [ "$now" != "$last" ] && echo "$now" && last=$now
+  [ "$(site_channels)" = "6 11 1 6 " ] && [ "$(cost)" = "0" ] && break
+  sleep 1
+done
+grep -h "send channel command" "$ctl/rrm_ctrl.log" | sed 's/^/  /'
+echo "== the power plan (a power step every 5 s)"
+"$bin/platform/ubus" call rrm_ctrl.site1.0 config '{"power_timer":5}' >/dev/null
+for _ in $(seq 90); do simctl radio ap4 0 | grep -q "power 11" && break; sleep 1; done
+grep -h "send power command" "$ctl/rrm_ctrl.log" | sed 's/^/  /'
+echo "== the plan reached"
+for ap in ap1 ap2 ap3 ap4; do echo "$ap: $(simctl radio $ap 0 | cut -d' ' -f2-)"; done
+echo "\$ ubus call rrm_ctrl.site1.0 model"
+"$bin/platform/ubus" call rrm_ctrl.site1.0 model

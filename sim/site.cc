@@ -63,7 +63,12 @@ bool load_site(const std::string &path, World &world, std::string &why)
 	}
 	bool ok = true;
 	for (size_t i = 0; i < json_object_array_length(devices) && ok; i++) {
-		DeviceSpec device = device_from_json(json_object_array_get_idx(devices, i));
+		json_object *obj = json_object_array_get_idx(devices, i);
+		DeviceSpec device = device_from_json(obj);
+		// Each device its own base MAC unless the site gives one: distinct
+		// identities and BSSIDs.
+		if (!json_object_object_get_ex(obj, "lan_mac", nullptr))
+			device.lan_mac[3] = static_cast<uint8_t>(device.lan_mac[3] + i);
 		if (device.root.empty() || world.find(device.name)) {
 			why = "device " + device.name + " has no root or a duplicate name";
 			ok = false;

@@ -122,6 +122,40 @@ std::string link(World &world, const Args &a)
 	return "ok";
 }
 
+// "radio <ap> <radio>": what the radio is set to now.
+std::string radio(World &world, const Args &a)
+{
+	Ap *ap = a.size() == 3 ? world.find(a[1]) : nullptr;
+	size_t r = ap ? static_cast<size_t>(std::stoul(a[2])) : 0;
+	if (!ap || r >= ap->radios.size())
+		return error("usage: radio <ap> <radio>");
+	return "ok channel " + std::to_string(ap->radios[r].channel) + " power " + std::to_string(ap->radios[r].txpower);
+}
+
+// "power <ap> <radio> <dBm>": the radio's transmit power, as a driver setter would.
+std::string power(World &world, const Args &a)
+{
+	Ap *ap = a.size() == 4 ? world.find(a[1]) : nullptr;
+	size_t r = ap ? static_cast<size_t>(std::stoul(a[2])) : 0;
+	if (!ap || r >= ap->radios.size())
+		return error("usage: power <ap> <radio> <dBm>");
+	ap->radios[r].txpower = std::stoi(a[3]);
+	return "ok";
+}
+
+// "setting <ap> <radio> channel|power": the RRM agent's applied-settings file.
+std::string setting(World &world, const Args &a)
+{
+	Ap *ap = a.size() == 4 ? world.find(a[1]) : nullptr;
+	if (!ap || (a[3] != "channel" && a[3] != "power"))
+		return error("usage: setting <ap> <radio> channel|power");
+	std::ifstream in(ap->device.root + "/etc/wlc/rrm/cfg/radio" + std::to_string(std::stoul(a[2])) + "/" + a[3]);
+	std::string value;
+	if (!(in >> value))
+		return error("no setting");
+	return "ok " + value;
+}
+
 } // namespace
 
 std::string run_command(World &world, DriverServer &server, const std::string &line)
@@ -157,6 +191,12 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 			return link(world, a);
 		if (!a.empty() && a[0] == "switch")
 			return switch_command(world, a);
+		if (!a.empty() && a[0] == "radio")
+			return radio(world, a);
+		if (!a.empty() && a[0] == "power")
+			return power(world, a);
+		if (!a.empty() && a[0] == "setting")
+			return setting(world, a);
 	} catch (const std::exception &) {
 		return error("bad number");
 	}

@@ -11,6 +11,9 @@
 //   sta list <ap> [ifname]                         "ok <ifname>/<mac> ..." stations associated
 //   pmk list <ap>                                  "ok <ifname>/<sta-mac> ..." PMK-R1 records saved
 //   pmk show <ap> <ifname> <sta-mac>               "ok <hex>" the 167-byte save request as received
+//   radio <ap> <radio>                             "ok channel <c> power <dBm>"
+//   power <ap> <radio> <dBm>                       transmit power (heard that much louder or fainter)
+//   setting <ap> <radio> channel|power             "ok <value>" of the RRM agent's applied-settings file
 #pragma once
 
 #include <string>

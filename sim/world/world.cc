@@ -1,6 +1,8 @@
 // The radio world model.
 #include "world.h"
 
+#include <algorithm>
+
 namespace sim {
 
 const Interface *Ap::iface(const std::string &name) const
@@ -73,7 +75,11 @@ std::vector<HeardBss> World::scan(const Ap &ap, int channel) const
 			HeardBss b;
 			b.ssid = i.ssid;
 			b.bssid = i.mac;
-			b.rssi = static_cast<int8_t>(*rssi);
+			// The site gives what is heard at the sender's configured power;
+			// a sender turned up or down is heard that much louder or fainter.
+			size_t r = static_cast<size_t>(i.radio);
+			int configured = r < other.device.radios.size() ? other.device.radios[r].txpower : other.radios[r].txpower;
+			b.rssi = static_cast<int8_t>(std::clamp(*rssi + other.radios[r].txpower - configured, -127, 0));
 			b.channel = channel;
 			b.width = other.radios[static_cast<size_t>(i.radio)].width;
 			b.ch_util = util;

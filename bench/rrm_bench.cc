@@ -1,0 +1,231 @@
+// RRM controller costs, each against a baseline in the same run: report_add
+// (decode, keep, rewrite the AP's history file) against plain writes of the
+// same file bytes; model build and both plans for 1,000 APs with 20
+// neighbours each against copying the same records; and memory per AP in the
+// report store. Prints the ratios and what 10,000 APs reporting need.
+#include <benchmark/benchmark.h>
+#include <fsroot/fsroot.h>
+
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ctrl/model.h"
+#include "ctrl/plans.h"
+#include "ctrl/store.h"
+
+namespace {
+
+using namespace rrm;
+
+std::string g_dir;
+int64_t g_now = 1700000000;
+
+BssList bss_list(size_t n, size_t salt)
+{
+	BssList list;
+	for (size_t i = 0; i < n; i++) {
+		zev_wifi_bss e{};
+		std::snprintf(e.ssid, sizeof e.ssid, "network-%zu", i);
+		e.bssid[0] = 2;
+		e.bssid[3] = static_cast<uint8_t>(salt);
+		e.bssid[4] = static_cast<uint8_t>(i >> 8);
+		e.bssid[5] = static_cast<uint8_t>(i);
+		e.channel = 1 + i % 11;
+		e.rssi = -50 - static_cast<int>(i % 30);
+		e.bw = 20;
+		e.qbss = 1;
+		e.ch_util = 40;
+		e.sta_num = 3;
+		list.push_back(e);
+	}
+	return list;
+}
+
+std::string id_of(size_t i)
+{
+	return "ap-" + std::to_string(i);
+}
+
+void BM_ReportAdd(benchmark::State &state)
+{
+	ReportStore store("/rrm", 16, [] { return g_now; });
+	wlc::BlobBuf msg;
+	encode_bss(msg, bss_list(static_cast<size_t>(state.range(0)), 0));
+	size_t i = 0;
+	for (auto _ : state) {
+		if (store.add("bss", id_of(i++ % 100), msg.head()) != 0)
+			state.SkipWithError("report refused");
+	}
+	state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ReportAdd)->Arg(30)->Arg(256);
+
+// The same bytes as the history file report_add rewrites, written plainly.
+void BM_PlainFileWrite(benchmark::State &state)
+{
+	ReportStore store("/rrm-size", 16, [] { return g_now; });
+	wlc::BlobBuf msg;
+	encode_bss(msg, bss_list(static_cast<size_t>(state.range(0)), 0));
+	for (int k = 0; k < 16; k++)
+		(void)store.add("bss", "x", msg.head());
+	std::string src = wlc::root_path("/rrm-size/x/bss.blob");
+	std::vector<char> bytes(std::filesystem::file_size(src));
+	std::string path = g_dir + "/plain";
+	std::filesystem::create_directories(path);
+	size_t i = 0;
+	for (auto _ : state) {
+		std::string file = path + "/" + std::to_string(i++ % 100);
+		int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+		if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+			state.SkipWithError("write failed");
+		close(fd);
+	}
+	state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PlainFileWrite)->Arg(30)->Arg(256);
+
+// 1,000 APs on a line, each hearing its 20 nearest.
+struct Site {
+	std::vector<RadioReport> radios;
+	std::vector<BssList> heard;
+	std::vector<std::string> ids;
+	std::vector<ModelInput> inputs;
+};
+
+const Site &site()
+{
+	static Site s = [] {
+		Site s;
+		const size_t n = 1000;
+		for (size_t i = 0; i < n; i++) {
+			s.ids.push_back(id_of(100000 + i));
+			s.radios.push_back({static_cast<int>(1 + 5 * (i % 3)), 20, {}, {{2, 9, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}}});
+		}
+		for (size_t i = 0; i < n; i++) {
+			BssList h;
+			for (size_t k = 1; k <= 10; k++)
+				for (size_t j : {i + k, i - k}) {
+					if (j >= n)
+						continue;
+					zev_wifi_bss b{};
+					std::copy(s.radios[j].bssids[0].begin(), s.radios[j].bssids[0].end(), b.bssid);
+					b.channel = static_cast<uint32_t>(s.radios[j].channel);
+					b.rssi = -50 - static_cast<int>(3 * k);
+					h.push_back(b);
+				}
+			s.heard.push_back(h);
+		}
+		for (size_t i = 0; i < n; i++)
+			s.inputs.push_back({s.ids[i], &s.radios[i], &s.heard[i]});
+		return s;
+	}();
+	return s;
+}
+
+void BM_ModelAndPlans(benchmark::State &state)
+{
+	const Site &s = site();
+	const std::vector<int> channels = {1, 6, 11};
+	for (auto _ : state) {
+		std::optional<Model> m = build_model(s.inputs, channels, g_now);
+		benchmark::DoNotOptimize(channel_plan(*m, channels, Sensitivity::medium));
+		benchmark::DoNotOptimize(power_plan(*m, 10, 20));
+	}
+}
+BENCHMARK(BM_ModelAndPlans)->Unit(benchmark::kMillisecond);
+
+void BM_CopyRecords(benchmark::State &state)
+{
+	const Site &s = site();
+	for (auto _ : state) {
+		std::vector<RadioReport> radios = s.radios;
+		std::vector<BssList> heard = s.heard;
+		benchmark::DoNotOptimize(radios.data());
+		benchmark::DoNotOptimize(heard.data());
+	}
+}
+BENCHMARK(BM_CopyRecords)->Unit(benchmark::kMillisecond);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+	void ReportRuns(const std::vector<Run> &runs) override
+	{
+		ConsoleReporter::ReportRuns(runs);
+		for (const Run &r : runs)
+			ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * (r.time_unit == benchmark::kMillisecond ? 1e6 : 1);
+	}
+	double ns(const std::string &name) const
+	{
+		auto it = ns_.find(name);
+		return it == ns_.end() ? 0 : it->second;
+	}
+
+private:
+	std::map<std::string, double> ns_;
+};
+
+// Bytes the store holds per AP with full histories of typical reports.
+double memory_per_ap()
+{
+	ReportStore store("/rrm-memory", 16, [] { return g_now; });
+	wlc::BlobBuf ch, bss, radio;
+	encode_channels(ch, {{0, 100, 1, 30, 1, 1, 1, 1, 1}, {0, 100, 6, 30, 1, 1, 1, 1, 1}, {0, 100, 11, 30, 1, 1, 1, 1, 1}});
+	encode_bss(bss, bss_list(30, 1));
+	RadioReport r{6, 20, std::vector<zev_wifi_sta>(10), {{2, 1, 0, 0, 0, 1}, {2, 1, 0, 0, 0, 2}}};
+	for (size_t i = 0; i < r.stations.size(); i++)
+		r.stations[i].mac[0] = 2, r.stations[i].mac[5] = static_cast<uint8_t>(i + 1);
+	encode_radio(radio, r);
+	const size_t aps = 200;
+	for (size_t i = 0; i < aps; i++)
+		for (int k = 0; k < 16; k++) {
+			(void)store.add("channels", id_of(i), ch.head());
+			(void)store.add("bss", id_of(i), bss.head());
+			(void)store.add("radio", id_of(i), radio.head());
+		}
+	return static_cast<double>(store.memory()) / aps;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	char dir[] = "/tmp/wlc-rrm-bench-XXXXXX";
+	if (!mkdtemp(dir))
+		return 1;
+	g_dir = dir;
+	setenv("WLC_ROOT", dir, 1);
+	wlc::reload_fs_root();
+	setlogmask(LOG_UPTO(LOG_NOTICE));
+	benchmark::Initialize(&argc, argv);
+	RatioReporter rep;
+	benchmark::RunSpecifiedBenchmarks(&rep);
+	double per_ap = memory_per_ap();
+	std::filesystem::remove_all(dir);
+
+	for (const char *n : {"30", "256"}) {
+		double add = rep.ns(std::string("BM_ReportAdd/") + n), plain = rep.ns(std::string("BM_PlainFileWrite/") + n);
+		if (add > 0 && plain > 0)
+			std::printf("report_add with %s BSSs: %.0f/s, %.2f x a plain write of the same file bytes\n", n, 1e9 / add,
+				    add / plain);
+	}
+	double model = rep.ns("BM_ModelAndPlans"), copy = rep.ns("BM_CopyRecords");
+	if (model > 0 && copy > 0)
+		std::printf("model + both plans, 1,000 APs x 20 neighbours: %.1f ms (target 100 ms), %.2f x copying the records\n",
+			    model / 1e6, model / copy);
+	std::printf("store memory per AP (16 reports of each kind, 30 BSSs, 10 stations): %.0f KiB; 10,000 APs: %.0f MiB\n",
+		    per_ap / 1024, per_ap * 10000 / (1024 * 1024));
+	double add30 = rep.ns("BM_ReportAdd/30");
+	if (add30 > 0)
+		std::printf("10,000 APs, 3 reports per 60 s cycle each: 500 report_add/s needed, %.0f/s possible (%.0f %% busy)\n",
+			    1e9 / add30, 500 * add30 / 1e7);
+	return 0;
+}

@@ -1,0 +1,56 @@
+// The command-line options of both RRM daemons: a common pass (site, policy,
+// radio, channel list) and a pass of the controller's or the agent's own.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rrm {
+
+enum class Sensitivity { none = 0, low = 1, medium = 2, high = 3 };
+
+struct Config {
+	std::string site;   // at most 31 characters
+	std::string policy; // at most 31 characters
+	int radio = -1;     // 0..255; -1 until given
+	std::vector<int> channels; // ascending, no duplicates
+
+	// Controller.
+	int width = 0;
+	int pwr_min = 0;
+	int pwr_max = 0;
+	Sensitivity sensitivity = Sensitivity::none;
+	int roaming_strategy = 0; // 1 graceful, 2 force
+	int history_length = 16;
+	std::string db_path; // "/etc/wlc/rrm/radio<radio>" (device path)
+
+	// Agent.
+	int scan_interval = 0; // ms on each channel
+	int scan_gap = 0;      // s between channels
+	int scan_relax = 0;    // s between list scans
+	bool channel_control = false;
+	bool power_control = false;
+};
+
+// Bounds of what the options accept.
+inline constexpr int max_radio = 255;
+inline constexpr int max_channel = 255;
+inline constexpr int min_power_dbm = -40;
+inline constexpr int max_power_dbm = 60;
+inline constexpr int max_scan_interval_ms = 60000;
+inline constexpr int max_scan_pause_s = 86400;
+
+// Each pass reads the whole command line and skips letters it does not know,
+// so one line may carry the options of both daemons. Every problem is logged;
+// nullopt means the daemon must not start.
+[[nodiscard]] std::optional<Config> parse_controller_config(const std::vector<std::string> &args);
+[[nodiscard]] std::optional<Config> parse_agent_config(const std::vector<std::string> &args);
+
+// argv[1..argc) as strings.
+[[nodiscard]] std::vector<std::string> arguments(int argc, char **argv);
+
+// The "[site/radio] " put before every log line once the options are known.
+[[nodiscard]] std::string log_prefix(const Config &cfg);
+
+} // namespace rrm

@@ -1,0 +1,45 @@
+// Publications through the MQTT bridge: "send" of "mqtt.wlc" with a topic,
+// QoS 1 and a message table, invoked without waiting for the reply.
+#pragma once
+
+#include <wlc/bus.h>
+#include <wlc/loop.h>
+
+#include <chrono>
+#include <functional>
+#include <list>
+#include <memory>
+#include <string>
+
+namespace rrm {
+
+enum class SendResult { sent, no_object, invoke_failed };
+
+class Publisher {
+public:
+	using Fill = std::function<void(wlc::BlobBuf &message)>;
+
+	explicit Publisher(wlc::Bus &bus) : bus_(bus) {}
+
+	// The bridge's id now; 0 when it is not on the bus.
+	[[nodiscard]] uint32_t lookup() { return bus_.lookup("mqtt.wlc"); }
+	// Looks the bridge up and publishes.
+	SendResult send(const std::string &topic, const Fill &fill);
+	// Publishes through the bridge found by lookup().
+	SendResult send_to(uint32_t bridge, const std::string &topic, const Fill &fill);
+	[[nodiscard]] size_t in_flight() const { return flights_.size(); }
+
+private:
+	struct Flight {
+		wlc::AsyncCall call;
+		std::chrono::steady_clock::time_point started;
+	};
+	void reap();
+
+	wlc::Bus &bus_;
+	wlc::BlobBuf buf_;
+	std::list<std::unique_ptr<Flight>> flights_;
+	wlc::Timer reaper_{[this] { reap(); }};
+};
+
+} // namespace rrm

@@ -1,0 +1,99 @@
+// The RRM controller of one site and radio: its bus object, the channel and
+// power steps on their timers, and the aggressive mode.
+#pragma once
+
+#include <wlc/bus.h>
+#include <wlc/loop.h>
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/mode_timer.h"
+#include "common/options.h"
+#include "common/publisher.h"
+#include "plans.h"
+#include "store.h"
+
+namespace rrm {
+
+inline constexpr int default_power_interval_ms = 900000;
+inline constexpr int default_channel_interval_ms = 3600000;
+inline constexpr int aggressive_power_interval_ms = 60000;
+inline constexpr int aggressive_channel_interval_ms = 120000;
+// An AP whose newest radio report is older than this has stopped reporting.
+inline constexpr int64_t max_report_age_s = 3600;
+// Newer reports that still show a move not applied before the AP is left alone.
+inline constexpr unsigned max_missed_moves = 3;
+// Replies are kept within what the bus carries.
+inline constexpr size_t max_reply_bytes = 1024 * 1024 - 4096;
+
+class Controller {
+public:
+	using Clock = std::function<int64_t()>;
+
+	Controller(Config cfg, wlc::Bus &bus, Clock clock);
+	Controller(const Controller &) = delete;
+	Controller &operator=(const Controller &) = delete;
+
+	// Loads the store, starts both timers and registers the object; the bus status.
+	[[nodiscard]] int start();
+
+	// The steps, also run by their timers.
+	void channel_step();
+	void power_step();
+
+	[[nodiscard]] const ReportStore &store() const { return store_; }
+	[[nodiscard]] const std::optional<Model> &model() const { return model_; }
+	[[nodiscard]] int channel_interval() const { return intervals_[0]; }
+	[[nodiscard]] int power_interval() const { return intervals_[1]; }
+	[[nodiscard]] bool aggressive() const { return mode_.active(); }
+
+private:
+	enum Step : size_t { channel = 0, power = 1 };
+	struct Pending {
+		int value = 0;
+		uint64_t reports_at_send = 0;
+		unsigned misses = 0;
+	};
+
+	std::vector<wlc::Method> methods();
+	int on_model(wlc::Request &req);
+	int on_config(wlc::Request &req, blob_attr *msg);
+	int on_report_add(blob_attr *msg);
+	int on_report_list(wlc::Request &req, blob_attr *msg);
+
+	void set_interval(Step s, int ms);
+	bool refresh_model();
+	std::optional<Move> plan(Step s, const Skip &skip) const;
+	std::optional<Move> choose(Step s);
+	std::optional<int> reported(Step s, const std::string &id) const;
+	void run_step(Step s);
+	void count_step(Step s, bool changed);
+	void send_command(const std::string &target, const char *command, const Publisher::Fill &fill);
+
+	void enter_aggressive();
+	void refresh_aggressive(int timeout_s);
+	void leave_aggressive(bool timed_out);
+
+	Config cfg_;
+	wlc::Bus &bus_;
+	Clock clock_;
+	ReportStore store_;
+	Publisher publisher_;
+	std::optional<Model> model_;
+	std::array<int, 2> intervals_ = {default_channel_interval_ms, default_power_interval_ms};
+	std::array<int, 2> saved_intervals_ = {};
+	std::array<uint32_t, 2> no_change_counters_ = {};
+	std::array<std::map<std::string, Pending>, 2> pending_;
+	std::array<std::map<std::string, int>, 2> given_up_; // id -> value reported when given up
+	wlc::Timer channel_timer_{[this] { channel_step(); }};
+	wlc::Timer power_timer_{[this] { power_step(); }};
+	ModeTimer mode_;
+	std::unique_ptr<wlc::BusObject> object_;
+};
+
+} // namespace rrm

@@ -1,0 +1,168 @@
+// The controller's channel and power steps, the commands they send, and the
+// aggressive mode.
+#include "controller.h"
+
+#include <wlc/log.h>
+
+namespace rrm {
+
+void Controller::channel_step()
+{
+	channel_timer_.set(intervals_[channel]);
+	run_step(channel);
+}
+
+void Controller::power_step()
+{
+	power_timer_.set(intervals_[power]);
+	run_step(power);
+}
+
+void Controller::run_step(Step s)
+{
+	try {
+		if (!refresh_model()) {
+			wlc::logf(LOG_DEBUG, "mising data to calculate fresh model");
+			return;
+		}
+		std::optional<Move> move = choose(s);
+		if (!move) {
+			wlc::logf(LOG_DEBUG, "don't need to correct %s now", s == channel ? "channels" : "power");
+		} else if (s == channel) {
+			wlc::logf(LOG_INFO, "send channel command to %s (channel %d)", move->id.c_str(), move->value);
+			send_command(move->id, "config", [v = move->value](wlc::BlobBuf &m) { blobmsg_add_u32(m.raw(), "channel", static_cast<uint32_t>(v)); });
+		} else {
+			wlc::logf(LOG_INFO, "send power command to %s (%d dBm)", move->id.c_str(), move->value);
+			send_command(move->id, "config", [v = move->value](wlc::BlobBuf &m) { blobmsg_add_u32(m.raw(), "power", static_cast<uint32_t>(v)); });
+		}
+		if (move)
+			model_->stale = true;
+		count_step(s, move.has_value());
+	} catch (const std::exception &e) {
+		wlc::logf(LOG_ERR, "step failed: %s", e.what());
+	}
+}
+
+bool Controller::refresh_model()
+{
+	if (model_ && !model_->stale && model_->generation == store_.generation())
+		return true;
+	int64_t now = clock_();
+	std::optional<Model> m = build_model(store_.model_inputs(now - max_report_age_s), cfg_.channels, now,
+					     store_.generation());
+	if (!m)
+		return false;
+	model_ = std::move(m);
+	return true;
+}
+
+std::optional<Move> Controller::plan(Step s, const Skip &skip) const
+{
+	if (s == channel)
+		return channel_plan(*model_, cfg_.channels, cfg_.sensitivity, skip);
+	return power_plan(*model_, cfg_.pwr_min, cfg_.pwr_max, skip);
+}
+
+std::optional<int> Controller::reported(Step s, const std::string &id) const
+{
+	const Record *rec = store_.latest(kind_radio, id);
+	const RadioReport *r = rec ? std::get_if<RadioReport>(rec) : nullptr;
+	if (!r)
+		return std::nullopt;
+	return s == channel ? r->channel : r->power;
+}
+
+// The plan's move, unless the AP did not apply the same move although newer
+// reports came: after a few of those it is left alone until what it reports
+// changes, so that the other APs get their turn.
+std::optional<Move> Controller::choose(Step s)
+{
+	std::erase_if(given_up_[s], [&](const auto &g) { return reported(s, g.first) != g.second; });
+	std::erase_if(pending_[s], [&](const auto &p) {
+		auto now = reported(s, p.first);
+		return !now || *now == p.second.value;
+	});
+	Skip skip;
+	for (const auto &g : given_up_[s])
+		skip.insert(g.first);
+	for (;;) {
+		std::optional<Move> move = plan(s, skip);
+		if (!move)
+			return std::nullopt;
+		const ReportStore::ApRecord *ap = store_.find(move->id);
+		uint64_t received = ap ? ap->received[kind_radio] : 0;
+		auto [it, fresh] = pending_[s].try_emplace(move->id, Pending{move->value, received, 0});
+		Pending &p = it->second;
+		if (fresh || p.value != move->value) {
+			p = {move->value, received, 0};
+			return move;
+		}
+		if (received > p.reports_at_send) {
+			p.misses++;
+			p.reports_at_send = received;
+		}
+		if (p.misses < max_missed_moves)
+			return move;
+		wlc::logf(LOG_NOTICE, "%s did not apply %s %d, leave it alone", move->id.c_str(),
+			  s == channel ? "channel" : "power", move->value);
+		given_up_[s][move->id] = reported(s, move->id).value_or(0);
+		pending_[s].erase(it);
+		skip.insert(move->id);
+	}
+}
+
+void Controller::count_step(Step s, bool changed)
+{
+	if (!mode_.active())
+		return;
+	if (changed) {
+		no_change_counters_ = {0, 0};
+		return;
+	}
+	no_change_counters_[s]++;
+	if (no_change_counters_[channel] > 2 && no_change_counters_[power] > 5) {
+		wlc::logf(LOG_INFO, "no changes counter exceed, disable agressive mode");
+		mode_.disable();
+	}
+}
+
+void Controller::send_command(const std::string &target, const char *command, const Publisher::Fill &fill)
+{
+	std::string topic = "zev/wlc/rrm/" + cfg_.site + "/ap/" + target + "/" + std::to_string(cfg_.radio) + "/cmd/" + command;
+	SendResult r = publisher_.send(topic, fill);
+	if (r == SendResult::no_object)
+		wlc::logf(LOG_WARNING, "failed to send command: ubus obj not found");
+	else if (r == SendResult::invoke_failed)
+		wlc::logf(LOG_WARNING, "failed to send command: ubus invoke failed");
+}
+
+void Controller::enter_aggressive()
+{
+	saved_intervals_ = intervals_;
+	set_interval(power, aggressive_power_interval_ms);
+	set_interval(channel, aggressive_channel_interval_ms);
+	no_change_counters_ = {0, 0};
+	wlc::logf(LOG_NOTICE, "switch to agressive mode");
+}
+
+void Controller::refresh_aggressive(int timeout_s)
+{
+	wlc::logf(LOG_DEBUG, "agressive mode timeout is %d sec", timeout_s);
+	wlc::logf(LOG_INFO, "send command to enable agressive mode to all agents");
+	send_command("all", "agressive", [timeout_s](wlc::BlobBuf &m) {
+		m.add_bool("enable", timeout_s > 0);
+		if (timeout_s > 0)
+			blobmsg_add_u32(m.raw(), "timeout", static_cast<uint32_t>(timeout_s));
+	});
+}
+
+void Controller::leave_aggressive(bool timed_out)
+{
+	set_interval(power, saved_intervals_[power]);
+	set_interval(channel, saved_intervals_[channel]);
+	wlc::logf(LOG_NOTICE, "%sswitch to main mode", timed_out ? "agressive mode timed out, " : "");
+	wlc::logf(LOG_INFO, "send command to disable agressive mode to all agents");
+	send_command("all", "agressive", [](wlc::BlobBuf &m) { m.add_bool("enable", false); });
+}
+
+} // namespace rrm

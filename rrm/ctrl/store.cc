@@ -1,0 +1,218 @@
+// The report store in memory: adding, querying and listing reports.
+#include "store.h"
+
+#include <wlc/log.h>
+
+#include <algorithm>
+#include <new>
+
+namespace rrm {
+
+namespace {
+
+constexpr std::array<const char *, kind_count> kind_names = {"channels", "bss", "radio"};
+
+template <typename T>
+std::unique_ptr<Record> wrap(std::optional<T> v)
+{
+	return v ? std::make_unique<Record>(std::move(*v)) : nullptr;
+}
+
+} // namespace
+
+std::optional<Kind> kind_by_name(std::string_view name)
+{
+	for (size_t k = 0; k < kind_count; k++)
+		if (name == kind_names[k])
+			return static_cast<Kind>(k);
+	return std::nullopt;
+}
+
+const char *kind_name(Kind k)
+{
+	return kind_names[k];
+}
+
+std::unique_ptr<Record> decode_record(Kind k, const blob_attr *data)
+{
+	switch (k) {
+	case kind_channels:
+		return wrap(decode_channels(data));
+	case kind_bss:
+		return wrap(decode_bss(data));
+	default:
+		return wrap(decode_radio(data));
+	}
+}
+
+void encode_record(wlc::BlobBuf &buf, const Record &r)
+{
+	std::visit(
+		[&buf](const auto &v) {
+			using T = std::decay_t<decltype(v)>;
+			if constexpr (std::is_same_v<T, ChannelList>)
+				encode_channels(buf, v);
+			else if constexpr (std::is_same_v<T, BssList>)
+				encode_bss(buf, v);
+			else
+				encode_radio(buf, v);
+		},
+		r);
+}
+
+bool valid_ap_id(std::string_view id)
+{
+	return !id.empty() && id.size() <= 23 && id[0] != '.' && id.find('/') == std::string_view::npos;
+}
+
+ReportStore::ReportStore(std::string dir, uint64_t history_length, Clock clock, size_t max_aps)
+	: dir_(std::move(dir)), history_length_(std::max<uint64_t>(history_length, 1)), clock_(std::move(clock)),
+	  max_aps_(std::max<size_t>(max_aps, 1))
+{
+}
+
+ReportStore::ApRecord &ReportStore::record_for(const std::string &id)
+{
+	auto it = aps_.find(id);
+	if (it != aps_.end())
+		return it->second;
+	if (aps_.size() >= max_aps_)
+		evict_oldest();
+	return aps_[id];
+}
+
+int ReportStore::add(std::string_view kind, std::string_view id, const blob_attr *data)
+{
+	std::optional<Kind> k = kind_by_name(kind);
+	if (!k || !data)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	if (!valid_ap_id(id)) {
+		wlc::logf(LOG_WARNING, "refused %s report: bad AP id", kind_name(*k));
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	}
+	std::unique_ptr<Record> record = decode_record(*k, data);
+	if (!record)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	int64_t now = clock_();
+	std::string key(id);
+	ApRecord &ap = record_for(key);
+	auto &h = ap.histories[*k];
+	try {
+		if (!h)
+			h = std::make_unique<History>(history_length_);
+	} catch (const std::bad_alloc &) {
+		return UBUS_STATUS_UNKNOWN_ERROR;
+	}
+	h->push(now, std::move(record));
+	ap.received[*k]++;
+	ap.last_seen = std::max(ap.last_seen, now);
+	if (*k != kind_channels)
+		generation_++;
+	save(key, *k, *h);
+	return 0;
+}
+
+const ReportStore::ApRecord *ReportStore::find(const std::string &id) const
+{
+	auto it = aps_.find(id);
+	return it == aps_.end() ? nullptr : &it->second;
+}
+
+size_t ReportStore::count_aps(std::optional<Kind> kind) const
+{
+	if (!kind)
+		return aps_.size();
+	return static_cast<size_t>(std::count_if(aps_.begin(), aps_.end(), [k = *kind](const auto &ap) {
+		return ap.second.histories[k] && !ap.second.histories[k]->empty();
+	}));
+}
+
+const Record *ReportStore::latest(Kind k, const std::string &id) const
+{
+	const ApRecord *ap = find(id);
+	if (!ap || !ap->histories[k] || ap->histories[k]->empty())
+		return nullptr;
+	return ap->histories[k]->newest(0).record;
+}
+
+std::optional<int64_t> ReportStore::latest_time(Kind k, const std::string &id) const
+{
+	const ApRecord *ap = find(id);
+	if (!ap || !ap->histories[k] || ap->histories[k]->empty())
+		return std::nullopt;
+	return ap->histories[k]->newest(0).ts;
+}
+
+std::vector<ModelInput> ReportStore::model_inputs(int64_t min_ts) const
+{
+	std::vector<ModelInput> in;
+	for (const auto &[id, ap] : aps_) {
+		const History *radio = ap.histories[kind_radio].get();
+		if (!radio || radio->empty() || radio->newest(0).ts < min_ts)
+			continue;
+		const History *bss = ap.histories[kind_bss].get();
+		in.push_back({id, &std::get<RadioReport>(*radio->newest(0).record),
+			      bss && !bss->empty() ? &std::get<BssList>(*bss->newest(0).record) : nullptr});
+	}
+	return in;
+}
+
+bool ReportStore::list_ap(wlc::BlobBuf &buf, Kind k, const std::string &id, const ApRecord &ap, uint32_t limit) const
+{
+	auto t = buf.table(id.c_str());
+	const History *h = ap.histories[k].get();
+	if (!h || h->empty())
+		return true;
+	auto reports = buf.array("reports");
+	for (uint64_t i = 0; i < h->count() && i < limit; i++) {
+		History::Entry e = h->newest(i);
+		auto entry = buf.table();
+		buf.add_u64("ts", static_cast<uint64_t>(e.ts));
+		auto data = buf.table("data");
+		encode_record(buf, *e.record);
+	}
+	return true;
+}
+
+int ReportStore::list(wlc::BlobBuf &buf, std::optional<std::string_view> kind, std::optional<std::string_view> id,
+		      uint32_t limit, size_t max_bytes) const
+{
+	std::optional<Kind> only;
+	if (kind && !(only = kind_by_name(*kind)))
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	if (id && !find(std::string(*id)))
+		return UBUS_STATUS_NO_DATA;
+	auto too_big = [&buf, max_bytes] { return blob_raw_len(buf.head()) > max_bytes; };
+	auto list_kind = [&](Kind k) {
+		for (const auto &[ap_id, ap] : aps_) {
+			if (id && ap_id != *id)
+				continue;
+			list_ap(buf, k, ap_id, ap, limit);
+			if (too_big())
+				return false;
+		}
+		return true;
+	};
+	if (only)
+		return list_kind(*only) ? 0 : UBUS_STATUS_UNKNOWN_ERROR;
+	for (size_t k = 0; k < kind_count; k++) {
+		auto t = buf.table(kind_names[k]);
+		if (!list_kind(static_cast<Kind>(k)))
+			return UBUS_STATUS_UNKNOWN_ERROR;
+	}
+	return 0;
+}
+
+size_t ReportStore::memory() const
+{
+	size_t bytes = 0;
+	for (const auto &[id, ap] : aps_) {
+		bytes += sizeof(ApRecord) + id.capacity() + 4 * sizeof(void *); // record and tree node
+		for (const auto &h : ap.histories)
+			if (h)
+				bytes += sizeof(History) + h->memory();
+	}
+	return bytes;
+}
+
+} // namespace rrm

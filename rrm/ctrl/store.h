@@ -1,0 +1,92 @@
+// The report store: per AP and report kind, the newest reports with their
+// arrival times, mirrored to one file per AP and kind so that a restarted
+// controller keeps its recent history.
+#pragma once
+
+#include <wlc/blob.h>
+#include <wlc/c/ubus.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "history.h"
+#include "model.h"
+
+namespace rrm {
+
+enum Kind : size_t { kind_channels = 0, kind_bss = 1, kind_radio = 2, kind_count = 3 };
+
+// The registered kinds, in registration order: "channels", "bss", "radio".
+[[nodiscard]] std::optional<Kind> kind_by_name(std::string_view name);
+[[nodiscard]] const char *kind_name(Kind k);
+[[nodiscard]] std::unique_ptr<Record> decode_record(Kind k, const blob_attr *data);
+void encode_record(wlc::BlobBuf &buf, const Record &r);
+
+// AP ids name directories: empty ids, ids over 23 characters, ids starting
+// with "." or holding "/" are refused.
+[[nodiscard]] bool valid_ap_id(std::string_view id);
+
+inline constexpr size_t default_max_aps = 16384;
+// The most a history file may hold (payload, padded): larger files are refused.
+inline constexpr size_t max_file_payload = 131072;
+// Reports older than this are dropped when the files are read at start.
+inline constexpr int64_t max_file_age_s = 86400;
+
+class ReportStore {
+public:
+	using Clock = std::function<int64_t()>;
+
+	ReportStore(std::string dir, uint64_t history_length, Clock clock, size_t max_aps = default_max_aps);
+
+	// A "report_add": a bus status (0, INVALID_ARGUMENT, UNKNOWN_ERROR).
+	[[nodiscard]] int add(std::string_view kind, std::string_view id, const blob_attr *data);
+	// Reads the files under the store directory; returns the APs loaded.
+	size_t load();
+
+	struct ApRecord {
+		std::array<std::unique_ptr<History>, kind_count> histories;
+		std::array<uint64_t, kind_count> received = {}; // reports taken since start
+		int64_t last_seen = 0;                           // newest arrival of any kind
+	};
+	[[nodiscard]] const std::map<std::string, ApRecord> &aps() const { return aps_; }
+	[[nodiscard]] const ApRecord *find(const std::string &id) const;
+	[[nodiscard]] size_t count_aps(std::optional<Kind> kind = std::nullopt) const;
+	[[nodiscard]] const Record *latest(Kind k, const std::string &id) const;
+	[[nodiscard]] std::optional<int64_t> latest_time(Kind k, const std::string &id) const;
+	// Bumped by every radio and BSS report: a model built at another value is old.
+	[[nodiscard]] uint64_t generation() const { return generation_; }
+
+	// The newest radio and BSS reports of every AP whose newest radio report
+	// arrived at min_ts or later, in ascending id order.
+	[[nodiscard]] std::vector<ModelInput> model_inputs(int64_t min_ts) const;
+
+	// "report_list": appends the listing to buf; a bus status.
+	[[nodiscard]] int list(wlc::BlobBuf &buf, std::optional<std::string_view> kind, std::optional<std::string_view> id,
+			       uint32_t limit, size_t max_bytes) const;
+
+	[[nodiscard]] size_t memory() const;
+	[[nodiscard]] const std::string &dir() const { return dir_; }
+
+private:
+	ApRecord &record_for(const std::string &id);
+	void evict_oldest();
+	void save(const std::string &id, Kind k, const History &h) const;
+	void load_ap(const std::string &id);
+	bool list_ap(wlc::BlobBuf &buf, Kind k, const std::string &id, const ApRecord &ap, uint32_t limit) const;
+
+	std::string dir_; // device path
+	uint64_t history_length_;
+	Clock clock_;
+	size_t max_aps_;
+	uint64_t generation_ = 0;
+	std::map<std::string, ApRecord> aps_;
+};
+
+} // namespace rrm

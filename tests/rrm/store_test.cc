@@ -1,0 +1,233 @@
+// The report store: histories, files, restarts, hostile ids and bounds.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <fsroot/fsroot.h>
+
+#include "ctrl/store.h"
+#include "harness.h"
+#include "log_capture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace rrm;
+
+class StoreTest : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		setenv("WLC_ROOT", root_.path().c_str(), 1);
+		wlc::reload_fs_root();
+	}
+	void TearDown() override
+	{
+		unsetenv("WLC_ROOT");
+		wlc::reload_fs_root();
+	}
+
+	ReportStore store(size_t max_aps = default_max_aps)
+	{
+		return ReportStore("/etc/wlc/rrm/radio1", 16, [this] { return now_; }, max_aps);
+	}
+	static wlc::BlobBuf radio(int channel, int power = 20, int bssid = 1)
+	{
+		RadioReport r;
+		r.channel = channel;
+		r.power = power;
+		r.bssids = {{2, 0, 0, 0, 0, static_cast<uint8_t>(bssid)}};
+		wlc::BlobBuf b;
+		encode_radio(b, r);
+		return b;
+	}
+	static wlc::BlobBuf bss(size_t n)
+	{
+		BssList list;
+		for (size_t i = 0; i < n; i++) {
+			zev_wifi_bss e{};
+			std::snprintf(e.ssid, sizeof e.ssid, "neighbour-network-%zu", i);
+			e.bssid[0] = 2;
+			e.bssid[4] = static_cast<uint8_t>(i >> 8);
+			e.bssid[5] = static_cast<uint8_t>(i);
+			e.channel = 1 + i % 11;
+			e.rssi = -50 - static_cast<int>(i % 30);
+			e.bw = 20;
+			e.qbss = 1;
+			e.ch_util = 40;
+			e.sta_num = 3;
+			list.push_back(e);
+		}
+		wlc::BlobBuf b;
+		encode_bss(b, list);
+		return b;
+	}
+	std::string path(const std::string &rel) const { return root_.path() + "/etc/wlc/rrm/radio1/" + rel; }
+	int channel_of(const ReportStore &s, const std::string &id) const
+	{
+		const Record *r = s.latest(kind_radio, id);
+		return r ? std::get<RadioReport>(*r).channel : -1;
+	}
+
+	wlctest::TempRoot root_;
+	int64_t now_ = 1700000000;
+};
+
+TEST_F(StoreTest, HistoryKeepsSixteenNewestFirst)
+{
+	ReportStore s = store();
+	for (int i = 1; i <= 17; i++) {
+		now_++;
+		ASSERT_EQ(s.add("radio", "ap1", radio(i).head()), 0);
+	}
+	EXPECT_EQ(s.find("ap1")->histories[kind_radio]->count(), 16u);
+	EXPECT_EQ(channel_of(s, "ap1"), 17);
+	wlc::BlobBuf list;
+	ASSERT_EQ(s.list(list, "radio", std::nullopt, 2, 1 << 20), 0);
+	EXPECT_EQ(list.json(), R"({"ap1":{"reports":[{"ts":1700000017,"data":{"ch":17,"pwr":20,"bssid":["02:00:00:00:00:01"]}},)"
+			       R"({"ts":1700000016,"data":{"ch":16,"pwr":20,"bssid":["02:00:00:00:00:01"]}}]}})");
+	// After a restart the same 16 come back, oldest pushed out.
+	ReportStore again = store();
+	EXPECT_EQ(again.load(), 1u);
+	EXPECT_EQ(again.find("ap1")->histories[kind_radio]->count(), 16u);
+	EXPECT_EQ(channel_of(again, "ap1"), 17);
+	EXPECT_EQ(std::get<RadioReport>(*again.find("ap1")->histories[kind_radio]->newest(15).record).channel, 2);
+}
+
+TEST_F(StoreTest, BadReportsChangeNothing)
+{
+	ReportStore s = store();
+	wlc::BlobBuf empty;
+	{
+		auto scan = empty.array("scan");
+	}
+	EXPECT_EQ(s.add("channels", "ap1", empty.head()), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(s.add("weather", "ap1", radio(1).head()), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(s.count_aps(), 0u);
+	EXPECT_FALSE(fs::exists(path("ap1")));
+}
+
+TEST_F(StoreTest, HostileIdsRefused)
+{
+	rrmtest::LogCapture log;
+	ReportStore s = store();
+	for (const char *id : {"", "..", ".hidden", "a/../../b", "../../../../tmp/x", "012345678901234567890123"})
+		EXPECT_EQ(s.add("radio", id, radio(1).head()), UBUS_STATUS_INVALID_ARGUMENT) << id;
+	EXPECT_EQ(s.add("radio", "01234567890123456789012", radio(1).head()), 0); // 23 characters
+	EXPECT_EQ(s.count_aps(), 1u);
+	size_t entries = 0;
+	for (auto &e : fs::recursive_directory_iterator(root_.path())) {
+		std::string p = e.path().string(), store_dir = root_.path() + "/etc/wlc/rrm/radio1";
+		EXPECT_TRUE(store_dir.rfind(p, 0) == 0 || p.rfind(store_dir + "/", 0) == 0) << p;
+		entries++;
+	}
+	EXPECT_GT(entries, 0u);
+	EXPECT_TRUE(log.has("refused radio report: bad AP id"));
+}
+
+TEST_F(StoreTest, ApCountBounded)
+{
+	ReportStore s = store(3);
+	for (const char *id : {"a", "b", "c"}) {
+		now_++;
+		ASSERT_EQ(s.add("radio", id, radio(1).head()), 0);
+	}
+	now_++;
+	ASSERT_EQ(s.add("radio", "a", radio(6).head()), 0); // a speaks again: b is now the oldest silent
+	now_++;
+	ASSERT_EQ(s.add("radio", "d", radio(1).head()), 0);
+	EXPECT_EQ(s.count_aps(), 3u);
+	EXPECT_FALSE(s.find("b"));
+	EXPECT_FALSE(fs::exists(path("b")));
+	EXPECT_TRUE(s.find("a") && s.find("c") && s.find("d"));
+}
+
+// Sixteen full BSS reports are more than a file may hold: the file keeps the
+// newest that fit, and a restart reads it back.
+TEST_F(StoreTest, BusySiteFileStaysLoadable)
+{
+	ReportStore s = store();
+	for (int i = 0; i < 16; i++) {
+		now_++;
+		ASSERT_EQ(s.add("bss", "busy", bss(256).head()), 0);
+	}
+	EXPECT_EQ(s.find("busy")->histories[kind_bss]->count(), 16u);
+	auto size = fs::file_size(path("busy/bss.blob"));
+	EXPECT_LE(size, max_file_payload + 4);
+	ReportStore again = store();
+	ASSERT_EQ(again.load(), 1u);
+	uint64_t kept = again.find("busy")->histories[kind_bss]->count();
+	EXPECT_GT(kept, 0u);
+	EXPECT_LT(kept, 16u);
+	EXPECT_EQ(again.latest_time(kind_bss, "busy"), now_);
+	EXPECT_EQ(std::get<BssList>(*again.latest(kind_bss, "busy")).size(), 256u);
+	EXPECT_FALSE(fs::exists(path("busy/bss.blob.tmp")));
+}
+
+TEST_F(StoreTest, RestartDropsOldAndSkipsStrangeFiles)
+{
+	{
+		ReportStore s = store();
+		ASSERT_EQ(s.add("radio", "old", radio(1).head()), 0);
+		now_ += 3600;
+		ASSERT_EQ(s.add("radio", "new", radio(6).head()), 0);
+		ASSERT_EQ(s.add("bss", "new", bss(3).head()), 0);
+	}
+	fs::copy_file(path("new/bss.blob"), path("new/bss.blob.bak"));
+	fs::copy_file(path("new/bss.blob"), path("new/averyveryverylongname.blob"));
+	now_ += max_file_age_s - 1800; // "old" is now more than a day old
+	ReportStore s = store();
+	EXPECT_EQ(s.load(), 1u);
+	EXPECT_FALSE(s.find("old"));
+	EXPECT_FALSE(fs::exists(path("old/radio.blob")));
+	EXPECT_EQ(channel_of(s, "new"), 6);
+	EXPECT_TRUE(fs::exists(path("new/bss.blob.bak")));
+}
+
+// A file that does not load is moved aside, never deleted.
+TEST_F(StoreTest, RefusedFileKeptAside)
+{
+	{
+		ReportStore s = store();
+		ASSERT_EQ(s.add("radio", "ap1", radio(1).head()), 0);
+		ASSERT_EQ(s.add("radio", "ap2", radio(1).head()), 0);
+	}
+	fs::resize_file(path("ap1/radio.blob"), 10); // truncated
+	{
+		std::ofstream big(path("ap2/radio.blob"), std::ios::binary);
+		const char hdr[4] = {0, 0x03, 0, 0}; // claims 192 KiB
+		big.write(hdr, 4);
+	}
+	rrmtest::LogCapture log;
+	ReportStore s = store();
+	EXPECT_EQ(s.load(), 0u);
+	EXPECT_TRUE(fs::exists(path("ap1/radio.blob.bad")));
+	EXPECT_TRUE(fs::exists(path("ap2/radio.blob.bad")));
+	EXPECT_FALSE(fs::exists(path("ap1/radio.blob")));
+	EXPECT_TRUE(log.has("refused report file"));
+	// The next report writes a fresh file beside the kept one.
+	ASSERT_EQ(s.add("radio", "ap1", radio(11).head()), 0);
+	EXPECT_TRUE(fs::exists(path("ap1/radio.blob")));
+	EXPECT_TRUE(fs::exists(path("ap1/radio.blob.bad")));
+}
+
+TEST_F(StoreTest, Listing)
+{
+	ReportStore s = store();
+	ASSERT_EQ(s.add("radio", "b", radio(6).head()), 0);
+	ASSERT_EQ(s.add("bss", "a", bss(1).head()), 0);
+	wlc::BlobBuf l;
+	ASSERT_EQ(s.list(l, "radio", std::nullopt, 1, 1 << 20), 0);
+	EXPECT_EQ(l.json(), R"({"a":{},"b":{"reports":[{"ts":1700000000,"data":{"ch":6,"pwr":20,"bssid":["02:00:00:00:00:01"]}}]}})");
+	wlc::BlobBuf all;
+	ASSERT_EQ(s.list(all, std::nullopt, std::string_view("a"), UINT32_MAX, 1 << 20), 0);
+	EXPECT_EQ(all.json().substr(0, 30), R"({"channels":{"a":{}},"bss":{"a)");
+	wlc::BlobBuf none;
+	EXPECT_EQ(s.list(none, std::nullopt, std::string_view("x"), 1, 1 << 20), UBUS_STATUS_NO_DATA);
+	EXPECT_EQ(s.list(none, "weather", std::nullopt, 1, 1 << 20), UBUS_STATUS_INVALID_ARGUMENT);
+	// A listing larger than a reply may be fails instead of being cut.
+	EXPECT_EQ(s.list(none, std::nullopt, std::nullopt, UINT32_MAX, 64), UBUS_STATUS_UNKNOWN_ERROR);
+}
+
+} // namespace
