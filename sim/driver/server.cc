@@ -170,6 +170,9 @@ void DriverServer::broadcast(const std::string &ap_name, const std::vector<uint8
 	Device *dev = device(ap_name);
 	if (!dev)
 		return;
+	// A subscriber whose connect has returned gets every event from then on,
+	// as with the kernel's socket, even before the loop got round to it.
+	accept_events(*dev);
 	for (Conn &sub : dev->subscribers)
 		if (!sub.closed)
 			send(sub.fd.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT);

@@ -45,7 +45,9 @@ protected:
 	void start(const std::vector<std::string> &args = {"-s", "hq", "-i", "ra0:1:office", "-i", "rai0:2:office"})
 	{
 		iapp_ = start_iapp(dev_, args);
-		ASSERT_TRUE(pump([&] { return bus_.lookup("iapp") != 0; }, 10s)) << iapp_log(dev_);
+		ASSERT_TRUE(pump([&] { return bus_.lookup("iapp") != 0; }, wlctest::kStartLimit)) << iapp_log(dev_);
+		// Said once it listens to the driver's events too.
+		ASSERT_TRUE(log_has("Starting IAPP daemon...", wlctest::kStartLimit)) << iapp_log(dev_);
 	}
 	bool log_has(const std::string &line, std::chrono::milliseconds limit = 5s)
 	{

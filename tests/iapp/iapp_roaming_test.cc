@@ -80,7 +80,7 @@ protected:
 			std::string log = wlctest::read_text(root_.path() + "/broker/broker.log");
 			return count(log, std::string("Sending SUBACK to ") + kAp1) >= 4 &&
 			       count(log, std::string("Sending SUBACK to ") + kAp2) >= 4;
-		}, 15s)) << wlctest::read_text(root_.path() + "/broker/broker.log");
+		}, wlctest::kStartLimit)) << wlctest::read_text(root_.path() + "/broker/broker.log");
 	}
 	void TearDown() override
 	{
@@ -104,9 +104,12 @@ protected:
 		auto bus = std::make_unique<wlc::Bus>();
 		ASSERT_TRUE(bus->connect(bus_socket(dev)));
 		bus->watch();
-		ASSERT_TRUE(pump([&] { return bus->lookup("iapp") && bus->lookup("mqtt.wlc"); }, 15s))
+		ASSERT_TRUE(pump([&] { return bus->lookup("iapp") && bus->lookup("mqtt.wlc"); }, wlctest::kStartLimit))
 			<< iapp_log(dev) << wlctest::read_text(dev + "/mast.log");
 		buses_.push_back(std::move(bus));
+		// Said once iapp listens to the driver's events too.
+		ASSERT_TRUE(wait_until([&] { return iapp_log(dev).find("Starting IAPP daemon...") != std::string::npos; },
+				       wlctest::kStartLimit));
 	}
 	bool command_gives(const std::string &cmd, const std::string &answer, std::chrono::milliseconds limit = 10s)
 	{

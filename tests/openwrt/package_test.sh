@@ -40,15 +40,15 @@ run_init() {
 	rm -f "$work/wlc_addr"
 	[ $# -lt 3 ] || printf '%s' "$3" > "$work/wlc_addr"
 	UCI_CONFIG_DIR=$work/config WLC_ADDR=$work/wlc_addr sh -c \
-		". '$src/tests/openwrt/procd_stub.sh'; . '$1'; start_service" | tr '\n' ' '
+		". '$src/tests/openwrt/procd_stub.sh'; . '$1'; start_service" | tr '\n' ' ' | sed 's/ | *$//; s/ |/;/g'
 }
 expect() {
 	[ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"
 }
 
 init=$feed/files/mast.init
-expect "$(run_init "$init" "$feed/files/mast.config")" "/usr/sbin/mast -r ap " "mast defaults"
-expect "$(run_init "$init" "$feed/files/mast.config" "10.0.0.1:8883")" "/usr/sbin/mast -r ap -a -h 10.0.0.1:8883 " \
+expect "$(run_init "$init" "$feed/files/mast.config")" "/usr/sbin/mast -r ap" "mast defaults"
+expect "$(run_init "$init" "$feed/files/mast.config" "10.0.0.1:8883")" "/usr/sbin/mast -r ap -a -h 10.0.0.1:8883" \
 	"mast joined"
 cat > "$work/ap" <<'UCI'
 config mast 'main'
@@ -64,7 +64,7 @@ config mast 'main'
 	option username 'ignored on an AP'
 UCI
 expect "$(run_init "$init" "$work/ap")" \
-	"/usr/sbin/mast -r ap -a -f -h wlc.example -h 10.0.0.2:9883 -s hq -w wlan0 -w wlan1 -g 1:hq " "mast ap"
+	"/usr/sbin/mast -r ap -a -f -h wlc.example -h 10.0.0.2:9883 -s hq -w wlan0 -w wlan1 -g 1:hq" "mast ap"
 cat > "$work/wlc" <<'UCI'
 config mast 'main'
 	option role 'wlc'
@@ -76,14 +76,49 @@ config mast 'main'
 	list rrm_site 'branch'
 UCI
 expect "$(run_init "$init" "$work/wlc" "10.0.0.1")" \
-	"/usr/sbin/mast -r wlc -u wlc -p secret -d -m hq -m branch " "mast wlc"
+	"/usr/sbin/mast -r wlc -u wlc -p secret -d -m hq -m branch" "mast wlc"
 init=$feed/files/iapp.init
-expect "$(run_init "$init" "$feed/files/iapp.config")" "/usr/sbin/iapp " "iapp defaults"
+expect "$(run_init "$init" "$feed/files/iapp.config")" "/usr/sbin/iapp" "iapp defaults"
 cat > "$work/iapp" <<'UCI'
 config iapp 'main'
 	option site 'hq'
 	list iface 'ra0:1:office'
 	list iface 'rai0:2:guest'
 UCI
-expect "$(run_init "$init" "$work/iapp")" "/usr/sbin/iapp -s hq -i ra0:1:office -i rai0:2:guest " "iapp"
+expect "$(run_init "$init" "$work/iapp")" "/usr/sbin/iapp -s hq -i ra0:1:office -i rai0:2:guest" "iapp"
+init=$feed/files/rrm_ctrl.init
+expect "$(run_init "$init" "$feed/files/rrm_ctrl.config")" "" "rrm_ctrl defaults (disabled)"
+cat > "$work/rrm_ctrl" <<'UCI'
+config rrm_ctrl 'hq1'
+	option site 'hq'
+	option radio '1'
+	list channel '1'
+	list channel '6'
+	option pwr_min '8'
+	option sensitivity 'high'
+config rrm_ctrl
+	option enabled '0'
+config rrm_ctrl 'hq2'
+	option site 'hq'
+	option radio '2'
+	option policy 'dense'
+	list channel '36'
+	option roaming 'force'
+UCI
+expect "$(run_init "$init" "$work/rrm_ctrl")" \
+	"/usr/sbin/rrm_ctrl -p default -s hq -b 1 -c 1 -c 6 -w 20 -l 8 -h 20 -n high -r graceful; /usr/sbin/rrm_ctrl -p dense -s hq -b 2 -c 36 -w 20 -l 10 -h 20 -n medium -r force" \
+	"rrm_ctrl"
+init=$feed/files/rrm_agent.init
+expect "$(run_init "$init" "$feed/files/rrm_agent.config")" "" "rrm_agent defaults (disabled)"
+cat > "$work/rrm_agent" <<'UCI'
+config rrm_agent 'radio2'
+	option site 'hq'
+	option radio '2'
+	list channel '36'
+	list channel '40'
+	option scan_relax '30'
+	option power_control '0'
+UCI
+expect "$(run_init "$init" "$work/rrm_agent")" \
+	"/usr/sbin/rrm_agent -p default -s hq -b 2 -c 36 -c 40 -i 50 -g 1 -r 30 -l" "rrm_agent"
 echo "packages: ok"

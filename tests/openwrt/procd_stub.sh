@@ -10,13 +10,27 @@ config_load() {
 		value=${value#\'}; value=${value%\'}
 		name=${name#\'}; name=${name%\'}
 		case "$kind" in
-			config) section=${value:-$name} ;;
+			config)
+				STUB_count=$(( ${STUB_count:-0} + 1 ))
+				section=${value:-cfg$STUB_count}
+				eval "STUB_type_$section=\$name"
+				STUB_sections="$STUB_sections $section" ;;
 			option) eval "STUB_${section}_${name}=\$value" ;;
 			list)
 				eval "n=\$(( \${STUB_${section}_${name}_n:-0} + 1 ))"
 				eval "STUB_${section}_${name}_n=\$n STUB_${section}_${name}_$n=\$value" ;;
 		esac
 	done < "$UCI_CONFIG_DIR/$1"
+}
+
+# config_foreach <function> <type>: the function for each section of that type, in order.
+config_foreach() {
+	local fn=$1 type=$2 section t
+	for section in $STUB_sections; do
+		eval "t=\$STUB_type_$section"
+		[ "$t" = "$type" ] && "$fn" "$section"
+	done
+	return 0
 }
 
 # config_get <var> <section> <option> [default]
@@ -65,5 +79,6 @@ procd_append_param() {
 	done
 }
 
-procd_close_instance() { printf '%s' "$STUB_CMD"; }
+# Instances are separated by a "|" line.
+procd_close_instance() { printf '%s|\n' "$STUB_CMD"; }
 procd_add_reload_trigger() { :; }
