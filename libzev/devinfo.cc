@@ -5,6 +5,7 @@
 
 #include <fsroot/fsroot.h>
 
+#include "devinfo_internal.h"
 #include "driver/seam.h"
 
 #include <arpa/inet.h>
@@ -148,6 +149,16 @@ int query_bridge(int sock, unsigned long req, uint32_t *out)
 }
 
 } // namespace
+
+namespace zev::devinfo {
+
+void forget_cached()
+{
+	for (char *cache : {serial_cache, model_cache, id_cache, fw_version_cache, fw_revision_cache})
+		cache[0] = '\0';
+}
+
+} // namespace zev::devinfo
 
 extern "C" {
 
