@@ -5,6 +5,7 @@
 
 #include <fsroot/fsroot.h>
 
+#include "devinfo_internal.h"
 #include "driver/seam.h"
 
 #include <arpa/inet.h>
@@ -22,9 +23,16 @@
 
 namespace {
 
-char serial_cache[32];
-char model_cache[24];
-char id_cache[24];
+// Each field holds its whole value and a terminator: the serial item is 32
+// bytes, a board name up to 24, and the identifier a whole model name (its
+// "zev-" prefix dropped) with the three MAC byte pairs.
+constexpr size_t kSerialItem = 32;
+constexpr size_t kModelText = 24;
+constexpr size_t kIdSuffix = sizeof("-xx-xx-xx") - 1;
+
+char serial_cache[kSerialItem + 1];
+char model_cache[kModelText + 1];
+char id_cache[kModelText + kIdSuffix + 1];
 char fw_version_cache[64];
 char fw_revision_cache[64];
 
@@ -142,15 +150,25 @@ int query_bridge(int sock, unsigned long req, uint32_t *out)
 
 } // namespace
 
+namespace zev::devinfo {
+
+void forget_cached()
+{
+	for (char *cache : {serial_cache, model_cache, id_cache, fw_version_cache, fw_revision_cache})
+		cache[0] = '\0';
+}
+
+} // namespace zev::devinfo
+
 extern "C" {
 
 const char *zev_devinfo_serial(void)
 {
 	if (!serial_cache[0]) {
-		char buf[sizeof(serial_cache)] = {};
+		char buf[kSerialItem] = {};
 		if (read_factory_item("sn", buf, sizeof(buf)) > 0) {
 			std::memcpy(serial_cache, buf, sizeof(buf));
-			serial_cache[sizeof(serial_cache) - 1] = '\0';
+			serial_cache[kSerialItem] = '\0';
 		}
 	}
 	return serial_cache;
@@ -162,7 +180,7 @@ const char *zev_devinfo_model(void)
 		return model_cache;
 	FILE *f = std::fopen(wlc::root_path("/tmp/sysinfo/board_name").c_str(), "re");
 	if (f) {
-		size_t n = std::fread(model_cache, 1, sizeof(model_cache) - 1, f);
+		size_t n = std::fread(model_cache, 1, kModelText, f);
 		model_cache[n] = '\0';
 		model_cache[std::strcspn(model_cache, "\n")] = '\0';
 		std::fclose(f);

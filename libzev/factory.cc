@@ -6,7 +6,6 @@
 
 #include "driver/seam.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +13,6 @@
 #include <memory>
 #include <sys/ioctl.h>
 #include <mtd/mtd-user.h>
-#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -23,50 +21,42 @@ namespace {
 
 constexpr size_t kChecksumBlock = 4096;
 
-// An unsigned number with base detection; a trailing '!' counts from the end.
+// A layout number: its text read as far as it makes an unsigned number with
+// base detection (decimal, 0x hexadecimal, leading 0 octal), as strtoull does
+// ("6 bytes" is 6, "" is 0, an out-of-range value saturates); a value that is
+// not text is read through its JSON text. A trailing '!' counts from the end.
 struct Offset {
 	uint64_t value;
 	bool from_end;
 };
 
-std::optional<Offset> parse_number(json_object *obj)
+Offset parse_number(json_object *obj)
 {
-	if (json_object_is_type(obj, json_type_int)) {
-		int64_t v = json_object_get_int64(obj);
-		if (v < 0)
-			return std::nullopt;
-		return Offset{static_cast<uint64_t>(v), false};
-	}
-	if (!json_object_is_type(obj, json_type_string))
-		return std::nullopt;
-	std::string text = json_object_get_string(obj);
-	bool from_end = !text.empty() && text.back() == '!';
-	if (from_end)
-		text.pop_back();
-	if (text.empty())
-		return std::nullopt;
-	char *end = nullptr;
-	errno = 0;
-	unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-	if (errno || *end != '\0' || text[0] == '-')
-		return std::nullopt;
-	return Offset{v, from_end};
+	const char *text = json_object_get_string(obj);
+	size_t len = std::strlen(text);
+	return Offset{std::strtoull(text, nullptr, 0), len > 0 && text[len - 1] == '!'};
+}
+
+// A member that is absent or null is missing.
+json_object *member(json_object *entry, const char *key)
+{
+	json_object *value = nullptr;
+	return json_object_object_get_ex(entry, key, &value) ? value : nullptr;
 }
 
 bool parse_item(json_object *entry, zev_factory_item &item)
 {
-	json_object *name, *offset, *length;
-	if (!json_object_is_type(entry, json_type_object) || !json_object_object_get_ex(entry, "name", &name) ||
-	    !json_object_object_get_ex(entry, "offset", &offset) || !json_object_object_get_ex(entry, "length", &length))
+	if (!json_object_is_type(entry, json_type_object))
 		return false;
-	auto off = parse_number(offset);
-	auto len = parse_number(length);
-	if (!off || !len || !json_object_is_type(name, json_type_string))
+	json_object *name = member(entry, "name"), *offset = member(entry, "offset"), *length = member(entry, "length");
+	if (!name || !offset || !length)
 		return false;
+	Offset off = parse_number(offset);
 	std::snprintf(item.name, sizeof(item.name), "%s", json_object_get_string(name));
-	item.length = len->value;
-	item.offset = off->from_end ? -static_cast<int64_t>(off->value) : static_cast<int64_t>(off->value);
-	item.whence = off->from_end ? SEEK_END : SEEK_SET;
+	item.length = parse_number(length).value;
+	// Two's complement wrap-around, well defined for any value.
+	item.offset = static_cast<int64_t>(off.from_end ? 0 - off.value : off.value);
+	item.whence = off.from_end ? SEEK_END : SEEK_SET;
 	return true;
 }
 

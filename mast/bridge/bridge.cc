@@ -54,6 +54,19 @@ bool read_qos(blob_attr *attr, int &qos)
 	return true;
 }
 
+// A batch's AP identifiers must all be text: each names a topic. A call with
+// another element is refused whole rather than publishing to part of the list.
+bool all_text(blob_attr *array)
+{
+	blob_attr *ap;
+	size_t rem;
+	blobmsg_for_each_attr(ap, array, rem) {
+		if (blobmsg_type(ap) != BLOBMSG_TYPE_STRING)
+			return false;
+	}
+	return true;
+}
+
 std::string request_topic(const std::string &ap, const std::string &command)
 {
 	return "zev/wlc/telemetry/ap/" + ap + "/request/" + command;
@@ -151,7 +164,7 @@ int Bridge::request(wlc::Request &req, blob_attr *msg, bool batch)
 	wlc::Fields<REQ_MAX> f;
 	int qos;
 	if (!f.parse(batch ? kBatchPolicy : kRequestPolicy, msg) || !f.has(REQ_AP_ID) || !f.has(REQ_COMMAND) ||
-	    !read_qos(f[REQ_QOS], qos))
+	    !read_qos(f[REQ_QOS], qos) || (batch && !all_text(f[REQ_AP_ID])))
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	std::string command(*f.str(REQ_COMMAND));
 	int32_t id = next_request_id();
@@ -166,8 +179,6 @@ int Bridge::request(wlc::Request &req, blob_attr *msg, bool batch)
 		blob_attr *ap;
 		size_t rem;
 		blobmsg_for_each_attr(ap, f[REQ_AP_ID], rem) {
-			if (blobmsg_type(ap) != BLOBMSG_TYPE_STRING)
-				continue;
 			inst_.publish(request_topic(blobmsg_get_string(ap), command), out.head(), blob_raw_len(out.head()), qos, false);
 			count++;
 		}

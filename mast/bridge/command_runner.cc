@@ -5,10 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <spawn.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace mast {
 
@@ -16,6 +13,20 @@ namespace {
 
 constexpr int kHandOverMs = 4000;
 constexpr size_t kCommandLimit = 255;
+constexpr int kCannotExecute = 255;
+
+// In the child: the pipe becomes standard input and the program runs; a program
+// that cannot run ends the child with 255, like any command that failed.
+[[noreturn]] void exec_child(int input, char *const argv[]) noexcept
+{
+	// Only async-signal-safe calls between fork and exec.
+	if (input == STDIN_FILENO)
+		fcntl(input, F_SETFD, 0);
+	else if (dup2(input, STDIN_FILENO) < 0)
+		_exit(kCannotExecute);
+	execvp(argv[0], argv);
+	_exit(kCannotExecute);
+}
 
 } // namespace
 
@@ -55,17 +66,13 @@ struct CommandRunner::Job {
 
 std::vector<std::string> split_command(const std::string &command)
 {
+	// Every single space ends a word, so two spaces in a row, or a space at
+	// either end, give an empty argument.
 	std::vector<std::string> args;
 	size_t start = 0;
-	while (start <= command.size()) {
-		size_t space = command.find(' ', start);
-		std::string word = command.substr(start, space == std::string::npos ? std::string::npos : space - start);
-		if (!word.empty())
-			args.push_back(word);
-		if (space == std::string::npos)
-			break;
-		start = space + 1;
-	}
+	for (size_t space; (space = command.find(' ', start)) != std::string::npos; start = space + 1)
+		args.push_back(command.substr(start, space - start));
+	args.push_back(command.substr(start));
 	return args;
 }
 
@@ -103,8 +110,10 @@ void CommandRunner::start_next()
 bool CommandRunner::start(Entry &entry)
 {
 	std::vector<std::string> args = split_command(entry.command);
-	if (args.empty())
-		return false;
+	std::vector<char *> argv;
+	for (auto &a : args)
+		argv.push_back(a.data());
+	argv.push_back(nullptr);
 	int fds[2];
 	if (pipe2(fds, O_CLOEXEC) < 0)
 		return false;
@@ -113,18 +122,11 @@ bool CommandRunner::start(Entry &entry)
 	job->command = entry.command;
 	job->input = std::move(entry.input);
 	job->pipe.reset(fds[1]);
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_adddup2(&actions, read_end.get(), STDIN_FILENO);
-	std::vector<char *> argv;
-	for (auto &a : args)
-		argv.push_back(a.data());
-	argv.push_back(nullptr);
-	pid_t pid;
-	int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-	posix_spawn_file_actions_destroy(&actions);
-	if (err != 0)
+	pid_t pid = fork();
+	if (pid < 0)
 		return false;
+	if (pid == 0)
+		exec_child(read_end.get(), argv.data());
 	read_end.reset();
 	Job *raw = job.get();
 	job->process = std::make_unique<wlc::ProcessWatch>([this, raw](int) {

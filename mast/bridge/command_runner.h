@@ -17,8 +17,10 @@ class CommandRunner {
 public:
 	static CommandRunner &instance();
 
-	// Queues the command (cut to 255 characters; split at spaces into
-	// arguments, the program looked up on PATH) with its input.
+	// Queues the command (cut to 255 characters; split at every space into
+	// arguments, the program looked up on PATH) with its input. A program that
+	// cannot be executed ends like a command that failed; only a pipe or
+	// process that cannot be made is logged.
 	void run(const std::string &command, std::string input);
 
 	size_t queued() const { return queue_.size(); }
@@ -44,7 +46,8 @@ private:
 	wlc::Timer reaper_;
 };
 
-// The argument vector of a command text: split at spaces, no quoting.
+// The argument vector of a command text: split at every single space (empty
+// words included), no quoting.
 std::vector<std::string> split_command(const std::string &command);
 
 } // namespace mast

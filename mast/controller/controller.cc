@@ -42,7 +42,8 @@ Controller::Controller(const Options &opts, wlc::Bus &bus, Status &status) : opt
 
 Controller::~Controller()
 {
-	stop();
+	// The relay refers to the instance, which goes with the controller.
+	log_relay_stop();
 }
 
 int Controller::start()
@@ -69,13 +70,10 @@ int Controller::start()
 	return 0;
 }
 
-void Controller::stop()
+void stop_controller(std::unique_ptr<Controller> &controller)
 {
-	if (!inst_)
-		return;
 	LedIndicator::instance().stop_station_blink();
-	inst_.reset();
-	log_relay_stop();
+	controller.reset();
 	wlc::logf(LOG_NOTICE, "Finish controller");
 }
 

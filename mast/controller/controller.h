@@ -20,7 +20,6 @@ public:
 
 	// 0, or -1 when the instance cannot be created.
 	int start();
-	void stop();
 
 	MqttInstance *instance() { return inst_.get(); }
 
@@ -35,5 +34,10 @@ private:
 	Status &status_;
 	std::unique_ptr<MqttInstance> inst_;
 };
+
+// Stops the controller role: the station blink ends, whatever of the role was
+// started goes, and "Finish controller" is logged. Safe when the role never
+// started (controller null, or its start failed).
+void stop_controller(std::unique_ptr<Controller> &controller);
 
 } // namespace mast

@@ -42,17 +42,28 @@ Calls &calls()
 
 } // namespace
 
-bool call_nowait(wlc::Bus &bus, uint32_t id, const std::string &method, const wlc::BlobBuf &msg)
+bool call_nowait(wlc::Bus &bus, uint32_t id, const std::string &method, const wlc::BlobBuf &msg,
+		 std::function<void(int status)> done)
 {
 	auto flight = std::make_unique<Flight>();
 	flight->started = std::chrono::steady_clock::now();
 	Calls &c = calls();
-	if (bus.call_async(id, method, msg, flight->call, nullptr, [&c](int) { c.reaper.set(0); }) != 0)
+	auto finished = [&c, done = std::move(done)](int status) {
+		c.reaper.set(0);
+		if (done)
+			done(status);
+	};
+	if (bus.call_async(id, method, msg, flight->call, nullptr, std::move(finished)) != 0)
 		return false;
 	c.flights.push_back(std::move(flight));
 	if (!c.reaper.pending())
 		c.reaper.set(1000);
 	return true;
+}
+
+bool call_nowait(wlc::Bus &bus, uint32_t id, const std::string &method, const wlc::BlobBuf &msg)
+{
+	return call_nowait(bus, id, method, msg, nullptr);
 }
 
 bool call_nowait(wlc::Bus &bus, const std::string &path, const std::string &method, const wlc::BlobBuf &msg)

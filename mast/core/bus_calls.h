@@ -3,6 +3,7 @@
 
 #include <wlc/bus.h>
 
+#include <functional>
 #include <string>
 
 namespace mast {
@@ -11,6 +12,10 @@ namespace mast {
 // false when the object is not there. Unanswered calls are dropped after a minute.
 bool call_nowait(wlc::Bus &bus, const std::string &path, const std::string &method, const wlc::BlobBuf &msg);
 bool call_nowait(wlc::Bus &bus, uint32_t id, const std::string &method, const wlc::BlobBuf &msg);
+// As above; done gets the call's final status (it is not called for a call
+// dropped unanswered).
+bool call_nowait(wlc::Bus &bus, uint32_t id, const std::string &method, const wlc::BlobBuf &msg,
+		 std::function<void(int status)> done);
 
 size_t calls_in_flight();
 

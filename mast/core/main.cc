@@ -63,9 +63,8 @@ int main(int argc, char **argv)
 		if (status)
 			status->remove();
 		status.reset();
-		if (controller)
-			controller->stop();
-		controller.reset();
+		if (opts && opts->role == mast::Role::Wlc)
+			mast::stop_controller(controller);
 		bus.close();
 		uloop_done();
 	}

@@ -3,6 +3,7 @@
 #include <wlc/bus.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace wlc {
 
@@ -99,6 +100,9 @@ void AsyncCall::abort()
 		return;
 	ubus_abort_request(ctx_, &slot_.raw);
 	pending_ = false;
+	if (bus_)
+		bus_->calls_.erase(this);
+	bus_ = nullptr;
 }
 
 void AsyncCall::on_data(ubus_request *req, int, blob_attr *msg) noexcept
@@ -112,6 +116,9 @@ void AsyncCall::on_done(ubus_request *req, int status) noexcept
 {
 	AsyncCall *self = reinterpret_cast<Slot *>(req)->owner;
 	self->pending_ = false;
+	if (self->bus_)
+		self->bus_->calls_.erase(self);
+	self->bus_ = nullptr;
 	if (self->done_)
 		self->done_(status);
 }
@@ -133,6 +140,11 @@ void Bus::close()
 {
 	if (!ctx_)
 		return;
+	// Calls still waiting are aborted while the connection they point into exists.
+	for (AsyncCall *call : std::exchange(calls_, {})) {
+		call->bus_ = nullptr;
+		call->abort();
+	}
 	ubus_shutdown(ctx_);
 	ctx_ = nullptr;
 	slot_.reset();
@@ -183,6 +195,8 @@ int Bus::call_async(uint32_t id, const std::string &method, const BlobBuf &args,
 	call.slot_.raw.data_cb = &AsyncCall::on_data;
 	call.slot_.raw.complete_cb = &AsyncCall::on_done;
 	call.pending_ = true;
+	call.bus_ = this;
+	calls_.insert(&call);
 	ubus_complete_request_async(ctx_, &call.slot_.raw);
 	return 0;
 }

@@ -55,6 +55,31 @@ TEST_F(Devinfo, NoModelGivesABareSuffix)
 	EXPECT_STREQ(zev_devinfo_id(), "-a3-b4-c5");
 }
 
+TEST(DevinfoFields, NamesAndSerialsThatFillTheirFieldAreKeptWhole)
+{
+	const std::string model = "zev-abcdefghijklmnopqrst"; // 24 characters
+	const std::string serial = "SN012345678901234567890123456789"; // 32 characters
+	wlctest::TempRoot root;
+	wlctest::SimSite site(root, {{"ap1", R"("model": ")" + model + R"(", "lan_mac": "00:11:22:a3:b4:c5", "serial": ")" +
+						  serial + R"(")"}});
+	site.use("ap1");
+	EXPECT_EQ(std::string(zev_devinfo_model()), model);
+	EXPECT_EQ(std::string(zev_devinfo_serial()), serial);
+	EXPECT_EQ(std::string(zev_devinfo_id()), "abcdefghijklmnopqrst-a3-b4-c5"); // the MAC suffix is never cut off
+}
+
+TEST(DevinfoFields, ModelFromBoardJsonIsCutAtItsField)
+{
+	wlctest::TempRoot root;
+	wlctest::SimSite site(root, {{"ap1", R"("lan_mac": "00:11:22:0a:0b:0c")"}});
+	site.use("ap1");
+	std::remove((site.root_of("ap1") + "/tmp/sysinfo/board_name").c_str());
+	wlctest::write_text(site.root_of("ap1") + "/etc/board.json",
+			    R"({"model": {"id": "a-board-name-longer-than-its-field"}})");
+	EXPECT_EQ(std::string(zev_devinfo_model()), "a-board-name-longer-than"); // 24 characters
+	EXPECT_EQ(std::string(zev_devinfo_id()), "a-board-name-longer-than-0a-0b-0c");
+}
+
 TEST_F(Devinfo, AddressUptimeAndBootEnvironment)
 {
 	uint32_t addr = 0, mask = 0;

@@ -84,6 +84,49 @@ TEST_F(Factory, ReadsItemsFromTheStartAndFromTheEnd)
 	zev_factory_free(nullptr);
 }
 
+TEST_F(Factory, NumbersAreReadAsFarAsTheyMakeANumber)
+{
+	zev_factory *f = open_layout(R"j({"partition": "Factory", "layout": [
+		{"name": "lan", "offset": "0xE000 (LAN MAC)", "length": "6 bytes"},
+		{"name": "first", "offset": "", "length": 4},
+		{"name": "real", "offset": 57344.0, "length": 6.9},
+		{"name": "huge", "offset": "99999999999999999999999", "length": 6},
+		{"name": "sn", "offset": "0x80!", "length": "99999999999999999999"}]})j");
+	ASSERT_NE(f, nullptr);
+	ASSERT_EQ(f->count, 5u);
+	auto img = partition();
+	uint8_t buf[128];
+	ASSERT_EQ(zev_factory_layout_read(f, "lan", buf, sizeof(buf)), 6);
+	EXPECT_EQ(0, std::memcmp(buf, img.data() + 0xE000, 6));
+	ASSERT_EQ(zev_factory_layout_read(f, "first", buf, sizeof(buf)), 4);
+	EXPECT_EQ(0, std::memcmp(buf, img.data(), 4));
+	ASSERT_EQ(zev_factory_layout_read(f, "real", buf, sizeof(buf)), 6);
+	EXPECT_EQ(0, std::memcmp(buf, img.data() + 0xE000, 6));
+	EXPECT_EQ(zev_factory_layout_read(f, "huge", buf, sizeof(buf)), -1); // only this item is unreadable
+	ASSERT_EQ(zev_factory_layout_read(f, "sn", buf, 16), 16);
+	EXPECT_EQ(0, std::memcmp(buf, img.data() + img.size() - 128, 16));
+	zev_factory_free(f);
+
+	// Only a missing name, offset or length spoils the layout.
+	EXPECT_EQ(open_layout(R"({"partition": "Factory", "layout": [{"offset": 0, "length": 6}]})"), nullptr);
+	EXPECT_EQ(open_layout(R"({"partition": "Factory", "layout": [{"name": "a", "offset": 0, "length": null}]})"),
+		  nullptr);
+}
+
+TEST_F(Factory, OffsetsFromTheEndOfAnyValueAreSafe)
+{
+	zev_factory *f = open_layout(R"({"partition": "Factory", "layout": [
+		{"name": "far", "offset": "0x8000000000000000!", "length": 6},
+		{"name": "max", "offset": "0xffffffffffffffff!", "length": 6}]})");
+	ASSERT_NE(f, nullptr);
+	EXPECT_EQ(f->items[0].whence, SEEK_END);
+	EXPECT_EQ(f->items[0].offset, INT64_MIN);
+	EXPECT_EQ(f->items[1].offset, 1); // wraps around
+	uint8_t buf[8];
+	EXPECT_EQ(zev_factory_layout_read(f, "far", buf, sizeof(buf)), -1);
+	zev_factory_free(f);
+}
+
 TEST_F(Factory, ChecksumLeavesTheNamedItemOut)
 {
 	zev_factory *f = zev_factory_init(nullptr, 0);

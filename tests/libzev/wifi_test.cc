@@ -57,9 +57,9 @@ TEST_F(Wifi, InterfacesByRadioThenName)
 {
 	Seen s;
 	ASSERT_EQ(zev_wifi_iface_iter(record_iface, &s), 0);
+	ASSERT_EQ(s.names.size(), 3u);
 	std::multiset<std::string> radio0(s.names.begin(), s.names.begin() + 2);
 	EXPECT_EQ(radio0, (std::multiset<std::string>{"ra0", "ra1"}));
-	ASSERT_EQ(s.names.size(), 3u);
 	EXPECT_EQ(s.names[2], "rai0"); // not taken for "ra": 'i' is not a digit
 	EXPECT_EQ(s.radios, (std::vector<int>{0, 0, 1}));
 	EXPECT_EQ(s.bands, (std::vector<int>{2, 2, 5}));

@@ -96,7 +96,15 @@ TEST(MastLed, PeriodsForStationCounts)
 	EXPECT_EQ(mast::LedIndicator::period_for(5, 2000), 1000u);
 	EXPECT_EQ(mast::LedIndicator::period_for(16, 2000), 1000u);
 	EXPECT_EQ(mast::LedIndicator::period_for(17, 2000), 500u);
-	EXPECT_EQ(mast::split_command("cmd  \"a b\" c"), (std::vector<std::string>{"cmd", "\"a", "b\"", "c"}));
+}
+
+TEST(MastCommand, SplitAtEverySingleSpace)
+{
+	using Args = std::vector<std::string>;
+	EXPECT_EQ(mast::split_command("cmd \"a b\" c"), (Args{"cmd", "\"a", "b\"", "c"}));
+	EXPECT_EQ(mast::split_command("a  b"), (Args{"a", "", "b"}));
+	EXPECT_EQ(mast::split_command(" a "), (Args{"", "a", ""}));
+	EXPECT_EQ(mast::split_command(""), (Args{""}));
 }
 
 class Runner : public ::testing::Test {
@@ -126,6 +134,38 @@ TEST_F(Runner, OneAtATimeWithWholeInput)
 	EXPECT_EQ(wlctest::read_text(out), "start one\nend one\nstart two\nend two\n");
 	EXPECT_EQ(wlctest::read_text(dir_.path() + "/input.one").size(), big.size());
 	EXPECT_EQ(wlctest::read_text(dir_.path() + "/input.two"), "small");
+}
+
+TEST_F(Runner, EmptyWordsAreArguments)
+{
+	std::string out = dir_.at("/out");
+	std::string cmd = script("args", "printf '[%s]' \"$@\" > " + out + "\necho \" $#\" >> " + out + "\n");
+	mast::CommandRunner::instance().run(cmd + "  x ", "");
+	ASSERT_TRUE(pump([&] { return wlctest::read_text(out).find('\n') != std::string::npos; }, 10s));
+	EXPECT_EQ(wlctest::read_text(out), "[][x][] 3\n");
+}
+
+TEST_F(Runner, ProgramThatCannotRunEndsQuietlyAndTheQueueMovesOn)
+{
+	std::string log = dir_.at("/log");
+	setenv("WLC_LOG_FILE", log.c_str(), 1);
+	wlc::log_open("mast");
+	std::string out = dir_.at("/out");
+	std::string quick = script("quick", "echo quick $1 >> " + out + "\n");
+	std::string plain = dir_.at("/bin/plain");
+	wlctest::write_text(plain, "not a program\n"); // not executable
+	auto &runner = mast::CommandRunner::instance();
+	runner.run("/nonexistent/program", "");
+	runner.run(quick + " one", "");
+	runner.run(plain, "");
+	runner.run(" " + quick, ""); // the program's name is the empty first word
+	runner.run(quick + " two", "");
+	bool done = pump([&] { return wlctest::read_text(out).find("quick two") != std::string::npos; }, 10s);
+	wlc::log_close();
+	unsetenv("WLC_LOG_FILE");
+	ASSERT_TRUE(done);
+	EXPECT_EQ(wlctest::read_text(out), "quick one\nquick two\n");
+	EXPECT_EQ(wlctest::read_text(log), "");
 }
 
 TEST_F(Runner, HangingCommandIsLeftButReapedAndBadHeadDoesNotStall)

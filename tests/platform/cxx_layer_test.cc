@@ -228,4 +228,22 @@ TEST_F(BusLayer, AbandonedCallIsAbortedAndLossIsReported)
 	keep.reset(); // answering on a lost connection is harmless
 }
 
+TEST_F(BusLayer, CallStillWaitingWhenItsBusClosesIsAbortedFirst)
+{
+	std::optional<wlc::DeferredReply> keep;
+	wlc::BusObject slow("slow", {{"wait", {}, [&](wlc::Request &req, blob_attr *) {
+					      keep = req.defer();
+					      return UBUS_STATUS_OK;
+				      }}});
+	ASSERT_EQ(slow.add(server_), UBUS_STATUS_OK);
+	bool called = false;
+	auto call = std::make_unique<wlc::AsyncCall>();
+	ASSERT_EQ(client_.call_async(slow.id(), "wait", wlc::BlobBuf(), *call, nullptr, [&](int) { called = true; }), 0);
+	ASSERT_TRUE(wlctest::pump([&] { return keep.has_value(); }));
+	client_.close();
+	EXPECT_FALSE(call->pending());
+	call.reset(); // must not reach into the freed connection
+	EXPECT_FALSE(called);
+}
+
 } // namespace

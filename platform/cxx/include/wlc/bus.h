@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,8 @@ private:
 	ubus_context *ctx_ = nullptr;
 };
 
-// A call made with Bus::call_async; aborted if destroyed before it completes.
+// A call made with Bus::call_async; aborted if destroyed before it completes,
+// and when its Bus closes first (so it never touches a freed connection).
 class AsyncCall {
 public:
 	using DataHandler = std::function<void(blob_attr *msg)>;
@@ -126,6 +128,7 @@ private:
 
 	Slot slot_;
 	ubus_context *ctx_ = nullptr;
+	Bus *bus_ = nullptr; // while pending
 	bool pending_ = false;
 	DataHandler data_;
 	DoneHandler done_;
@@ -158,6 +161,7 @@ public:
 		       AsyncCall::DataHandler on_data, AsyncCall::DoneHandler on_done);
 
 private:
+	friend class AsyncCall;
 	struct Slot {
 		ubus_context raw = {};
 		Bus *owner = nullptr;
@@ -167,6 +171,7 @@ private:
 	std::unique_ptr<Slot> slot_;
 	ubus_context *ctx_ = nullptr;
 	std::function<void()> lost_;
+	std::set<AsyncCall *> calls_; // pending, aborted on close
 };
 
 } // namespace wlc
