@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace masttest {
@@ -27,6 +28,17 @@ std::string fields_json(const Bytes &p)
 	std::string out = s ? s : "";
 	std::free(s);
 	return out;
+}
+
+int MastRunTest::run_mast(const std::vector<std::string> &args, std::string *log)
+{
+	std::string file = root_->path() + "/mast.log";
+	std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/mast/mast"};
+	argv.insert(argv.end(), args.begin(), args.end());
+	wlctest::Process mast(argv, {"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + file});
+	int status = mast.wait(wlctest::kStartLimit);
+	*log = wlctest::read_text(file);
+	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void ControllerTest::SetUp()

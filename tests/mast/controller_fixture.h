@@ -29,6 +29,13 @@ Bytes payload(const std::string &json);
 // A payload's fields as compact JSON.
 std::string fields_json(const Bytes &payload);
 
+// A device with its bus daemon, on which mast runs to its end.
+class MastRunTest : public wlctest::DeviceTest {
+protected:
+	// Runs mast with these options; returns its exit status, its log in *log.
+	int run_mast(const std::vector<std::string> &args, std::string *log);
+};
+
 class ControllerTest : public wlctest::DeviceTest {
 protected:
 	void SetUp() override;

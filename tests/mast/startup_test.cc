@@ -1,26 +1,11 @@
 // mast's start-up failures: their log lines and exit status.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include "harness.h"
+#include "controller_fixture.h"
 
 namespace {
 
-class Startup : public wlctest::DeviceTest {
-protected:
-	// Runs mast to its end; returns its exit status, the log in *log.
-	int run_mast(const std::vector<std::string> &args, std::string *log)
-	{
-		std::string file = root_->path() + "/mast.log";
-		std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/mast/mast"};
-		argv.insert(argv.end(), args.begin(), args.end());
-		wlctest::Process mast(argv, {"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + file});
-		int status = mast.wait(wlctest::kStartLimit);
-		*log = wlctest::read_text(file);
-		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-	}
-};
+class Startup : public masttest::MastRunTest {};
 
 TEST_F(Startup, UnknownRoleIsABadConfig)
 {

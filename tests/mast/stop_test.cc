@@ -10,20 +10,7 @@
 namespace masttest {
 namespace {
 
-class EarlyStop : public wlctest::DeviceTest {
-protected:
-	// Runs mast to its end; returns its exit status, the log in *log.
-	int run_mast(const std::vector<std::string> &args, std::string *log)
-	{
-		std::string file = root_->path() + "/mast.log";
-		std::vector<std::string> argv = {"/usr/bin/env", "WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + file,
-						 std::string(WLC_BUILD_DIR) + "/mast/mast"};
-		argv.insert(argv.end(), args.begin(), args.end());
-		auto r = wlctest::run(argv, std::chrono::seconds(10));
-		*log = wlctest::read_text(file);
-		return r.status;
-	}
-};
+class EarlyStop : public MastRunTest {};
 
 TEST_F(EarlyStop, ControllerWithoutBusStillFinishes)
 {
