@@ -11,6 +11,7 @@ packages=(
   libpam0g-dev libpam-runtime
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 procps
+  squashfs-tools
 )
 
 missing=()

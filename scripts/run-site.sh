@@ -17,7 +17,8 @@ trap cleanup EXIT
 # their roots and answers their driver requests.
 cat > "$root/site.json" <<SITE
 {"devices": [
-  {"name": "ap1", "root": "$root/ap1", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:c5", "serial": "SN0001"},
+  {"name": "ap1", "root": "$root/ap1", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:c5", "serial": "SN0001",
+   "boot_slots": true, "cpu_load": 35},
   {"name": "ap2", "root": "$root/ap2", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:d6", "serial": "SN0002"}],
  "hear": [{"a": "ap1", "b": "ap2", "rssi": -58}]}
 SITE
@@ -49,6 +50,16 @@ echo "\$ ubus -v list"
 "$bin/platform/ubus" -v list
 echo "\$ ubus call system board"
 "$bin/platform/ubus" call system board
+
+# The telemetry service on ap1, asked through ap1's bus.
+"$bin/vigil/vigil" -i ra0:0:wlc -i rai0:0:wlc & pids+=($!)
+for _ in $(seq 100); do "$bin/platform/ubus" list vigil >/dev/null 2>&1 && break; sleep 0.05; done
+echo "== ap1's telemetry service"
+echo "\$ ubus call vigil version"; "$bin/platform/ubus" call vigil version
+echo "\$ ubus call vigil boot_slot"; "$bin/platform/ubus" call vigil boot_slot
+echo "(the CPU sampler takes a sample every 5 seconds; the simulated CPU runs at 35 %)"
+sleep 11
+echo "\$ ubus call vigil health"; "$bin/platform/ubus" call vigil health
 
 # The controller: the broker, a bus of its own, the AP database stand-in and mast.
 ctl=$root/ctl

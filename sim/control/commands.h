@@ -6,6 +6,7 @@
 //   hear <ap> <ap> <rssi>                          two APs hear each other
 //   load <channel> <busy%> <false_cca>             channel load seen by scans
 //   link <ap> <ifname> up|down                     interface state
+//   cpu <ap> <busy%>                               CPU load from now on
 #pragma once
 
 #include <string>

@@ -1,6 +1,9 @@
 // Writing a simulated device root.
 #include "device_root.h"
 
+#include "boot_slots.h"
+#include "proc_stat.h"
+
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -260,6 +263,12 @@ void lay_out(const DeviceSpec &dev)
 	write_leds(dev);
 	write_switch(dev);
 	write_file(dev.root + "/sys/class/thermal/thermal_zone0/temp", "45000\n");
+	// The whole flash as its first MTD device sees it, and the data partition.
+	write_file(dev.root + "/sys/class/mtd/mtd0/size", "134217728\n");
+	fs::create_directories(dev.root + "/data");
+	CpuClock(dev.cpu_load).write(dev.root);
+	if (dev.boot_slots && !make_slot_images(dev))
+		throw std::runtime_error("cannot build the slot images of " + dev.name + " (mksquashfs)");
 	write_file(dev.root + "/proc/uptime", std::to_string(dev.uptime) + " 54321.00\n");
 	std::string env;
 	for (const auto &[k, v] : dev.env)

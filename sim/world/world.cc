@@ -23,6 +23,7 @@ Ap &World::add(const DeviceSpec &device)
 {
 	Ap ap;
 	ap.device = device;
+	ap.cpu.set_load(device.cpu_load);
 	ap.ifaces = interfaces(device);
 	for (const RadioSpec &r : device.radios)
 		ap.radios.push_back(RadioState{r.channel, r.width, r.txpower, 1});

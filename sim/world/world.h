@@ -12,6 +12,7 @@
 
 #include "../device/device_root.h"
 #include "../device/device_spec.h"
+#include "../device/proc_stat.h"
 
 namespace sim {
 
@@ -57,6 +58,7 @@ struct Ap {
 	std::map<std::string, std::vector<uint8_t>> pmk_saved;         // by "ifname/sta-mac": the 167-byte request
 	std::vector<ForeignBss> foreign;
 	std::map<std::string, bool> link_up;                           // by interface name
+	CpuClock cpu;
 
 	const Interface *iface(const std::string &name) const;
 	const Interface *iface_by_index(int index) const;

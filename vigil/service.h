@@ -1,0 +1,30 @@
+// The "vigil" bus object: the method table and the state the methods share.
+#pragma once
+
+#include <wlc/bus.h>
+
+#include "cpu_sampler.h"
+#include "options.h"
+
+namespace vigil {
+
+class Service {
+public:
+	Service(wlc::Bus &bus, WlanMap wlans);
+	Service(const Service &) = delete;
+	Service &operator=(const Service &) = delete;
+
+	// Starts the sampler and registers the object; the bus status of the registration.
+	[[nodiscard]] int start();
+	void stop();
+
+private:
+	std::vector<wlc::Method> methods();
+
+	wlc::Bus &bus_;
+	WlanMap wlans_;
+	CpuSampler cpu_;
+	wlc::BusObject object_;
+};
+
+} // namespace vigil
