@@ -34,7 +34,9 @@ printf 'processor\t: 0\nmodel name\t: ARMv8 Processor rev 4 (v8l)\n' > "$root/ap
 "$bin/platform/ubusd" & pids+=($!)
 for _ in $(seq 100); do [ -S "$root/ap1/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
 "$bin/sim/sim_system" & pids+=($!)
+"$bin/sim/sim_network" & pids+=($!)
 for _ in $(seq 100); do "$bin/platform/ubus" list system >/dev/null 2>&1 && break; sleep 0.05; done
+for _ in $(seq 100); do "$bin/platform/ubus" list network.interface.con >/dev/null 2>&1 && break; sleep 0.05; done
 
 echo "== ap1: factory data through the layout file and the compiled-in table"
 echo "\$ zev_factory r m lan";  "$bin/tools/zev_factory" r m lan
@@ -57,6 +59,9 @@ for _ in $(seq 100); do "$bin/platform/ubus" list vigil >/dev/null 2>&1 && break
 echo "== ap1's telemetry service"
 echo "\$ ubus call vigil version"; "$bin/platform/ubus" call vigil version
 echo "\$ ubus call vigil boot_slot"; "$bin/platform/ubus" call vigil boot_slot
+echo "\$ ubus call vigil vlan"; "$bin/platform/ubus" call vigil vlan
+echo "\$ ubus call vigil switchport"; "$bin/platform/ubus" call vigil switchport
+echo "\$ ubus call vigil dns"; "$bin/platform/ubus" call vigil dns
 echo "(the CPU sampler takes a sample every 5 seconds; the simulated CPU runs at 35 %)"
 sleep 11
 echo "\$ ubus call vigil health"; "$bin/platform/ubus" call vigil health

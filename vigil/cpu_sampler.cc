@@ -8,19 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text.h"
+
 namespace vigil {
 
 namespace {
-
-// Reads one whole line of any length; false at end of file.
-bool read_line(FILE *f, std::string &line)
-{
-	line.clear();
-	int c;
-	while ((c = std::fgetc(f)) != EOF && c != '\n')
-		line.push_back(static_cast<char>(c));
-	return c != EOF || !line.empty();
-}
 
 double element_value(const void *element)
 {

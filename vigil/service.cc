@@ -2,6 +2,7 @@
 #include "service.h"
 
 #include "health.h"
+#include "net_stats.h"
 #include "version.h"
 
 namespace vigil {
@@ -15,8 +16,14 @@ std::vector<wlc::Method> Service::methods()
 {
 	// Methods without arguments ignore whatever message comes with the call.
 	return {
+		{"switchport", {}, [](wlc::Request &req, blob_attr *) { return switchport_method(req); }},
+		{"dhcp_leases", {}, [](wlc::Request &req, blob_attr *) { return dhcp_leases_method(req); }},
 		{"health", {}, [this](wlc::Request &req, blob_attr *) { return health_method(cpu_, req); }},
+		{"arp", {}, [](wlc::Request &req, blob_attr *) { return arp_method(req); }},
+		{"vlan", {}, [this](wlc::Request &req, blob_attr *) { return vlan_method(bus_, req); }},
+		{"dns", {}, [this](wlc::Request &req, blob_attr *) { return dns_method(bus_, req); }},
 		{"version", {}, [this](wlc::Request &req, blob_attr *) { return version_method(bus_, req); }},
+		{"ip_route", {}, [](wlc::Request &req, blob_attr *) { return ip_route_method(req); }},
 		{"boot_slot", {}, [](wlc::Request &req, blob_attr *) { return boot_slot_method(req); }},
 	};
 }

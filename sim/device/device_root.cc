@@ -2,6 +2,7 @@
 #include "device_root.h"
 
 #include "boot_slots.h"
+#include "net_files.h"
 #include "proc_stat.h"
 
 #include <openssl/evp.h>
@@ -102,6 +103,11 @@ void write_interface(const std::string &root, const Interface &ifc)
 				    "tx_errors", "tx_dropped", "rx_crc_errors", "rx_over_errors", "rx_missed_errors",
 				    "rx_length_errors", "collisions", "multicast"})
 		write_file(dir + "/statistics/" + counter, "0\n");
+	// Error counters only sysfs has, distinct per interface and counter.
+	const char *errors[] = {"rx_crc_errors", "rx_over_errors", "rx_missed_errors", "rx_length_errors",
+				"tx_aborted_errors", "tx_heartbeat_errors", "tx_window_errors"};
+	for (size_t k = 0; k < std::size(errors); k++)
+		write_file(dir + "/statistics/" + errors[k], std::to_string(ifc.index * 1000 + 11 + (k < 4 ? k : k + 6)) + "\n");
 	if (ifc.bridge.empty())
 		return;
 	// A port: brport/bridge points at its bridge, the bridge's brif at the port.
@@ -136,11 +142,16 @@ void write_board_files(const DeviceSpec &dev)
 			  ", \"ifprefix\": \"" + dev.radios[r].ifprefix + "\"}";
 		radios += r + 1 < dev.radios.size() ? ",\n" : "\n";
 	}
-	std::string ports;
-	for (int p = 0; p < dev.switch_ports; p++)
+	std::string ports, named;
+	for (int p = 0; p < dev.switch_ports; p++) {
 		ports += (p ? ", " : "") + std::to_string(p);
+		// Port 0 is the uplink; the others are the LAN ports.
+		named += std::string(p ? ", " : "") + "\"" + (p ? "lan" + std::to_string(p) : std::string("wan")) +
+			 "\": {\"num\": " + std::to_string(p) + "}";
+	}
 	write_file(dev.root + "/etc/boards/" + dev.model + ".json",
-		   "{\n\t\"radios\": {\n" + radios + "\t},\n\t\"switch\": {\"ports\": [" + ports + "]}\n}\n");
+		   "{\n\t\"radios\": {\n" + radios + "\t},\n\t\"switch\": {\"ports\": [" + ports + "]},\n"
+		   "\t\"ports\": {\"switch0\": {" + named + "}}\n}\n");
 }
 
 void write_release(const DeviceSpec &dev)
@@ -181,7 +192,8 @@ void write_switch(const DeviceSpec &dev)
 		write_file(port + "/mib", "Port " + std::to_string(p) + " MIB counter\n"
 			   "TxDrop      : 0\nTxCRC       : 0\nTxUni       : " + std::to_string(base) +
 			   "\nTxMulti     : 3\nTxBroad     : 7\nTxByte      : " + std::to_string(base * 1500) +
-			   "\nRxDrop      : 0\nRxUni       : " + std::to_string(base * 2) +
+			   "\nRxDrop      : " + std::to_string(p) + "\nRxUni       : " + std::to_string(base * 2) +
+			   "\nRxMulti     : 11\nRxBroad     : 13" +
 			   "\nRxByte      : " + std::to_string(base * 3000) + "\n");
 		write_file(port + "/link", p == dev.switch_ports - 1 ? "port:" + std::to_string(p) + " link:down\n"
 								    : "port:" + std::to_string(p) +
@@ -258,8 +270,10 @@ void lay_out(const DeviceSpec &dev)
 	write_factory(dev);
 	write_board_files(dev);
 	write_release(dev);
-	for (const Interface &ifc : interfaces(dev))
+	std::vector<Interface> ifaces = interfaces(dev);
+	for (const Interface &ifc : ifaces)
 		write_interface(dev.root, ifc);
+	write_net_files(dev, ifaces);
 	write_leds(dev);
 	write_switch(dev);
 	write_file(dev.root + "/sys/class/thermal/thermal_zone0/temp", "45000\n");

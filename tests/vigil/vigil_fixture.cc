@@ -52,6 +52,7 @@ void VigilTest::TearDown()
 	client_.close();
 	vigil_.reset();
 	system_.reset();
+	network_.reset();
 	ubusd_.reset();
 	site_.reset();
 	EXPECT_EQ(free_leaked_loops(root_->path() + "/"), 0) << "loop devices left behind";
@@ -77,6 +78,14 @@ void VigilTest::start_system()
 		std::vector<std::string>{"/usr/bin/env", "WLC_ROOT=" + site_->root_of("ap1"),
 					 std::string(WLC_BUILD_DIR) + "/sim/sim_system", "-s", socket_});
 	ASSERT_TRUE(wlctest::pump([&] { return client_.lookup("system") != 0; }, 10s));
+}
+
+void VigilTest::start_network()
+{
+	network_ = std::make_unique<wlctest::Process>(
+		std::vector<std::string>{"/usr/bin/env", "WLC_ROOT=" + site_->root_of("ap1"),
+					 std::string(WLC_BUILD_DIR) + "/sim/sim_network", "-s", socket_});
+	ASSERT_TRUE(wlctest::pump([&] { return client_.lookup("network.interface.loopback") != 0; }, 10s));
 }
 
 void VigilTest::start_vigil(const std::vector<std::string> &args, const std::string &path)

@@ -27,6 +27,8 @@ protected:
 	// Lays out the site (extra members of ap1's device object) and starts its bus.
 	void start_site(const std::string &device_json = "");
 	void start_system();
+	// The platform's "network.interface.*" objects.
+	void start_network();
 	// Starts vigil with extra arguments and waits for its object. path: PATH
 	// for vigil (default: the platform stand-ins, then the host's).
 	void start_vigil(const std::vector<std::string> &args = {}, const std::string &path = "");
@@ -40,6 +42,7 @@ protected:
 	std::unique_ptr<wlctest::SimSite> site_;
 	std::unique_ptr<wlctest::Process> ubusd_;
 	std::unique_ptr<wlctest::Process> system_;
+	std::unique_ptr<wlctest::Process> network_;
 	std::unique_ptr<wlctest::Process> vigil_;
 	std::string socket_;
 	wlc::Bus client_;
