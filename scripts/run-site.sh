@@ -62,6 +62,10 @@ echo "\$ ubus call vigil boot_slot"; "$bin/platform/ubus" call vigil boot_slot
 echo "\$ ubus call vigil vlan"; "$bin/platform/ubus" call vigil vlan
 echo "\$ ubus call vigil switchport"; "$bin/platform/ubus" call vigil switchport
 echo "\$ ubus call vigil dns"; "$bin/platform/ubus" call vigil dns
+echo "\$ ubus call vigil radio"; "$bin/platform/ubus" call vigil radio
+echo "\$ ubus call vigil wireless_clients"; "$bin/platform/ubus" call vigil wireless_clients
+echo "\$ ubus call vigil radio_scan '{\"radio\":0,\"ch_list\":[1,6,11],\"interval\":50}'"
+"$bin/platform/ubus" -t 15 call vigil radio_scan '{"radio":0,"ch_list":[1,6,11],"interval":50}'
 echo "(the CPU sampler takes a sample every 5 seconds; the simulated CPU runs at 35 %)"
 sleep 11
 echo "\$ ubus call vigil health"; "$bin/platform/ubus" call vigil health

@@ -3,6 +3,8 @@
 
 #include "health.h"
 #include "net_stats.h"
+#include "radio.h"
+#include "scan.h"
 #include "version.h"
 
 namespace vigil {
@@ -23,6 +25,12 @@ std::vector<wlc::Method> Service::methods()
 		{"vlan", {}, [this](wlc::Request &req, blob_attr *) { return vlan_method(bus_, req); }},
 		{"dns", {}, [this](wlc::Request &req, blob_attr *) { return dns_method(bus_, req); }},
 		{"version", {}, [this](wlc::Request &req, blob_attr *) { return version_method(bus_, req); }},
+		{"radio", {}, [this](wlc::Request &req, blob_attr *) { return radio_method(wlans_, req); }},
+		{"radio_scan",
+		 {{"radio", BLOBMSG_TYPE_INT32}, {"type", BLOBMSG_TYPE_INT32}, {"interval", BLOBMSG_TYPE_INT32},
+		  {"ch_list", BLOBMSG_TYPE_ARRAY}},
+		 [this](wlc::Request &req, blob_attr *msg) { return radio_scan_method(jobs_, req, msg); }},
+		{"wireless_clients", {}, [](wlc::Request &req, blob_attr *) { return wireless_clients_method(req); }},
 		{"ip_route", {}, [](wlc::Request &req, blob_attr *) { return ip_route_method(req); }},
 		{"boot_slot", {}, [](wlc::Request &req, blob_attr *) { return boot_slot_method(req); }},
 	};

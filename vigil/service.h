@@ -5,6 +5,7 @@
 
 #include "cpu_sampler.h"
 #include "options.h"
+#include "scan.h"
 
 namespace vigil {
 
@@ -24,6 +25,7 @@ private:
 	wlc::Bus &bus_;
 	WlanMap wlans_;
 	CpuSampler cpu_;
+	JobList jobs_;
 	wlc::BusObject object_;
 };
 

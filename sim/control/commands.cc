@@ -109,6 +109,10 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 			world.find(a[1])->cpu.set_load(load);
 			return "ok";
 		}
+		if (a.size() == 3 && a[0] == "scan" && world.find(a[1]) && (a[2] == "stall" || a[2] == "run")) {
+			world.find(a[1])->scans_stalled = a[2] == "stall";
+			return "ok";
+		}
 		if (!a.empty() && a[0] == "link")
 			return link(world, a);
 	} catch (const std::exception &) {

@@ -7,6 +7,7 @@
 //   load <channel> <busy%> <false_cca>             channel load seen by scans
 //   link <ap> <ifname> up|down                     interface state
 //   cpu <ap> <busy%>                               CPU load from now on
+//   scan <ap> stall|run                            scans never end / end again
 #pragma once
 
 #include <string>

@@ -27,6 +27,8 @@ struct FactoryItem {
 // Where the factory items lie (the same table the item reader compiles in).
 constexpr FactoryItem kItems[] = {
 	{"wan", 0xE006, 6}, {"lan", 0xE000, 6}, {"wlan", 0x0004, 6}, {"wlan2", 0x100004, 6},
+	// The radios' base MAC, as the telemetry service reads it: the first radio's address.
+	{"wlan1", 0x0004, 6},
 	{"sn", 0x1FFF80, 32}, {"ssid", 0x1FFFA0, 32}, {"psk", 0x1FFFC0, 32}, {"crc", 0x1FFFE0, 32},
 	{"admin_login", 0x1FFF40, 32}, {"admin_password", 0x1FFF60, 32}, {"user_login", 0x1FFF00, 32},
 	{"user_password", 0x1FFF20, 32}, {"pubkey", 0x1FFE80, 64}, {"prod", 0x1FFE7C, 4},

@@ -59,6 +59,7 @@ struct Ap {
 	std::vector<ForeignBss> foreign;
 	std::map<std::string, bool> link_up;                           // by interface name
 	CpuClock cpu;
+	bool scans_stalled = false; // scan requests are taken but never end (a stuck radio)
 
 	const Interface *iface(const std::string &name) const;
 	const Interface *iface_by_index(int index) const;

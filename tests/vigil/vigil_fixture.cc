@@ -61,7 +61,12 @@ void VigilTest::TearDown()
 
 void VigilTest::start_site(const std::string &device_json)
 {
-	site_ = std::make_unique<wlctest::SimSite>(*root_, std::vector<wlctest::SimDevice>{{"ap1", device_json}});
+	start_site({{"ap1", device_json}}, "");
+}
+
+void VigilTest::start_site(const std::vector<wlctest::SimDevice> &devices, const std::string &hear_json)
+{
+	site_ = std::make_unique<wlctest::SimSite>(*root_, devices, hear_json);
 	socket_ = dev("/var/run/ubus/ubus.sock");
 	ubusd_ = std::make_unique<wlctest::Process>(std::vector<std::string>{WLC_UBUSD, "-s", socket_});
 	ASSERT_TRUE(wlctest::wait_until([&] {

@@ -26,6 +26,8 @@ protected:
 
 	// Lays out the site (extra members of ap1's device object) and starts its bus.
 	void start_site(const std::string &device_json = "");
+	// The same with more devices (ap1 first) and the site's "hear" members.
+	void start_site(const std::vector<wlctest::SimDevice> &devices, const std::string &hear_json);
 	void start_system();
 	// The platform's "network.interface.*" objects.
 	void start_network();

@@ -9,6 +9,8 @@
 #include "cpu_sampler.h"
 #include "harness.h"
 #include "options.h"
+#include "radio.h"
+#include "scan.h"
 
 namespace {
 
@@ -162,6 +164,47 @@ TEST_F(Sampler, SixtySamplesAreKeptTheOldestFallOut)
 	EXPECT_EQ(s.percentages()[0], 100u);
 	EXPECT_EQ(s.percentages()[1], 8u);  // 1 of 12
 	EXPECT_EQ(s.percentages()[2], 1u);  // 1 of 60
+}
+
+TEST(RadioMac, BaseMacPlusIndexLessOneWithCarries)
+{
+	vigil::MacBytes base = {0x00, 0x11, 0x22, 0x33, 0x44, 0xff};
+	EXPECT_EQ(vigil::radio_mac(base, 2), (vigil::MacBytes{0x00, 0x11, 0x22, 0x33, 0x45, 0x00}));
+	EXPECT_EQ(vigil::radio_mac(base, 1), base);
+	// Radio 0 takes the base, not the base minus one wrapped round.
+	EXPECT_EQ(vigil::radio_mac(base, 0), base);
+	vigil::MacBytes top = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+	EXPECT_EQ(vigil::radio_mac(top, 2), (vigil::MacBytes{0, 0, 0, 0, 0, 0}));
+}
+
+blob_attr *first_field(wlc::BlobBuf &b)
+{
+	return static_cast<blob_attr *>(blob_data(b.head()));
+}
+
+TEST(ChannelList, IntegersOnlyAtMostThirtyTwoWithinRange)
+{
+	wlc::BlobBuf b;
+	ASSERT_TRUE(b.add_json(R"({"ch_list": ["x", 1, 6.5, 11, {"a": 2}]})"));
+	auto ch = vigil::channel_list(first_field(b));
+	ASSERT_TRUE(ch);
+	EXPECT_EQ(*ch, (std::vector<int>{1, 11}));
+	std::string many = "{\"ch_list\": [";
+	for (int i = 1; i <= 40; i++)
+		many += (i > 1 ? "," : "") + std::to_string(i);
+	b.reset();
+	ASSERT_TRUE(b.add_json(many + "]}"));
+	ch = vigil::channel_list(first_field(b));
+	ASSERT_TRUE(ch);
+	EXPECT_EQ(ch->size(), 32u);
+	EXPECT_EQ(ch->back(), 32);
+	for (const char *bad : {R"({"ch_list": []})", R"({"ch_list": ["1"]})", R"({"ch_list": [1, 0]})",
+				R"({"ch_list": [256]})", R"({"ch_list": [-6]})"}) {
+		b.reset();
+		ASSERT_TRUE(b.add_json(bad));
+		EXPECT_FALSE(vigil::channel_list(first_field(b))) << bad;
+	}
+	EXPECT_FALSE(vigil::channel_list(nullptr));
 }
 
 } // namespace
