@@ -66,6 +66,9 @@ echo "\$ ubus call vigil radio"; "$bin/platform/ubus" call vigil radio
 echo "\$ ubus call vigil wireless_clients"; "$bin/platform/ubus" call vigil wireless_clients
 echo "\$ ubus call vigil radio_scan '{\"radio\":0,\"ch_list\":[1,6,11],\"interval\":50}'"
 "$bin/platform/ubus" -t 15 call vigil radio_scan '{"radio":0,"ch_list":[1,6,11],"interval":50}'
+"$bin/sim/zev_simctl" "$root/control.sock" load 11 5 20 >/dev/null
+echo "\$ ubus call vigil radio_acs '{\"radio\":0,\"alg\":\"qbss\",\"ch_list\":[1,6,11],\"force\":true}'"
+"$bin/platform/ubus" -t 15 call vigil radio_acs '{"radio":0,"alg":"qbss","ch_list":[1,6,11],"force":true}'
 echo "(the CPU sampler takes a sample every 5 seconds; the simulated CPU runs at 35 %)"
 sleep 11
 echo "\$ ubus call vigil health"; "$bin/platform/ubus" call vigil health

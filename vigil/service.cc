@@ -1,6 +1,7 @@
 // The method table of "vigil".
 #include "service.h"
 
+#include "acs.h"
 #include "health.h"
 #include "net_stats.h"
 #include "radio.h"
@@ -30,6 +31,10 @@ std::vector<wlc::Method> Service::methods()
 		 {{"radio", BLOBMSG_TYPE_INT32}, {"type", BLOBMSG_TYPE_INT32}, {"interval", BLOBMSG_TYPE_INT32},
 		  {"ch_list", BLOBMSG_TYPE_ARRAY}},
 		 [this](wlc::Request &req, blob_attr *msg) { return radio_scan_method(jobs_, req, msg); }},
+		{"radio_acs",
+		 {{"radio", BLOBMSG_TYPE_INT32}, {"alg", BLOBMSG_TYPE_STRING}, {"ch_list", BLOBMSG_TYPE_ARRAY},
+		  {"force", BLOBMSG_TYPE_BOOL}, {"skip_list", BLOBMSG_TYPE_ARRAY}},
+		 [this](wlc::Request &req, blob_attr *msg) { return radio_acs_method(jobs_, req, msg); }},
 		{"wireless_clients", {}, [](wlc::Request &req, blob_attr *) { return wireless_clients_method(req); }},
 		{"ip_route", {}, [](wlc::Request &req, blob_attr *) { return ip_route_method(req); }},
 		{"boot_slot", {}, [](wlc::Request &req, blob_attr *) { return boot_slot_method(req); }},

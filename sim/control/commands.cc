@@ -113,6 +113,10 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 			world.find(a[1])->scans_stalled = a[2] == "stall";
 			return "ok";
 		}
+		if (a.size() == 3 && a[0] == "extcha" && world.find(a[1]) && (a[2] == "fail" || a[2] == "ok")) {
+			world.find(a[1])->ext_channel_fails = a[2] == "fail";
+			return "ok";
+		}
 		if (!a.empty() && a[0] == "link")
 			return link(world, a);
 	} catch (const std::exception &) {

@@ -8,6 +8,7 @@
 //   link <ap> <ifname> up|down                     interface state
 //   cpu <ap> <busy%>                               CPU load from now on
 //   scan <ap> stall|run                            scans never end / end again
+//   extcha <ap> fail|ok                            secondary-channel settings fail / work
 #pragma once
 
 #include <string>

@@ -111,6 +111,39 @@ std::string network_status(const DeviceSpec &dev)
 	return out + "\n}\n";
 }
 
+// Bonded channel groups of the 5 GHz band (the 2.4 GHz channels have none).
+std::string channels_json()
+{
+	const std::vector<std::vector<int>> groups160 = {{36, 40, 44, 48, 52, 56, 60, 64},
+							 {100, 104, 108, 112, 116, 120, 124, 128}};
+	const std::vector<std::vector<int>> groups80 = {{132, 136, 140, 144}, {149, 153, 157, 161}};
+	std::string out = "{\n";
+	for (int ch = 1; ch <= 13; ch++)
+		out += "\t\"" + std::to_string(ch) + "\": {},\n";
+	auto others = [](const std::vector<int> &g, int ch, size_t from, size_t to) {
+		std::string t;
+		for (size_t i = from; i < to; i++)
+			if (g[i] != ch)
+				t += (t.empty() ? "" : ", ") + std::to_string(g[i]);
+		return t;
+	};
+	auto entry = [&](const std::vector<int> &g, size_t i, bool with160) {
+		size_t q = i / 4 * 4, h = i / 2 * 2;
+		std::string e = "\t\"" + std::to_string(g[i]) + "\": {\"40\": [" + others(g, g[i], h, h + 2) +
+				"], \"80\": [" + others(g, g[i], q, q + 4) + "]";
+		if (with160)
+			e += ", \"160\": [" + others(g, g[i], 0, 8) + "]";
+		return e + "},\n";
+	};
+	for (const auto &g : groups160)
+		for (size_t i = 0; i < g.size(); i++)
+			out += entry(g, i, true);
+	for (const auto &g : groups80)
+		for (size_t i = 0; i < g.size(); i++)
+			out += entry(g, i, false);
+	return out + "\t\"165\": {}\n}\n";
+}
+
 } // namespace
 
 uint64_t rx_counter(const Interface &ifc, int k)
@@ -136,6 +169,7 @@ void write_net_files(const DeviceSpec &dev, const std::vector<Interface> &ifaces
 	write_file(dev.root + "/etc/config/network", network_config(dev));
 	write_file(dev.root + "/etc/config/system", system_config());
 	write_file(dev.root + kNetworkStatusFile, network_status(dev));
+	write_file(dev.root + "/etc/channels.json", channels_json());
 }
 
 } // namespace sim

@@ -60,6 +60,7 @@ struct Ap {
 	std::map<std::string, bool> link_up;                           // by interface name
 	CpuClock cpu;
 	bool scans_stalled = false; // scan requests are taken but never end (a stuck radio)
+	bool ext_channel_fails = false; // the driver refuses to place the secondary channel
 
 	const Interface *iface(const std::string &name) const;
 	const Interface *iface_by_index(int index) const;
