@@ -69,6 +69,9 @@ echo "\$ ubus call vigil radio_scan '{\"radio\":0,\"ch_list\":[1,6,11],\"interva
 "$bin/sim/zev_simctl" "$root/control.sock" load 11 5 20 >/dev/null
 echo "\$ ubus call vigil radio_acs '{\"radio\":0,\"alg\":\"qbss\",\"ch_list\":[1,6,11],\"force\":true}'"
 "$bin/platform/ubus" -t 15 call vigil radio_acs '{"radio":0,"alg":"qbss","ch_list":[1,6,11],"force":true}'
+echo "\$ ubus call vigil ntp   (no NTP server is reachable from the site)"
+printf "config timeserver 'ntp'\n\tlist server '127.0.0.1'\n" > "$root/ap1/etc/config/system"
+"$bin/platform/ubus" call vigil ntp
 echo "(the CPU sampler takes a sample every 5 seconds; the simulated CPU runs at 35 %)"
 sleep 11
 echo "\$ ubus call vigil health"; "$bin/platform/ubus" call vigil health

@@ -4,6 +4,7 @@
 #include "acs.h"
 #include "health.h"
 #include "net_stats.h"
+#include "ntp.h"
 #include "radio.h"
 #include "scan.h"
 #include "version.h"
@@ -37,6 +38,7 @@ std::vector<wlc::Method> Service::methods()
 		 [this](wlc::Request &req, blob_attr *msg) { return radio_acs_method(jobs_, req, msg); }},
 		{"wireless_clients", {}, [](wlc::Request &req, blob_attr *) { return wireless_clients_method(req); }},
 		{"ip_route", {}, [](wlc::Request &req, blob_attr *) { return ip_route_method(req); }},
+		{"ntp", {}, [](wlc::Request &req, blob_attr *) { return ntp_method(req); }},
 		{"boot_slot", {}, [](wlc::Request &req, blob_attr *) { return boot_slot_method(req); }},
 	};
 }
