@@ -72,6 +72,8 @@ echo "\$ ubus call vigil radio_acs '{\"radio\":0,\"alg\":\"qbss\",\"ch_list\":[1
 echo "\$ ubus call vigil ntp   (no NTP server is reachable from the site)"
 printf "config timeserver 'ntp'\n\tlist server '127.0.0.1'\n" > "$root/ap1/etc/config/system"
 "$bin/platform/ubus" call vigil ntp
+echo "\$ ubus call vigil send_file '{\"url\":\"file:///etc/passwd\",\"file\":\"/etc/openwrt_release\"}'   (refused)"
+"$bin/platform/ubus" call vigil send_file '{"url":"file:///etc/passwd","file":"/etc/openwrt_release"}' || true
 echo "(the CPU sampler takes a sample every 5 seconds; the simulated CPU runs at 35 %)"
 sleep 11
 echo "\$ ubus call vigil health"; "$bin/platform/ubus" call vigil health

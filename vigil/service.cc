@@ -40,6 +40,10 @@ std::vector<wlc::Method> Service::methods()
 		{"ip_route", {}, [](wlc::Request &req, blob_attr *) { return ip_route_method(req); }},
 		{"ntp", {}, [](wlc::Request &req, blob_attr *) { return ntp_method(req); }},
 		{"boot_slot", {}, [](wlc::Request &req, blob_attr *) { return boot_slot_method(req); }},
+		{"send_file",
+		 {{"url", BLOBMSG_TYPE_STRING}, {"file", BLOBMSG_TYPE_STRING}, {"concat", BLOBMSG_TYPE_ARRAY},
+		  {"remove", BLOBMSG_TYPE_BOOL}},
+		 [this](wlc::Request &req, blob_attr *msg) { return uploads_.start(req, msg); }},
 	};
 }
 

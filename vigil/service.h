@@ -6,6 +6,7 @@
 #include "cpu_sampler.h"
 #include "options.h"
 #include "scan.h"
+#include "upload.h"
 
 namespace vigil {
 
@@ -26,6 +27,7 @@ private:
 	WlanMap wlans_;
 	CpuSampler cpu_;
 	JobList jobs_;
+	UploadList uploads_;
 	wlc::BusObject object_;
 };
 

@@ -151,3 +151,18 @@ std::string field(const std::string &json, const std::string &name)
 }
 
 } // namespace vigiltest
+
+namespace vigiltest {
+
+std::string text_field(const std::string &json, const std::string &name)
+{
+	json_object *obj = json_tokener_parse(json.c_str());
+	json_object *v = nullptr;
+	std::string out = "<absent>";
+	if (obj && json_object_object_get_ex(obj, name.c_str(), &v) && json_object_is_type(v, json_type_string))
+		out = json_object_get_string(v);
+	json_object_put(obj);
+	return out;
+}
+
+} // namespace vigiltest

@@ -52,5 +52,7 @@ protected:
 
 // The JSON of one field of a reply, e.g. field(r, "cpu") == "[ 0, 0, 0 ]" style compact text.
 std::string field(const std::string &json, const std::string &name);
+// The text of a string field ("<absent>" when there is none).
+std::string text_field(const std::string &json, const std::string &name);
 
 } // namespace vigiltest
