@@ -7,8 +7,10 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +19,8 @@ namespace vigil {
 namespace {
 
 constexpr int kPollMs = 50;
+// The longest a tick keeps the loop.
+constexpr std::chrono::milliseconds kSliceMs(5);
 
 struct MultiFree {
 	void operator()(CURLM *m) const noexcept { curl_multi_cleanup(m); }
@@ -43,6 +47,10 @@ public:
 		timer_.cancel();
 		if (multi_ && easy_)
 			curl_multi_remove_handle(multi_.get(), easy_.get());
+		// Cached connections are closed by the cleanup, after the watches are gone.
+		if (multi_)
+			curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, nullptr);
+		watches_.clear();
 	}
 	Upload(const Upload &) = delete;
 	Upload &operator=(const Upload &) = delete;
@@ -58,6 +66,7 @@ public:
 
 private:
 	static size_t read_cb(char *buf, size_t size, size_t count, void *user) noexcept;
+	static int socket_cb(CURL *easy, curl_socket_t s, int what, void *user, void *socketp) noexcept;
 	size_t read_into(char *buf, size_t room);
 	bool open_next();
 	void drive();
@@ -75,6 +84,8 @@ private:
 	int64_t left_ = 0; // bytes still to send of the open file
 	wlc::DeferredReply reply_;
 	bool ended_flag_ = false;
+	// The transfer's sockets: activity on one brings the next tick forward.
+	std::map<curl_socket_t, std::unique_ptr<wlc::FdWatch>> watches_;
 };
 
 std::optional<std::string> Upload::begin()
@@ -103,11 +114,32 @@ std::optional<std::string> Upload::begin()
 	curl_easy_setopt(e, CURLOPT_PROTOCOLS, protocols);
 	curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS, protocols);
 #endif
+	curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socket_cb);
+	curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this);
 	if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) {
 		easy_.reset();
 		return "failed to start upload";
 	}
 	return std::nullopt;
+}
+
+int Upload::socket_cb(CURL *, curl_socket_t s, int what, void *user, void *) noexcept
+{
+	auto *u = static_cast<Upload *>(user);
+	try {
+		if (what == CURL_POLL_REMOVE) {
+			u->watches_.erase(s);
+			return 0;
+		}
+		auto &w = u->watches_[s];
+		if (!w)
+			w = std::make_unique<wlc::FdWatch>(s, [u](unsigned int) { u->timer_.set(0); });
+		unsigned int flags = (what & CURL_POLL_IN ? ULOOP_READ : 0) | (what & CURL_POLL_OUT ? ULOOP_WRITE : 0);
+		w->start(flags);
+	} catch (...) {
+		// Without the watch the polling period still drives the transfer.
+	}
+	return 0;
 }
 
 // The next file of the list, opened without blocking and only if it is
@@ -160,20 +192,25 @@ size_t Upload::read_cb(char *buf, size_t size, size_t count, void *user) noexcep
 	return static_cast<Upload *>(user)->read_into(buf, size * count);
 }
 
+// Each tick moves data while the connection takes it, for a few
+// milliseconds at most, then gives the loop back: at once when there is more
+// to send, after the polling period when the connection is waiting.
 void Upload::drive()
 {
+	auto start = std::chrono::steady_clock::now();
 	int running = 0;
-	CURLMcode mc = curl_multi_perform(multi_.get(), &running);
-	if (mc != CURLM_OK)
-		return finish(curl_multi_strerror(mc));
-	if (running) {
-		mc = curl_multi_poll(multi_.get(), nullptr, 0, 0, nullptr);
+	int ready = 0;
+	do {
+		CURLMcode mc = curl_multi_perform(multi_.get(), &running);
 		if (mc != CURLM_OK)
 			return finish(curl_multi_strerror(mc));
-		timer_.set(kPollMs);
-		return;
-	}
-	check_done();
+		if (!running)
+			return check_done();
+		mc = curl_multi_poll(multi_.get(), nullptr, 0, 0, &ready);
+		if (mc != CURLM_OK)
+			return finish(curl_multi_strerror(mc));
+	} while (ready > 0 && std::chrono::steady_clock::now() - start < kSliceMs);
+	timer_.set(ready > 0 ? 0 : kPollMs);
 }
 
 void Upload::check_done()
@@ -201,6 +238,7 @@ void Upload::check_done()
 void Upload::finish(std::optional<std::string> error)
 {
 	timer_.cancel();
+	watches_.clear();
 	file_.reset();
 	wlc::BlobBuf reply;
 	if (error) {
