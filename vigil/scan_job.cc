@@ -74,6 +74,11 @@ bool ScanJob::send_request()
 
 void ScanJob::readable()
 {
+	// A subscription that has gone away brings nothing more: the time limit ends the job.
+	if (watch_ && (watch_->eof() || watch_->error())) {
+		watch_->stop();
+		return;
+	}
 	zev_wifi_event_cb cb = {};
 	cb.on_chan_stats = on_chan_stats;
 	cb.on_bss = on_bss;

@@ -1,5 +1,8 @@
 // radio_scan on a simulated site: the surveys and BSSs must be the world's.
 #include <chrono>
+#include <csignal>
+#include <sstream>
+#include <unistd.h>
 
 #include "vigil_fixture.h"
 
@@ -112,6 +115,39 @@ TEST_F(Scan, AStalledRadioAnswersDoneAtTheTimeLimit)
 	ASSERT_EQ(site_->command("scan ap1 run"), "ok");
 	ASSERT_EQ(call("radio_scan", R"({"radio": 0, "ch_list": [6], "interval": 10})", &r), 0);
 	EXPECT_EQ(field(r, "ch_list"), "[" + survey(6, 40, 200) + "]");
+}
+
+// CPU seconds a process has used.
+double cpu_seconds(pid_t pid)
+{
+	std::string text = wlctest::read_text("/proc/" + std::to_string(pid) + "/stat");
+	std::istringstream in(text.substr(text.rfind(')') + 2));
+	std::string f;
+	double ticks = 0;
+	for (int i = 0; i < 13 && in >> f; i++)
+		if (i >= 11)
+			ticks += std::stod(f);
+	return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(Scan, ADriverThatGoesAwayEndsTheScanAtItsLimit)
+{
+	ASSERT_EQ(site_->command("scan ap1 stall"), "ok");
+	wlc::BlobBuf args;
+	ASSERT_TRUE(args.add_json(R"({"radio": 0, "ch_list": [1, 6]})"));
+	wlc::AsyncCall c;
+	std::string reply;
+	bool done = false;
+	client_.call_async(client_.lookup("vigil"), "radio_scan", args, c,
+			   [&](blob_attr *msg) { reply = wlc::BlobBuf().add_fields(msg).json(); },
+			   [&](int) { done = true; });
+	// The call is on its way once "health" behind it is answered.
+	ASSERT_EQ(call("health"), 0);
+	double before = cpu_seconds(vigil_->pid());
+	site_->process().kill(SIGKILL);
+	ASSERT_TRUE(wlctest::pump([&] { return done; }, 30s));
+	EXPECT_EQ(reply, "{\"ch_list\":[],\"bss_list\":[],\"status\":\"done\"}");
+	EXPECT_LT(cpu_seconds(vigil_->pid()) - before, 2.0);
 }
 
 TEST_F(Scan, BadArgumentsAreRefused)
