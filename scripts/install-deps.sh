@@ -11,6 +11,9 @@ packages=(
   libpam0g-dev libpam-runtime pamtester libpam-wrapper libnss-wrapper
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 procps
+  squashfs-tools
+  chrony dnsmasq-base
+  lighttpd lighttpd-mod-webdav vsftpd
 )
 
 missing=()
@@ -20,6 +23,14 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
+  # The test peers (NTP, HTTP, FTP servers) are run by the tests themselves:
+  # the packages must not start system-wide services when installed.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' > "$policy" && chmod +x "$policy" && own_policy=1
+  fi
+  trap '[ -n "$own_policy" ] && rm -f "$policy"' EXIT
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -18,7 +18,8 @@ trap cleanup EXIT
 # requests.
 cat > "$root/site.json" <<SITE
 {"devices": [
-  {"name": "ap1", "root": "$root/ap1", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:c5", "serial": "SN0001"},
+  {"name": "ap1", "root": "$root/ap1", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:c5", "serial": "SN0001",
+   "boot_slots": true, "cpu_load": 35},
   {"name": "ap2", "root": "$root/ap2", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:d6", "serial": "SN0002"},
   {"name": "ap3", "root": "$root/ap3", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:e7", "serial": "SN0003"},
   {"name": "ap4", "root": "$root/ap4", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:f8", "serial": "SN0004"}],
@@ -38,7 +39,9 @@ printf 'processor\t: 0\nmodel name\t: ARMv8 Processor rev 4 (v8l)\n' > "$root/ap
 "$bin/platform/ubusd" & pids+=($!)
 for _ in $(seq 100); do [ -S "$root/ap1/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
 "$bin/sim/sim_system" & pids+=($!)
+"$bin/sim/sim_network" & pids+=($!)
 for _ in $(seq 100); do "$bin/platform/ubus" list system >/dev/null 2>&1 && break; sleep 0.05; done
+for _ in $(seq 100); do "$bin/platform/ubus" list network.interface.con >/dev/null 2>&1 && break; sleep 0.05; done
 
 echo "== ap1: factory data through the layout file and the compiled-in table"
 echo "\$ zev_factory r m lan";  "$bin/tools/zev_factory" r m lan
@@ -191,3 +194,30 @@ echo "== the plan reached"
 for ap in ap1 ap2 ap3 ap4; do echo "$ap: $(simctl radio $ap 0 | cut -d' ' -f2-)"; done
 echo "\$ ubus call rrm_ctrl.site1.0 model"
 "$bin/platform/ubus" call rrm_ctrl.site1.0 model
+
+# The telemetry service on ap1, asked through ap1's bus (last: its channel
+# selection moves ap1's radio).
+export WLC_ROOT=$root/ap1
+"$bin/vigil/vigil" -i ra0:0:wlc -i rai0:0:wlc & pids+=($!)
+for _ in $(seq 100); do "$bin/platform/ubus" list vigil >/dev/null 2>&1 && break; sleep 0.05; done
+echo "== ap1's telemetry service"
+echo "\$ ubus call vigil version"; "$bin/platform/ubus" call vigil version
+echo "\$ ubus call vigil boot_slot"; "$bin/platform/ubus" call vigil boot_slot
+echo "\$ ubus call vigil vlan"; "$bin/platform/ubus" call vigil vlan
+echo "\$ ubus call vigil switchport"; "$bin/platform/ubus" call vigil switchport
+echo "\$ ubus call vigil dns"; "$bin/platform/ubus" call vigil dns
+echo "\$ ubus call vigil radio"; "$bin/platform/ubus" call vigil radio
+echo "\$ ubus call vigil wireless_clients"; "$bin/platform/ubus" call vigil wireless_clients
+echo "\$ ubus call vigil radio_scan '{\"radio\":0,\"ch_list\":[1,6,11],\"interval\":50}'"
+"$bin/platform/ubus" -t 15 call vigil radio_scan '{"radio":0,"ch_list":[1,6,11],"interval":50}'
+"$bin/sim/zev_simctl" "$root/control.sock" load 11 5 20 >/dev/null
+echo "\$ ubus call vigil radio_acs '{\"radio\":0,\"alg\":\"qbss\",\"ch_list\":[1,6,11],\"force\":true}'"
+"$bin/platform/ubus" -t 15 call vigil radio_acs '{"radio":0,"alg":"qbss","ch_list":[1,6,11],"force":true}'
+echo "\$ ubus call vigil ntp   (no NTP server is reachable from the site)"
+printf "config timeserver 'ntp'\n\tlist server '127.0.0.1'\n" > "$root/ap1/etc/config/system"
+"$bin/platform/ubus" call vigil ntp
+echo "\$ ubus call vigil send_file '{\"url\":\"file:///etc/passwd\",\"file\":\"/etc/openwrt_release\"}'   (refused)"
+"$bin/platform/ubus" call vigil send_file '{"url":"file:///etc/passwd","file":"/etc/openwrt_release"}' || true
+echo "(the CPU sampler takes a sample every 5 seconds; the simulated CPU runs at 35 %)"
+sleep 11
+echo "\$ ubus call vigil health"; "$bin/platform/ubus" call vigil health

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "control/commands.h"
+#include "device/boot_slots.h"
 #include "device/device_root.h"
 #include "driver/server.h"
 #include "site.h"
@@ -90,6 +91,40 @@ private:
 	std::list<std::unique_ptr<ControlClient>> clients_;
 };
 
+// Lets the simulated CPUs' time pass, one second at a time.
+class CpuTicker {
+public:
+	explicit CpuTicker(sim::World &world) : world_(world), timer_([this] { tick(); }) { timer_.set(1000); }
+
+private:
+	void tick()
+	{
+		for (sim::Ap &ap : world_.aps()) {
+			ap.cpu.advance(1);
+			ap.cpu.write(ap.device.root);
+		}
+		timer_.set(1000);
+	}
+
+	sim::World &world_;
+	wlc::Timer timer_;
+};
+
+// The running slot's root file system is in use: its block device exists
+// while the device runs.
+void attach_running_slots(sim::World &world, bool attach)
+{
+	std::string why;
+	for (sim::Ap &ap : world.aps()) {
+		if (!ap.device.boot_slots)
+			continue;
+		std::string volume = sim::slot_volume(ap.device.running_slot);
+		if (attach ? !sim::ubi_block_create(ap.device.root, volume, why)
+			   : !sim::ubi_block_remove(ap.device.root, volume, why))
+			std::fprintf(stderr, "zev_sim: %s %s: %s\n", ap.device.name.c_str(), volume.c_str(), why.c_str());
+	}
+}
+
 int usage(const char *prog)
 {
 	std::fprintf(stderr, "Usage: %s [-n] [-c <control-socket>] <site.json>\n", prog);
@@ -137,8 +172,12 @@ int main(int argc, char **argv)
 			std::fprintf(stderr, "zev_sim: cannot listen on %s\n", control_path.c_str());
 			ret = 1;
 		}
-		if (ret == 0)
+		if (ret == 0) {
+			attach_running_slots(world, true);
+			CpuTicker ticker(world);
 			uloop_run();
+			attach_running_slots(world, false);
+		}
 	}
 	uloop_done();
 	return ret;

@@ -187,6 +187,21 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 			l.false_cca = static_cast<uint32_t>(std::stoul(a[3]));
 			return "ok";
 		}
+		if (a.size() == 3 && a[0] == "cpu" && world.find(a[1])) {
+			int load = std::stoi(a[2]);
+			if (load < 0 || load > 100)
+				return error("usage: cpu <ap> <0-100>");
+			world.find(a[1])->cpu.set_load(load);
+			return "ok";
+		}
+		if (a.size() == 3 && a[0] == "scan" && world.find(a[1]) && (a[2] == "stall" || a[2] == "run")) {
+			world.find(a[1])->scans_stalled = a[2] == "stall";
+			return "ok";
+		}
+		if (a.size() == 3 && a[0] == "extcha" && world.find(a[1]) && (a[2] == "fail" || a[2] == "ok")) {
+			world.find(a[1])->ext_channel_fails = a[2] == "fail";
+			return "ok";
+		}
 		if (!a.empty() && a[0] == "link")
 			return link(world, a);
 		if (!a.empty() && a[0] == "switch")

@@ -1,6 +1,10 @@
 // Writing a simulated device root.
 #include "device_root.h"
 
+#include "boot_slots.h"
+#include "net_files.h"
+#include "proc_stat.h"
+
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -23,6 +27,8 @@ struct FactoryItem {
 // Where the factory items lie (the same table the item reader compiles in).
 constexpr FactoryItem kItems[] = {
 	{"wan", 0xE006, 6}, {"lan", 0xE000, 6}, {"wlan", 0x0004, 6}, {"wlan2", 0x100004, 6},
+	// The radios' base MAC, as the telemetry service reads it: the first radio's address.
+	{"wlan1", 0x0004, 6},
 	{"sn", 0x1FFF80, 32}, {"ssid", 0x1FFFA0, 32}, {"psk", 0x1FFFC0, 32}, {"crc", 0x1FFFE0, 32},
 	{"admin_login", 0x1FFF40, 32}, {"admin_password", 0x1FFF60, 32}, {"user_login", 0x1FFF00, 32},
 	{"user_password", 0x1FFF20, 32}, {"pubkey", 0x1FFE80, 64}, {"prod", 0x1FFE7C, 4},
@@ -99,6 +105,11 @@ void write_interface(const std::string &root, const Interface &ifc)
 				    "tx_errors", "tx_dropped", "rx_crc_errors", "rx_over_errors", "rx_missed_errors",
 				    "rx_length_errors", "collisions", "multicast"})
 		write_file(dir + "/statistics/" + counter, "0\n");
+	// Error counters only sysfs has, distinct per interface and counter.
+	const char *errors[] = {"rx_crc_errors", "rx_over_errors", "rx_missed_errors", "rx_length_errors",
+				"tx_aborted_errors", "tx_heartbeat_errors", "tx_window_errors"};
+	for (size_t k = 0; k < std::size(errors); k++)
+		write_file(dir + "/statistics/" + errors[k], std::to_string(ifc.index * 1000 + 11 + (k < 4 ? k : k + 6)) + "\n");
 	if (ifc.bridge.empty())
 		return;
 	// A port: brport/bridge points at its bridge, the bridge's brif at the port.
@@ -133,11 +144,16 @@ void write_board_files(const DeviceSpec &dev)
 			  ", \"ifprefix\": \"" + dev.radios[r].ifprefix + "\"}";
 		radios += r + 1 < dev.radios.size() ? ",\n" : "\n";
 	}
-	std::string ports;
-	for (int p = 0; p < dev.switch_ports; p++)
+	std::string ports, named;
+	for (int p = 0; p < dev.switch_ports; p++) {
 		ports += (p ? ", " : "") + std::to_string(p);
+		// Port 0 is the uplink; the others are the LAN ports.
+		named += std::string(p ? ", " : "") + "\"" + (p ? "lan" + std::to_string(p) : std::string("wan")) +
+			 "\": {\"num\": " + std::to_string(p) + "}";
+	}
 	write_file(dev.root + "/etc/boards/" + dev.model + ".json",
-		   "{\n\t\"radios\": {\n" + radios + "\t},\n\t\"switch\": {\"ports\": [" + ports + "]}\n}\n");
+		   "{\n\t\"radios\": {\n" + radios + "\t},\n\t\"switch\": {\"ports\": [" + ports + "]},\n"
+		   "\t\"ports\": {\"switch0\": {" + named + "}}\n}\n");
 }
 
 void write_release(const DeviceSpec &dev)
@@ -178,7 +194,8 @@ void write_switch(const DeviceSpec &dev)
 		write_file(port + "/mib", "Port " + std::to_string(p) + " MIB counter\n"
 			   "TxDrop      : 0\nTxCRC       : 0\nTxUni       : " + std::to_string(base) +
 			   "\nTxMulti     : 3\nTxBroad     : 7\nTxByte      : " + std::to_string(base * 1500) +
-			   "\nRxDrop      : 0\nRxUni       : " + std::to_string(base * 2) +
+			   "\nRxDrop      : " + std::to_string(p) + "\nRxUni       : " + std::to_string(base * 2) +
+			   "\nRxMulti     : 11\nRxBroad     : 13" +
 			   "\nRxByte      : " + std::to_string(base * 3000) + "\n");
 		write_file(port + "/link", p == dev.switch_ports - 1 ? "port:" + std::to_string(p) + " link:down\n"
 								    : "port:" + std::to_string(p) +
@@ -255,11 +272,19 @@ void lay_out(const DeviceSpec &dev)
 	write_factory(dev);
 	write_board_files(dev);
 	write_release(dev);
-	for (const Interface &ifc : interfaces(dev))
+	std::vector<Interface> ifaces = interfaces(dev);
+	for (const Interface &ifc : ifaces)
 		write_interface(dev.root, ifc);
+	write_net_files(dev, ifaces);
 	write_leds(dev);
 	write_switch(dev);
 	write_file(dev.root + "/sys/class/thermal/thermal_zone0/temp", "45000\n");
+	// The whole flash as its first MTD device sees it, and the data partition.
+	write_file(dev.root + "/sys/class/mtd/mtd0/size", "134217728\n");
+	fs::create_directories(dev.root + "/data");
+	CpuClock(dev.cpu_load).write(dev.root);
+	if (dev.boot_slots && !make_slot_images(dev))
+		throw std::runtime_error("cannot build the slot images of " + dev.name + " (mksquashfs)");
 	write_file(dev.root + "/proc/uptime", std::to_string(dev.uptime) + " 54321.00\n");
 	std::string env;
 	for (const auto &[k, v] : dev.env)

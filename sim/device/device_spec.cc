@@ -73,6 +73,10 @@ DeviceSpec device_from_json(json_object *obj)
 	d.revision = get_string(obj, "revision", d.revision);
 	d.switch_ports = get_int(obj, "switch_ports", d.switch_ports);
 	d.switch_netlink = get_bool(obj, "switch_netlink", d.switch_netlink);
+	d.running_slot = get_int(obj, "running_slot", d.running_slot) == 1 ? 1 : 0;
+	d.cpu_load = get_int(obj, "cpu_load", d.cpu_load);
+	json_object *slots;
+	d.boot_slots = json_object_object_get_ex(obj, "boot_slots", &slots) && json_object_get_boolean(slots);
 	json_object *radios, *vlans, *env;
 	if (json_object_object_get_ex(obj, "radios", &radios) && json_object_is_type(radios, json_type_array)) {
 		d.radios.clear();

@@ -40,6 +40,11 @@ struct DeviceSpec {
 	int switch_ports = 5;
 	bool switch_netlink = true;   // the switch driver offers its generic netlink family
 	double uptime = 12345.67;
+	// Dual-boot firmware slots: squashfs images for the two UBI volumes and
+	// the running slot's block device (opt-in: it takes a loop device).
+	bool boot_slots = false;
+	int running_slot = 0;
+	int cpu_load = 10; // percent busy of the simulated CPU
 
 	// The MAC of virtual interface `unit` of radio `radio`.
 	Mac bssid(size_t radio, int unit) const;

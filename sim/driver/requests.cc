@@ -175,6 +175,8 @@ DriverAnswer private_request(Ap &ap, const Interface &i, const iwreq &wrq, const
 		cmd = cmd.c_str();
 		if (cmd.rfind("HT_EXTCHA=", 0) != 0)
 			return fail(EINVAL);
+		if (ap.ext_channel_fails)
+			return fail(EIO);
 		radio->ext_channel = std::atoi(cmd.c_str() + 10);
 	} else if (sub == 0x0A01) {
 		return pmk_derive(ap, i.name, data);

@@ -195,8 +195,8 @@ void DriverServer::finish_scan(Scan &scan)
 {
 	Ap *ap = world_.find(scan.ap);
 	const Interface *i = ap ? ap->iface(scan.ifname) : nullptr;
-	if (i) {
-		// As the driver does: the BSSs found on the channel, then its statistics.
+	if (i && !ap->scans_stalled) {
+		// As a driver does: the BSSs heard on the channel, then its statistics.
 		for (const HeardBss &b : world_.scan(*ap, scan.channel))
 			broadcast(scan.ap, events::bss(i->index, b));
 		broadcast(scan.ap, events::chan_stats(i->index, scan.channel, world_.load(scan.channel), 10));

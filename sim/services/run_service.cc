@@ -10,6 +10,11 @@ namespace sim {
 
 int run_service(const char *ident, int argc, char **argv, wlc::BusObject &object)
 {
+	return run_service(ident, argc, argv, std::vector<wlc::BusObject *>{&object});
+}
+
+int run_service(const char *ident, int argc, char **argv, const std::vector<wlc::BusObject *> &objects)
+{
 	std::string socket;
 	int ch;
 	while ((ch = getopt(argc, argv, "s:")) != -1) {
@@ -22,7 +27,10 @@ int run_service(const char *ident, int argc, char **argv, wlc::BusObject &object
 	int ret = 0;
 	{
 		wlc::Bus bus;
-		if (!bus.connect(socket) || object.add(bus) != UBUS_STATUS_OK) {
+		bool ok = bus.connect(socket);
+		for (wlc::BusObject *object : objects)
+			ok = ok && object->add(bus) == UBUS_STATUS_OK;
+		if (!ok) {
 			wlc::logf(LOG_ERR, "Failed to connect to ubus");
 			ret = 1;
 		} else {
@@ -30,7 +38,8 @@ int run_service(const char *ident, int argc, char **argv, wlc::BusObject &object
 			bus.on_lost([] { uloop_end(); });
 			uloop_run();
 		}
-		object.remove();
+		for (wlc::BusObject *object : objects)
+			object->remove();
 	}
 	uloop_done();
 	wlc::log_close();

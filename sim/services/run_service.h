@@ -5,8 +5,12 @@
 
 #include <wlc/bus.h>
 
+#include <vector>
+
 namespace sim {
 
 int run_service(const char *ident, int argc, char **argv, wlc::BusObject &object);
+// The same with several objects.
+int run_service(const char *ident, int argc, char **argv, const std::vector<wlc::BusObject *> &objects);
 
 } // namespace sim

@@ -25,6 +25,7 @@ Ap &World::add(const DeviceSpec &device)
 {
 	Ap ap;
 	ap.device = device;
+	ap.cpu.set_load(device.cpu_load);
 	ap.ifaces = interfaces(device);
 	ap.sw = SwitchModel(device);
 	ap.sw.netlink = device.switch_netlink;

@@ -13,6 +13,7 @@
 #include "../device/device_root.h"
 #include "../device/device_spec.h"
 #include "../switch/switch_model.h"
+#include "../device/proc_stat.h"
 
 namespace sim {
 
@@ -59,6 +60,9 @@ struct Ap {
 	std::vector<ForeignBss> foreign;
 	std::map<std::string, bool> link_up;                           // by interface name
 	SwitchModel sw;                                                // the switch as its registers show it
+	CpuClock cpu;
+	bool scans_stalled = false; // scan requests are taken but never end (a stuck radio)
+	bool ext_channel_fails = false; // the driver refuses to place the secondary channel
 
 	const Interface *iface(const std::string &name) const;
 	const Interface *iface_by_index(int index) const;

@@ -1,0 +1,288 @@
+// Running uploads with the libcurl multi interface, polled from a timer.
+#include "upload.h"
+
+#include <fsroot/fsroot.h>
+#include <wlc/log.h>
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vigil {
+
+namespace {
+
+constexpr int kPollMs = 50;
+// The longest a tick keeps the loop.
+constexpr std::chrono::milliseconds kSliceMs(5);
+
+struct MultiFree {
+	void operator()(CURLM *m) const noexcept { curl_multi_cleanup(m); }
+};
+struct EasyFree {
+	void operator()(CURL *e) const noexcept { curl_easy_cleanup(e); }
+};
+
+bool is_http(const std::string &url)
+{
+	return strncasecmp(url.c_str(), "http://", 7) == 0 || strncasecmp(url.c_str(), "https://", 8) == 0;
+}
+
+} // namespace
+
+class Upload {
+public:
+	Upload(UploadRequest r, std::function<void()> ended)
+		: req_(std::move(r)), ended_(std::move(ended)), timer_([this] { drive(); })
+	{
+	}
+	~Upload()
+	{
+		timer_.cancel();
+		if (multi_ && easy_)
+			curl_multi_remove_handle(multi_.get(), easy_.get());
+		// Cached connections are closed by the cleanup, after the watches are gone.
+		if (multi_)
+			curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, nullptr);
+		watches_.clear();
+	}
+	Upload(const Upload &) = delete;
+	Upload &operator=(const Upload &) = delete;
+
+	// Sets the transfer up; an error message when it cannot start.
+	std::optional<std::string> begin();
+	void run(wlc::DeferredReply reply)
+	{
+		reply_ = std::move(reply);
+		timer_.set(0);
+	}
+	bool ended() const { return ended_flag_; }
+
+private:
+	static size_t read_cb(char *buf, size_t size, size_t count, void *user) noexcept;
+	static int socket_cb(CURL *easy, curl_socket_t s, int what, void *user, void *socketp) noexcept;
+	size_t read_into(char *buf, size_t room);
+	bool open_next();
+	void drive();
+	void check_done();
+	void finish(std::optional<std::string> error);
+
+	UploadRequest req_;
+	std::function<void()> ended_;
+	wlc::Timer timer_;
+	std::unique_ptr<CURLM, MultiFree> multi_;
+	std::unique_ptr<CURL, EasyFree> easy_;
+	char errbuf_[CURL_ERROR_SIZE] = {};
+	size_t next_ = 0;
+	wlc::UniqueFd file_;
+	int64_t left_ = 0; // bytes still to send of the open file
+	wlc::DeferredReply reply_;
+	bool ended_flag_ = false;
+	// The transfer's sockets: activity on one brings the next tick forward.
+	std::map<curl_socket_t, std::unique_ptr<wlc::FdWatch>> watches_;
+};
+
+std::optional<std::string> Upload::begin()
+{
+	multi_.reset(curl_multi_init());
+	easy_.reset(curl_easy_init());
+	if (!multi_ || !easy_)
+		return "failed to init curl";
+	CURL *e = easy_.get();
+	curl_easy_setopt(e, CURLOPT_URL, req_.url.c_str());
+	curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+	curl_easy_setopt(e, CURLOPT_READFUNCTION, read_cb);
+	curl_easy_setopt(e, CURLOPT_READDATA, this);
+	curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(req_.total));
+	curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+	curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 30L);
+	curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+	curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
+	curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errbuf_);
+	curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075500
+	curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps");
+	curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
+#else
+	long protocols = CURLPROTO_HTTP | CURLPROTO_HTTPS | CURLPROTO_FTP | CURLPROTO_FTPS;
+	curl_easy_setopt(e, CURLOPT_PROTOCOLS, protocols);
+	curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS, protocols);
+#endif
+	curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socket_cb);
+	curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this);
+	if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) {
+		easy_.reset();
+		return "failed to start upload";
+	}
+	return std::nullopt;
+}
+
+int Upload::socket_cb(CURL *, curl_socket_t s, int what, void *user, void *) noexcept
+{
+	auto *u = static_cast<Upload *>(user);
+	try {
+		if (what == CURL_POLL_REMOVE) {
+			u->watches_.erase(s);
+			return 0;
+		}
+		auto &w = u->watches_[s];
+		if (!w)
+			w = std::make_unique<wlc::FdWatch>(s, [u](unsigned int) { u->timer_.set(0); });
+		unsigned int flags = (what & CURL_POLL_IN ? ULOOP_READ : 0) | (what & CURL_POLL_OUT ? ULOOP_WRITE : 0);
+		w->start(flags);
+	} catch (...) {
+		// Without the watch the polling period still drives the transfer.
+	}
+	return 0;
+}
+
+// The next file of the list, opened without blocking and only if it is
+// still a regular file (a path swapped for a FIFO must not stall the loop).
+bool Upload::open_next()
+{
+	const UploadFile &f = req_.files[next_++];
+	wlc::UniqueFd fd(open(wlc::root_path(f.path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+	struct stat st;
+	if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+		return false;
+	file_ = std::move(fd);
+	left_ = f.size;
+	return true;
+}
+
+// Exactly the sizes announced: a file that grew is cut at its old size,
+// one that shrank aborts the transfer rather than shift what follows.
+size_t Upload::read_into(char *buf, size_t room)
+{
+	size_t placed = 0;
+	while (placed < room) {
+		if (!file_) {
+			if (next_ >= req_.files.size())
+				break;
+			if (!open_next())
+				return CURL_READFUNC_ABORT;
+			continue;
+		}
+		size_t want = std::min(room - placed, static_cast<size_t>(left_));
+		if (want == 0) {
+			file_.reset();
+			continue;
+		}
+		ssize_t n = read(file_.get(), buf + placed, want);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return CURL_READFUNC_ABORT;
+		placed += static_cast<size_t>(n);
+		left_ -= n;
+	}
+	return placed;
+}
+
+size_t Upload::read_cb(char *buf, size_t size, size_t count, void *user) noexcept
+{
+	if (size != 0 && count > SIZE_MAX / size)
+		return CURL_READFUNC_ABORT;
+	return static_cast<Upload *>(user)->read_into(buf, size * count);
+}
+
+// Each tick moves data while the connection takes it, for a few
+// milliseconds at most, then gives the loop back: at once when there is more
+// to send, after the polling period when the connection is waiting.
+void Upload::drive()
+{
+	auto start = std::chrono::steady_clock::now();
+	int running = 0;
+	int ready = 0;
+	do {
+		CURLMcode mc = curl_multi_perform(multi_.get(), &running);
+		if (mc != CURLM_OK)
+			return finish(curl_multi_strerror(mc));
+		if (!running)
+			return check_done();
+		mc = curl_multi_poll(multi_.get(), nullptr, 0, 0, &ready);
+		if (mc != CURLM_OK)
+			return finish(curl_multi_strerror(mc));
+	} while (ready > 0 && std::chrono::steady_clock::now() - start < kSliceMs);
+	timer_.set(ready > 0 ? 0 : kPollMs);
+}
+
+void Upload::check_done()
+{
+	int left = 0;
+	while (CURLMsg *m = curl_multi_info_read(multi_.get(), &left)) {
+		if (m->msg != CURLMSG_DONE || m->easy_handle != easy_.get())
+			continue;
+		long code = 0;
+		curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &code);
+		char text[256];
+		// An HTTP server that did not take the upload (errors, and redirects,
+		// which a PUT does not follow) is reported by its status.
+		if (is_http(req_.url) && code != 0 && (code < 200 || code >= 300)) {
+			std::snprintf(text, sizeof(text), "http error: %ld", code);
+			return finish(std::string(text));
+		}
+		if (m->data.result != CURLE_OK)
+			return finish(std::string(errbuf_[0] ? errbuf_ : curl_easy_strerror(m->data.result)));
+		return finish(std::nullopt);
+	}
+	finish(std::string("upload finished without status"));
+}
+
+void Upload::finish(std::optional<std::string> error)
+{
+	timer_.cancel();
+	watches_.clear();
+	file_.reset();
+	wlc::BlobBuf reply;
+	if (error) {
+		reply.add("error", error->substr(0, 255));
+	} else {
+		for (const UploadFile &f : req_.files)
+			if (req_.remove && unlink(wlc::root_path(f.path).c_str()) != 0)
+				wlc::logf(LOG_WARNING, "send_file: failed to remove %s: %m", f.path.c_str());
+		reply.add_u64("size", static_cast<uint64_t>(req_.total));
+	}
+	reply_.reply(reply);
+	reply_.complete(UBUS_STATUS_OK);
+	ended_flag_ = true;
+	if (ended_)
+		ended_();
+}
+
+UploadList::UploadList() : reaper_([this] { reap(); }) {}
+
+UploadList::~UploadList() = default;
+
+void UploadList::reap()
+{
+	uploads_.remove_if([](const auto &u) { return u->ended(); });
+}
+
+int UploadList::start(wlc::Request &req, blob_attr *msg)
+{
+	auto checked = check_upload(msg);
+	wlc::BlobBuf reply;
+	if (auto *refusal = std::get_if<UploadRefusal>(&checked)) {
+		reply.add("error", refusal->message);
+		req.reply(reply);
+		return refusal->status;
+	}
+	auto up = std::make_unique<Upload>(std::move(std::get<UploadRequest>(checked)), [this] { reaper_.set(0); });
+	if (std::optional<std::string> error = up->begin()) {
+		reply.add("error", *error);
+		req.reply(reply);
+		return UBUS_STATUS_OK;
+	}
+	up->run(req.defer());
+	uploads_.push_back(std::move(up));
+	return UBUS_STATUS_OK;
+}
+
+} // namespace vigil
