@@ -86,6 +86,14 @@ config iapp 'main'
 	list iface 'rai0:2:guest'
 UCI
 expect "$(run_init "$init" "$work/iapp")" "/usr/sbin/iapp -s hq -i ra0:1:office -i rai0:2:guest" "iapp"
+init=$feed/files/vigil.init
+expect "$(run_init "$init" "$feed/files/vigil.config")" "/usr/sbin/vigil" "vigil defaults"
+cat > "$work/vigil" <<'UCI'
+config vigil 'main'
+	list iface 'ra0:0:office'
+	list iface 'ra1:1:guest'
+UCI
+expect "$(run_init "$init" "$work/vigil")" "/usr/sbin/vigil -i ra0:0:office -i ra1:1:guest" "vigil"
 init=$feed/files/rrm_ctrl.init
 expect "$(run_init "$init" "$feed/files/rrm_ctrl.config")" "" "rrm_ctrl defaults (disabled)"
 cat > "$work/rrm_ctrl" <<'UCI'
