@@ -86,11 +86,17 @@ namespace {
 // system's binfmt settings are never relied on); host programs run as they are.
 [[noreturn]] void exec_program(const std::vector<std::string> &argv)
 {
-	std::vector<std::string> full;
+	std::vector<std::string> full = argv;
+	// The program is argv[0], or what env runs after its NAME=VALUE words.
+	size_t prog = 0;
+	if (!full.empty() && full[0] == "/usr/bin/env") {
+		prog = 1;
+		while (prog < full.size() && full[prog].find('=') != std::string::npos)
+			prog++;
+	}
 	const std::string emulator = WLC_EMULATOR;
-	if (!emulator.empty() && !argv.empty() && argv[0].starts_with(std::string(WLC_BUILD_DIR) + "/"))
-		full.push_back(emulator);
-	full.insert(full.end(), argv.begin(), argv.end());
+	if (!emulator.empty() && prog < full.size() && full[prog].starts_with(std::string(WLC_BUILD_DIR) + "/"))
+		full.insert(full.begin() + static_cast<std::ptrdiff_t>(prog), emulator);
 	std::vector<char *> args;
 	for (auto &a : full)
 		args.push_back(a.data());
