@@ -28,7 +28,7 @@ int route_check(const std::string &address)
 	// address is handed on, as one argument, and no shell ever sees it.
 	if (!is_ipv4_address(address))
 		return -1;
-	return run_platform_command({"ip", "route", "get", address});
+	return run_platform_command({"ip", "route", "get", address}, true);
 }
 
 Discovery::Discovery(wlc::Bus &bus, const std::vector<BrokerAddress> &brokers, std::string client_id,

@@ -5,6 +5,7 @@
 #include <wlc/log.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,7 +32,7 @@ std::string platform_program(const std::string &name)
 	return {};
 }
 
-int run_platform_command(const std::vector<std::string> &argv)
+int run_platform_command(const std::vector<std::string> &argv, bool quiet)
 {
 	if (argv.empty())
 		return -1;
@@ -45,8 +46,16 @@ int run_platform_command(const std::vector<std::string> &argv)
 	for (std::string &a : args)
 		raw.push_back(a.data());
 	raw.push_back(nullptr);
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	if (quiet) {
+		posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+		posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+	}
 	pid_t pid;
-	if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, raw.data(), environ) != 0) {
+	int err = posix_spawn(&pid, program.c_str(), &actions, nullptr, raw.data(), environ);
+	posix_spawn_file_actions_destroy(&actions);
+	if (err != 0) {
 		wlc::logf(LOG_ERR, "Failed to start command %s", argv.front().c_str());
 		return -1;
 	}

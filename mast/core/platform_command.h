@@ -16,7 +16,8 @@ namespace mast {
 [[nodiscard]] std::string platform_program(const std::string &name);
 
 // Runs argv (argv[0] as for platform_program) and waits for it; its exit
-// status, or -1 when it cannot be started or does not exit normally.
-[[nodiscard]] int run_platform_command(const std::vector<std::string> &argv);
+// status, or -1 when it cannot be started or does not exit normally. quiet:
+// its output goes nowhere (a lookup whose answer is its exit status).
+[[nodiscard]] int run_platform_command(const std::vector<std::string> &argv, bool quiet = false);
 
 } // namespace mast
