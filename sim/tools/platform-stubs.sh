@@ -16,7 +16,7 @@ stub() {
 	cat > "$path" <<STUB
 #!/bin/sh
 PATH=/usr/bin:/bin
-echo "\$(basename "\$0") \$*" >> "$root/stubs.log"
+echo "\$(basename "\$0")\${*:+ \$*}" >> "$root/stubs.log"
 $extra
 exit $status
 STUB

@@ -31,6 +31,7 @@ void ApTest::SetUp()
 		 "-days", "2", "-subj", "/CN=wlc-self", "-addext", "subjectAltName=IP:127.0.0.1"});
 	start_broker();
 	stand_in("db.ap", {"set"});
+	stand_in("log", {"add"});
 	start_mast();
 
 	site_ = std::make_unique<wlctest::SimSite>(
@@ -166,6 +167,20 @@ void ApTest::join()
 	start_ap({"-h", "127.0.0.1:8883"});
 	answer_join(services);
 	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s)) << ap_log();
+}
+
+} // namespace masttest
+
+namespace masttest {
+
+void ApTest::adopt(wlctest::MqttClient &services, const std::string &revision)
+{
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	answer_join(services);
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s)) << ap_log();
+	ASSERT_TRUE(services.publish("zev/wlc/firmware/version",
+				     payload(R"({"version":"23.05.2","revision":")" + revision + R"("})"), 2, true));
 }
 
 } // namespace masttest

@@ -38,6 +38,8 @@ protected:
 	void answer_join(wlctest::MqttClient &services);
 	// Joins the AP to the controller and waits until its agent is connected.
 	void join();
+	// Joins, then publishes a retained VERSION with this revision.
+	void adopt(wlctest::MqttClient &services, const std::string &revision = "R42-ABC");
 	std::string server_cert_path() const;
 
 	std::string ap_id_; // learnt from the AP's join request
