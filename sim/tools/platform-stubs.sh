@@ -16,8 +16,8 @@ stub() {
 	cat > "$path" <<STUB
 #!/bin/sh
 PATH=/usr/bin:/bin
-echo "\$(basename "\$0")\${*:+ \$*}" >> "$root/stubs.log"
 $extra
+echo "\$(basename "\$0")\${*:+ \$*}" >> "$root/stubs.log"
 exit $status
 STUB
 	chmod 755 "$path"
@@ -35,7 +35,7 @@ stub "$root/sbin/firstboot" "$(status_of firstboot "$@")"
 stub "$root/sbin/reboot" "$(status_of reboot "$@")"
 stub "$root/sbin/sysupgrade" "$(status_of sysupgrade "$@")" 'cp "$1" "'"$root"'/sysupgrade.img"'
 stub "$root/usr/sbin/ap_config_device" "$(status_of ap_config_device "$@")" \
-	'while [ $# -gt 0 ]; do [ "$1" = "-f" ] && cp "$2" "'"$root"'/applied.config"; shift; done'
+	'for a; do [ "$prev" = "-f" ] && cp "$a" "'"$root"'/applied.config"; prev=$a; done'
 stub "$root/usr/sbin/ap_enforced_auth" "$(status_of ap_enforced_auth "$@")" 'cat >> "'"$root"'/enforced_auth.log"'
 stub "$root/etc/init.d/umdns" "$(status_of umdns "$@")"
 ln -sf "$(command -v ip)" "$root/sbin/ip"
