@@ -101,7 +101,7 @@ int Agent::start(const std::string &host, int32_t port)
 	wlc::BlobBuf will;
 	build_online(will, false);
 	(void)inst_->set_will(online_topic(), will.head(), blob_raw_len(will.head()), 2, true);
-	parts_ = std::make_unique<AgentParts>(bus_, *inst_, own_id_, host_, [this] { subscribe_version_later(); });
+	parts_ = std::make_unique<AgentParts>(bus_, *inst_, own_id_, host_, [this] { subscribe_version(); });
 	wlc::logf(LOG_INFO, "Connecting to %s:%d", host_.c_str(), port_);
 	status_.set("connect", "Connecting to %s", peer());
 	LedIndicator::instance().set_const(kYellow);

@@ -63,7 +63,7 @@ void TelemetryRelay::handle(const void *payload, size_t len)
 		return;
 	}
 	if (calls_.size() >= kMaxCalls) {
-		wlc::logf(LOG_WARNING, "FAILED allocate memory for ubus_cmd_req");
+		wlc::logf(LOG_WARNING, "FAILED too many ubus calls in flight (%zu)", calls_.size());
 		return;
 	}
 	auto call = std::make_unique<Call>();

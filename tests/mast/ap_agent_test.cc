@@ -3,6 +3,7 @@
 // reboot commands, telemetry requests and the log stream.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "ap_fixture.h"
@@ -181,6 +182,60 @@ TEST_F(Agent, LogEntriesSplitAcrossWritesReachTheControllersLog)
 		return ap_call("log", "readers", "{}", &readers) == 0 && readers == R"({"readers":1})" &&
 		       has(R"(log.add {"msg":"after","priority":6,"hostname":")" + ap_id_ + R"("})");
 	}, 15s)) << ap_log() << readers;
+}
+
+} // namespace
+} // namespace masttest
+
+namespace masttest {
+namespace {
+
+TEST_F(Agent, EnforcedAuthenticationRunsTheLocalCommand)
+{
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-f", "-h", "127.0.0.1:8883"});
+	answer_join(services);
+	ASSERT_TRUE(services.publish("zev/wlc/firmware/version", payload(R"({"revision":"r42-abc"})"), 2, true));
+	ASSERT_TRUE(pump([&] { return ap_status() == "adopted"; }, 20s)) << ap_log();
+	ASSERT_TRUE(pump([&] {
+		return wlctest::read_text(root_->path() + "/broker/broker.log").find("zev/wlc/enforced_auth") != std::string::npos;
+	}, 10s));
+	ASSERT_TRUE(services.publish("zev/wlc/enforced_auth", payload(R"({"enabled":true})"), 2));
+	ASSERT_TRUE(pump([&] { return stubs_log() == "ap_enforced_auth\n"; }, 10s)) << stubs_log() << ap_log();
+	std::string input = wlctest::read_text(ap_path("/enforced_auth.log"));
+	EXPECT_NE(input.find("\"topic\": \"zev/wlc/enforced_auth\""), std::string::npos) << input;
+	EXPECT_NE(input.find("\"enabled\": true"), std::string::npos) << input;
+}
+
+TEST_F(Agent, AConfigurationThatCannotBeStoredIsNotApplied)
+{
+	wlctest::MqttClient services("services", 1883);
+	adopted(services);
+	// The temporary file of the pending configuration cannot be made.
+	std::filesystem::create_directories(ap_path("/tmp/ap_apply.config.tmp/x"));
+	ASSERT_TRUE(services.publish(topic("config", "config"), payload(R"({"id":")" + ap_id_ + R"(","config":{"a":1}})"), 2));
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.err: failed to dump JSON config to tmp file"); }, 10s)) << ap_log();
+	EXPECT_EQ(ap_log().find("apply it in"), std::string::npos);
+	EXPECT_FALSE(std::filesystem::exists(ap_path("/tmp/ap_apply.config")));
+}
+
+TEST_F(Agent, TelemetryCallsInFlightAreBounded)
+{
+	std::vector<wlc::DeferredReply> held;
+	wlc::BusObject probe("probe", {{"slow", {}, [&](wlc::Request &req, blob_attr *) {
+						held.push_back(req.defer());
+						return UBUS_STATUS_OK;
+					}}});
+	ASSERT_EQ(probe.add(ap_bus_), UBUS_STATUS_OK);
+	wlctest::MqttClient services("services", 1883);
+	adopted(services);
+	for (int i = 0; i < 40; i++)
+		ASSERT_TRUE(services.publish(topic("telemetry", "request/ubus"),
+					     payload(R"({"msg_id":)" + std::to_string(i) +
+						     R"(,"data":{"object":"probe","method":"slow","timeout":2000000000}})"), 2));
+	ASSERT_TRUE(pump([&] { return ap_logged("FAILED too many ubus calls in flight (32)"); }, 15s)) << ap_log();
+	ASSERT_TRUE(pump([&] { return held.size() == 32; }, 5s)) << held.size();
 }
 
 } // namespace
