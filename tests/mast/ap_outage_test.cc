@@ -20,14 +20,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Relays TCP connections from a port of its own to the broker's TLS port.
-// cut() closes every relayed connection and refuses new ones until restore().
+// cut() closes every relayed connection and closes new ones at once until
+// restore().
 class Relay {
 public:
-	Relay(int target) : target_(target), port_(wlctest::free_port()) { thread_ = std::thread([this] { run(); }); }
+	Relay(int target) : target_(target), listener_(tcp(0, true))
+	{
+		sockaddr_in a = {};
+		socklen_t len = sizeof(a);
+		getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &len);
+		port_ = ntohs(a.sin_port);
+		thread_ = std::thread([this] { run(); });
+	}
 	~Relay()
 	{
 		stop_ = true;
 		thread_.join();
+		close(listener_);
 	}
 	int port() const { return port_; }
 	void cut() { cut_ = true; }
@@ -58,22 +67,12 @@ private:
 			close(b);
 		}
 		pairs_.clear();
-		if (listener_ >= 0)
-			close(listener_);
-		listener_ = -1;
 	}
 	void run()
 	{
 		while (!stop_) {
-			if (cut_) {
+			if (cut_)
 				close_all();
-				std::this_thread::sleep_for(std::chrono::milliseconds(20));
-				continue;
-			}
-			if (listener_ < 0 && (listener_ = tcp(port_, true)) < 0) {
-				std::this_thread::sleep_for(std::chrono::milliseconds(20));
-				continue;
-			}
 			std::vector<pollfd> fds = {{listener_, POLLIN, 0}};
 			for (auto &[a, b] : pairs_) {
 				fds.push_back({a, POLLIN, 0});
@@ -83,13 +82,15 @@ private:
 				continue;
 			if (fds[0].revents & POLLIN) {
 				int in = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-				int out = in >= 0 ? tcp(target_, false) : -1;
+				int out = in >= 0 && !cut_ ? tcp(target_, false) : -1;
 				if (out >= 0)
 					pairs_.emplace_back(in, out);
 				else if (in >= 0)
 					close(in);
 			}
-			for (size_t i = 0; i < pairs_.size(); i++) {
+			// Only the pairs that were polled: one accepted just now waits for the next turn.
+			size_t polled = (fds.size() - 1) / 2;
+			for (size_t i = 0; i < polled && i < pairs_.size(); i++) {
 				auto [a, b] = pairs_[i];
 				bool ok = forward(fds[1 + 2 * i], a, b) && forward(fds[2 + 2 * i], b, a);
 				if (!ok) {
@@ -112,8 +113,8 @@ private:
 	}
 
 	int target_;
-	int port_;
-	int listener_ = -1;
+	int listener_;
+	int port_ = 0;
 	std::vector<std::pair<int, int>> pairs_;
 	std::atomic<bool> cut_{false}, stop_{false};
 	std::thread thread_;
