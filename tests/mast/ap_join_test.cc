@@ -111,3 +111,26 @@ TEST_F(ApTest, TwoJoinResponsesInOneTurnStartOneAgent)
 
 } // namespace
 } // namespace masttest
+
+namespace masttest {
+namespace {
+
+// A client certificate file longer than the join request carries is not
+// sent cut short: the request goes without it.
+TEST_F(ApTest, ACertificateTooLongForTheJoinRequestIsNotSentCut)
+{
+	wlctest::write_text(ap_path("/data/ssl/mqtt.crt"),
+			    wlctest::read_text(pki_.client_cert) + std::string(4096, '#') + "\n");
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	wlctest::MqttMessage m;
+	ASSERT_TRUE(services.next(m, 30s)) << ap_log();
+	std::string fields = fields_json(m.payload);
+	EXPECT_EQ(fields.find("\"cert\""), std::string::npos) << fields;
+	EXPECT_NE(fields.find("\"config\":{\"ssid\":\"office\",\"vlan\":7}"), std::string::npos) << fields;
+	EXPECT_NE(ap_log().find("mast.warning: Client certificate missing or longer than 4095 bytes"), std::string::npos);
+}
+
+} // namespace
+} // namespace masttest
