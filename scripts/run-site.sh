@@ -75,10 +75,36 @@ echo admin | LD_PRELOAD=libpam_wrapper.so PAM_WRAPPER=1 PAM_WRAPPER_SERVICE_DIR=
   authenticate open_session close_session 2>&1 | grep -v '^PWRAP' || true
 echo "(the session service's calls:)"; cat "$pam/calls"
 
-# The controller: the broker, a bus of its own, the AP database stand-in and mast.
+# Certificates: a site CA, the broker's certificate issued by it, and ap1's
+# client certificate (the broker requires one from every AP).
+pki=$root/pki
+mkdir -p "$pki"
+ossl() { openssl "$@" 2>/dev/null; }
+ossl req -x509 -newkey rsa:2048 -nodes -keyout "$pki/ca.key" -out "$pki/ca.crt" -days 2 -subj /CN=site-ca
+for name in broker ap1; do
+  ossl req -new -newkey rsa:2048 -nodes -keyout "$pki/$name.key" -out "$pki/$name.csr" -subj "/CN=$name"
+  ossl x509 -req -in "$pki/$name.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial -out "$pki/$name.crt" -days 2
+done
+
+# The controller: the broker (plain for the controller, TLS for APs), a bus of
+# its own, the AP database and log service stand-ins, mast, and a stand-in for
+# the management services that approves joins and hands out VERSION and CONFIG.
 ctl=$root/ctl
 mkdir -p "$ctl/var/run/ubus" "$ctl/usr/bin" "$ctl/broker"
-printf 'listener 1883 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\nlog_dest none\n' > "$ctl/broker/mosquitto.conf"
+cat > "$ctl/broker/mosquitto.conf" <<CONF
+per_listener_settings true
+persistence false
+user root
+log_dest none
+listener 1883 127.0.0.1
+allow_anonymous true
+listener 8883 127.0.0.1
+allow_anonymous true
+cafile $pki/ca.crt
+certfile $pki/broker.crt
+keyfile $pki/broker.key
+require_certificate true
+CONF
 mosquitto -c "$ctl/broker/mosquitto.conf" & pids+=($!)
 printf '#!/bin/sh\necho "wlc_init: controller initialised $*" >&2\n' > "$ctl/usr/bin/wlc_init"
 chmod +x "$ctl/usr/bin/wlc_init"
@@ -86,34 +112,55 @@ export WLC_ROOT=$ctl
 "$bin/platform/ubusd" & pids+=($!)
 for _ in $(seq 100); do [ -S "$ctl/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
 "$bin/sim/sim_db_ap" & pids+=($!)
-# (mast's line for every relayed RRM report is left out of the demo's output)
-PATH=$ctl/usr/bin:$PATH "$bin/mast/mast" -r wlc -m site1 2> >(grep --line-buffered -v "Recv RRM" >&2) & pids+=($!)
+"$bin/sim/sim_log" -r "$ctl/log.records" & pids+=($!)
+for _ in $(seq 100); do "$bin/platform/ubus" list log >/dev/null 2>&1 && break; sleep 0.05; done
+PATH=$ctl/usr/bin:$PATH "$bin/mast/mast" -r wlc -m site1 2>"$ctl/mast.log" & pids+=($!)
 for _ in $(seq 200); do "$bin/platform/ubus" list mqtt.wlc >/dev/null 2>&1 && break; sleep 0.05; done
+revision=$(sed -n "s/^DISTRIB_REVISION='\(.*\)'/\1/p" "$root/ap1/etc/openwrt_release")
+"$bin/sim/sim_wlc_services" -r "$revision" -c '{"ssid":"site-wifi","channel":36}' & pids+=($!)
 
-ap=ap1-a3-b4-c5
-enc() { "$bin/sim/blobmsg_encode" "$1"; }
 echo "== the controller"
 echo "\$ ubus call mast status"; "$bin/platform/ubus" call mast status
-echo "== ap1 asks to join and reports itself online (played with mosquitto_pub)"
-enc '{"fw_version":"1.2.3","fw_revision":"r12345-abcdef","model":"zev-ap1","serial":"SN0001","cert":"-----BEGIN CERTIFICATE-----","mac":"00:11:22:a3:b4:c5","hostname":"ap1"}' |
-  mosquitto_pub -h 127.0.0.1 -t "zev/wlc/control/ap/$ap/join_request" -q 2 -s
-enc '{"online":true,"model":"zev-ap1","fw_revision":"r12345-abcdef","ip":"192.168.1.10/24"}' |
-  mosquitto_pub -h 127.0.0.1 -t "zev/wlc/control/ap/$ap/online" -q 2 -r -s
-sleep 0.5
-echo "\$ ubus call db.ap list"; "$bin/platform/ubus" call db.ap list
-echo "== a controller service publishes through the bridge"
-mosquitto_sub -h 127.0.0.1 -t 'zev/wlc/firmware/#' -C 1 -F '%t: %l bytes' & sub=$!
-sleep 0.3
-echo "\$ ubus call mqtt.wlc send '{\"path\":\"zev/wlc/firmware/version\",\"message\":{\"version\":\"1.2.4\"},\"qos\":2}'"
-"$bin/platform/ubus" call mqtt.wlc send '{"path":"zev/wlc/firmware/version","message":{"version":"1.2.4"},"qos":2}'
-wait $sub
-echo "== and questions ap1 (its answer played with mosquitto_sub/pub)"
-( mosquitto_sub -h 127.0.0.1 -t "zev/wlc/telemetry/ap/$ap/request/ubus" -C 1 >/dev/null
-  enc '{"msg_id":0,"data":{"load":[12,8,5],"uptime":12345},"code":0}' |
-    mosquitto_pub -h 127.0.0.1 -t "zev/wlc/telemetry/ap/$ap/response/ubus" -q 2 -r -s ) &
-sleep 0.3
-echo "\$ ubus call mqtt.wlc request_response '{\"ap_id\":\"$ap\",\"command\":\"ubus\",\"data\":{\"object\":\"vigil\",\"method\":\"health\"}}'"
-"$bin/platform/ubus" call mqtt.wlc request_response "{\"ap_id\":\"$ap\",\"command\":\"ubus\",\"data\":{\"object\":\"vigil\",\"method\":\"health\"}}"
+
+# ap1 finds the controller through the DHCP client's file, joins it over TLS
+# and is adopted. Its platform commands are recording stand-ins under its root.
+ap=ap1-a3-b4-c5
+mkdir -p "$root/ap1/data/ssl" "$root/ap1/tmp"
+cp "$pki/ap1.crt" "$root/ap1/data/ssl/mqtt.crt"
+cp "$pki/ap1.key" "$root/ap1/data/ssl/mqtt.key"
+echo "127.0.0.1" > "$root/ap1/tmp/wlc_addr_dhcp"
+echo '{"ssid":"factory"}' > "$root/ap1/tmp/running.config"
+./sim/tools/platform-stubs.sh "$root/ap1"
+export WLC_ROOT=$root/ap1
+"$bin/sim/sim_log" & pids+=($!)
+apdirs=$root/ap1/usr/sbin:$root/ap1/usr/bin:$root/ap1/sbin:$root/ap1/bin
+PATH=$apdirs:$PWD/$bin/sim/bin "$bin/mast/mast" -r ap 2>"$root/ap1/mast.log" & pids+=($!)
+apmast=$!
+echo "== ap1 joins and is adopted"
+for _ in $(seq 600); do
+  "$bin/platform/ubus" call mast status 2>/dev/null | grep -q '"adopted"' && break; sleep 0.05
+done
+echo "\$ ubus call mast status   (on ap1)"; "$bin/platform/ubus" call mast status
+grep -E "DISCOVER: found|JOIN_RESP|Save|Status:|receive config" "$root/ap1/mast.log" | sed 's/^/  ap1 log: /'
+export WLC_ROOT=$ctl
+echo "\$ ubus call db.ap list   (on the controller)"; "$bin/platform/ubus" call db.ap list
+echo "== the controller questions ap1; ap1's own mast asks its \"system\" service"
+echo "\$ ubus call mqtt.wlc request_response '{\"ap_id\":\"$ap\",\"command\":\"ubus\",\"data\":{\"object\":\"system\",\"method\":\"board\"}}'"
+"$bin/platform/ubus" call mqtt.wlc request_response "{\"ap_id\":\"$ap\",\"command\":\"ubus\",\"data\":{\"object\":\"system\",\"method\":\"board\"}}"
+echo "== ap1's log reaches the controller's log service"
+WLC_ROOT=$root/ap1 "$bin/platform/ubus" call log add '{"msg":"hello from ap1","priority":5}'
+for _ in $(seq 100); do grep -q "hello from ap1" "$ctl/log.records" 2>/dev/null && break; sleep 0.05; done
+echo "\$ cat log records (controller)"; grep "hello from ap1" "$ctl/log.records"
+echo "== ap1 applies its configuration 10 s after it arrived"
+for _ in $(seq 300); do grep -q ap_config_device "$root/ap1/stubs.log" 2>/dev/null && break; sleep 0.05; done
+echo "\$ cat stubs.log (ap1)"; cat "$root/ap1/stubs.log"
+echo "\$ cat applied.config (ap1)"; cat "$root/ap1/applied.config"; echo
+
+# The next parts play the AP side of mast with stand-ins on every AP (each
+# AP's bus holds one "mqtt.wlc"): ap1's own mast steps aside, and the
+# controller sees it go offline.
+kill "$apmast" 2>/dev/null || true
+wait "$apmast" 2>/dev/null || true
 
 # Fast roaming: on each AP its bus, the AP side of mast's broker connection
 # (sim_ap_mqtt: mast's own bridge and IAPP relays, until mast's AP role is

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The main job: installs what is needed, builds, and runs a simulated site:
 # the device simulator with two access points, our bus daemon and the
-# platform's "system" service on the first one, then asks them questions with
-# the system's tools as one would on a device.
+# platform's services on the first one, the controller (broker, mast -r wlc,
+# service stand-ins), and mast -r ap on the first AP, which joins the
+# controller over TLS and is adopted; then asks them questions with the
+# system's tools as one would on a device.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -87,9 +87,16 @@ void Controller::connected()
 			 [this](const TopicLevels &t, const void *p, size_t l) { join_request(t, p, l); });
 	inst_->subscribe("zev/wlc/control/ap/+/online", 2,
 			 [this](const TopicLevels &t, const void *p, size_t l) { presence(t, p, l); });
+	// Responses are published retained: the ones handed over on subscription
+	// answer requests of an earlier connection (or an earlier controller,
+	// whose msg_ids were the same numbers) and must not complete new ones.
 	Bridge *bridge = &inst_->bridge();
+	MqttInstance *inst = inst_.get();
 	inst_->subscribe("zev/wlc/telemetry/ap/+/response/+", 2,
-			 [bridge](const TopicLevels &t, const void *p, size_t l) { bridge->handle_response(t, p, l); });
+			 [bridge, inst](const TopicLevels &t, const void *p, size_t l) {
+				 if (!inst->last_retained())
+					 bridge->handle_response(t, p, l);
+			 });
 	std::string own_id = zev_devinfo_id();
 	iapp_subscribe(opts_, own_id, bus_, *inst_);
 	rrm_subscribe(opts_, own_id, bus_, *inst_);

@@ -4,21 +4,10 @@
 
 #include <memory>
 
+#include "../ap/ap_role.h"
 #include "../controller/controller.h"
 #include "options.h"
 #include "status.h"
-
-namespace {
-
-// The AP roles (controller search, join and the adopted agent) are not part
-// of this build yet: starting one fails cleanly.
-int start_ap_role(const mast::Options &opts)
-{
-	wlc::logf(LOG_ERR, "The %s AP role is not available in this build", opts.adopted ? "adopted" : "unadopted");
-	return -1;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -30,6 +19,7 @@ int main(int argc, char **argv)
 		std::optional<mast::Options> opts = mast::parse_options(argc, argv);
 		std::unique_ptr<mast::Status> status;
 		std::unique_ptr<mast::Controller> controller;
+		std::unique_ptr<mast::ApRole> ap;
 		if (!bus_ok) {
 			wlc::logf(LOG_ERR, "Failed to connect to ubus");
 			result = -1;
@@ -49,7 +39,8 @@ int main(int argc, char **argv)
 					controller = std::make_unique<mast::Controller>(*opts, bus, *status);
 					role = controller->start();
 				} else {
-					role = start_ap_role(*opts);
+					ap = std::make_unique<mast::ApRole>(*opts, bus, *status);
+					role = ap->start();
 				}
 				if (role != 0) {
 					wlc::logf(LOG_ERR, "Failed to init role");
@@ -65,6 +56,11 @@ int main(int argc, char **argv)
 		status.reset();
 		if (opts && opts->role == mast::Role::Wlc)
 			mast::stop_controller(controller);
+		// Whatever the AP reached (search or agent) is stopped: an AP that
+		// joined in this run announces itself offline like an adopted one.
+		if (ap)
+			ap->stop();
+		ap.reset();
 		bus.close();
 		uloop_done();
 	}

@@ -4,6 +4,10 @@
 #include <mosquitto.h>
 #include <openssl/ssl.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <wlc/log.h>
 
 #include "../bridge/bridge.h"
@@ -24,6 +28,33 @@ void init_library()
 		mosquitto_lib_init();
 		done = true;
 	}
+}
+
+// libmosquitto sets up its TLS state (the slot in which each connection
+// finds its client during verification) only when it builds a TLS context
+// of its own; a connection over a context handed to it then fails every
+// verification. One throwaway client that builds its own context, started
+// towards a listener of ours, sets that state up once per process.
+void prime_library_tls()
+{
+	static bool done = false;
+	if (done)
+		return;
+	wlc::UniqueFd listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+	sockaddr_in addr = {};
+	addr.sin_family = AF_INET;
+	addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	socklen_t len = sizeof(addr);
+	if (!listener || bind(listener.get(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 ||
+	    listen(listener.get(), 1) != 0 || getsockname(listener.get(), reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+		return;
+	mosquitto *m = mosquitto_new(nullptr, true, nullptr);
+	if (!m)
+		return;
+	if (mosquitto_tls_set(m, nullptr, "/", nullptr, nullptr, nullptr) == MOSQ_ERR_SUCCESS &&
+	    mosquitto_tls_opts_set(m, 0, nullptr, nullptr) == MOSQ_ERR_SUCCESS)
+		done = mosquitto_connect_async(m, "127.0.0.1", ntohs(addr.sin_port), 60) == MOSQ_ERR_SUCCESS;
+	mosquitto_destroy(m);
 }
 
 } // namespace
@@ -63,12 +94,14 @@ bool MqttInstance::setup(const std::optional<TlsSettings> &tls)
 	mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
 	mosquitto_connect_callback_set(client_, &MqttInstance::on_connack);
 	mosquitto_message_callback_set(client_, &MqttInstance::on_message);
+	mosquitto_publish_callback_set(client_, &MqttInstance::on_published);
 	if (!config_.username.empty() &&
 	    mosquitto_username_pw_set(client_, config_.username.c_str(), config_.password.c_str()) != MOSQ_ERR_SUCCESS)
 		return false;
 	if (tls) {
 		tls_ = true;
-		if (mosquitto_tls_set(client_, tls->cafile ? tls->cafile->c_str() : nullptr,
+		if ((tls->verify_peer && !trust_pinned_certificates()) ||
+		    mosquitto_tls_set(client_, tls->cafile ? tls->cafile->c_str() : nullptr,
 				      tls->capath ? tls->capath->c_str() : nullptr, tls->certfile.c_str(),
 				      tls->keyfile.c_str(), nullptr) != MOSQ_ERR_SUCCESS ||
 		    mosquitto_tls_insecure_set(client_, tls->tls_insecure) != MOSQ_ERR_SUCCESS ||
@@ -77,6 +110,25 @@ bool MqttInstance::setup(const std::optional<TlsSettings> &tls)
 	}
 	bridge_ = std::make_unique<Bridge>(*this);
 	return true;
+}
+
+// Every certificate in the trusted file or directory is an anchor of its
+// own, whether it is a self-signed authority or a server certificate issued
+// by some authority that the device never saw: an AP pins the broker's own
+// certificate, saved when it joined.
+bool MqttInstance::trust_pinned_certificates()
+{
+	prime_library_tls();
+	SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+	if (!ctx)
+		return false;
+	X509_STORE_set_flags(SSL_CTX_get_cert_store(ctx), X509_V_FLAG_PARTIAL_CHAIN);
+	// The library keeps its own reference and still applies the CA, client
+	// certificate and verification settings to this context.
+	bool ok = mosquitto_int_option(client_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 1) == MOSQ_ERR_SUCCESS &&
+		  mosquitto_void_option(client_, MOSQ_OPT_SSL_CTX, ctx) == MOSQ_ERR_SUCCESS;
+	SSL_CTX_free(ctx);
+	return ok;
 }
 
 MqttInstance::~MqttInstance()
@@ -244,8 +296,17 @@ void MqttInstance::on_message(mosquitto *, void *self, const mosquitto_message *
 	static_cast<MqttInstance *>(self)->route(*msg);
 }
 
+void MqttInstance::on_published(mosquitto *, void *self, int mid)
+{
+	auto *inst = static_cast<MqttInstance *>(self);
+	if (mid == inst->flush_mid_)
+		inst->flushed_ = true;
+}
+
 void MqttInstance::route(const mosquitto_message &msg)
 {
+	if (draining_)
+		return;
 	for (const Subscription &s : subs_) {
 		bool match = false;
 		if (mosquitto_topic_matches_sub(s.filter.c_str(), msg.topic, &match) != MOSQ_ERR_SUCCESS || !match)
@@ -254,6 +315,7 @@ void MqttInstance::route(const mosquitto_message &msg)
 			return;
 		// The handler may re-subscribe its own filter; keep it alive while it runs.
 		Handler handler = s.handler;
+		last_retained_ = msg.retain;
 		handler(split_topic(msg.topic), msg.payload, static_cast<size_t>(msg.payloadlen));
 		return;
 	}
@@ -280,6 +342,28 @@ int MqttInstance::publish(const std::string &topic, const void *payload, size_t 
 	int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(len), payload, qos, retain);
 	update_watch();
 	return rc == MOSQ_ERR_SUCCESS ? 0 : -1;
+}
+
+bool MqttInstance::publish_flushed(const std::string &topic, const void *payload, size_t len, int qos, bool retain,
+				   std::chrono::milliseconds limit)
+{
+	if (!connected_)
+		return false;
+	int mid = 0;
+	if (mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(len), payload, qos, retain) !=
+	    MOSQ_ERR_SUCCESS)
+		return false;
+	flush_mid_ = mid;
+	flushed_ = false;
+	draining_ = true;
+	auto end = std::chrono::steady_clock::now() + limit;
+	while (!flushed_ && std::chrono::steady_clock::now() < end && mosquitto_socket(client_) >= 0)
+		if (mosquitto_loop(client_, 50, 1) != MOSQ_ERR_SUCCESS)
+			break;
+	draining_ = false;
+	flush_mid_ = -1;
+	update_watch();
+	return flushed_;
 }
 
 int MqttInstance::set_will(const std::string &topic, const void *payload, size_t len, int qos, bool retain)

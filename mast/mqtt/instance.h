@@ -8,6 +8,7 @@
 
 #include <openssl/x509.h>
 
+#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -67,12 +68,20 @@ public:
 	// it cannot be queued (the entry is removed then).
 	int subscribe(const std::string &filter, int qos, Handler handler);
 	int publish(const std::string &topic, const void *payload, size_t len, int qos, bool retain);
+	// Publishes and runs the connection until the broker has taken the
+	// message (its last acknowledgement) or the limit passes; messages that
+	// arrive meanwhile are dropped. For the last words before a clean
+	// disconnect, which would otherwise be lost with the connection.
+	bool publish_flushed(const std::string &topic, const void *payload, size_t len, int qos, bool retain,
+			     std::chrono::milliseconds limit);
 	int set_will(const std::string &topic, const void *payload, size_t len, int qos, bool retain);
 	// The broker's certificate on the live TLS connection.
 	X509Ptr peer_certificate() const;
 
 	const MqttConfig &config() const { return config_; }
 	bool connected() const { return connected_; }
+	// Whether the message being handled was a retained one handed over on subscription.
+	bool last_retained() const { return last_retained_; }
 	wlc::Bus &bus() { return bus_; }
 	Bridge &bridge() { return *bridge_; }
 	size_t subscription_count() const { return subs_.size(); }
@@ -101,6 +110,8 @@ private:
 
 	static void on_connack(mosquitto *m, void *self, int rc);
 	static void on_message(mosquitto *m, void *self, const mosquitto_message *msg);
+	static void on_published(mosquitto *m, void *self, int mid);
+	bool trust_pinned_certificates();
 
 	MqttConfig config_;
 	wlc::Bus &bus_;
@@ -116,6 +127,10 @@ private:
 	std::function<void()> connect_cb_;
 	std::function<void()> disconnect_cb_;
 	std::unique_ptr<Bridge> bridge_;
+	int flush_mid_ = -1;
+	bool flushed_ = false;
+	bool draining_ = false;
+	bool last_retained_ = false;
 };
 
 } // namespace mast

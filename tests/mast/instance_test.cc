@@ -283,3 +283,26 @@ TEST(LedIndicator, BlinkFollowsTheStationCount)
 }
 
 } // namespace
+
+namespace {
+
+// Handlers can tell a retained message handed over on subscription from a
+// live one: the controller answers requests with live responses only, and
+// the AP acts on live reset and reboot commands only.
+TEST_F(Instance, HandlersSeeWhetherAMessageWasRetained)
+{
+	wlctest::MqttClient peer("peer", 1883);
+	ASSERT_TRUE(peer.publish("zev/wlc/telemetry/ap/a/response/ubus", {0}, 1, true));
+	inst_ = mast::MqttInstance::create(plain(), std::nullopt, bus_client_);
+	ASSERT_TRUE(pump([&] { return inst_->connected(); }));
+	std::vector<bool> retained;
+	ASSERT_EQ(inst_->subscribe("zev/wlc/telemetry/ap/+/response/+", 1, [&](const mast::TopicLevels &, const void *, size_t) {
+		retained.push_back(inst_->last_retained());
+	}), 0);
+	ASSERT_TRUE(pump([&] { return retained.size() == 1; }));
+	ASSERT_TRUE(peer.publish("zev/wlc/telemetry/ap/a/response/ubus", {1}, 1, true));
+	ASSERT_TRUE(pump([&] { return retained.size() == 2; }));
+	EXPECT_EQ(retained, (std::vector<bool>{true, false}));
+}
+
+} // namespace

@@ -14,14 +14,6 @@ TEST_F(Startup, UnknownRoleIsABadConfig)
 	EXPECT_EQ(log, "mast.err: config: unknown role 'router'\nmast.err: Failed to read config\n");
 }
 
-TEST_F(Startup, ApRolesAreNotBuiltYet)
-{
-	std::string log;
-	EXPECT_EQ(run_mast({"-a", "-h", "10.0.0.1:1884"}, &log), 255);
-	EXPECT_NE(log.find("mast.debug: config: adopted = true\n"), std::string::npos);
-	EXPECT_NE(log.find("mast.err: Failed to init role\n"), std::string::npos);
-}
-
 TEST_F(Startup, NoBusIsAFailure)
 {
 	bus_.reset(); // the bus daemon goes away

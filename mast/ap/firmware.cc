@@ -1,0 +1,243 @@
+// Firmware download and installation.
+#include "firmware.h"
+
+#include <fsroot/fsroot.h>
+#include <wlc/log.h>
+
+#include <wlc/blob.h>
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "../core/platform_command.h"
+
+namespace mast {
+
+namespace {
+
+constexpr const char *kImageFile = "/tmp/ap_fw.bin";
+constexpr const char *kTrustFile = "/etc/wlc/mqtt_ca.crt";
+constexpr int kRetryMs = 1000;
+
+enum { F_PATH, F_PORT, F_MAX };
+const std::array<blobmsg_policy, F_MAX> kFirmwarePolicy = {{
+	{"path", BLOBMSG_TYPE_STRING}, {"port", BLOBMSG_TYPE_INT32},
+}};
+
+// The saved controller certificate is an anchor of its own, whether it is
+// an authority or the controller's server certificate.
+CURLcode trust_pinned(CURL *, void *ssl_ctx, void *) noexcept
+{
+	X509_STORE_set_flags(SSL_CTX_get_cert_store(static_cast<SSL_CTX *>(ssl_ctx)), X509_V_FLAG_PARTIAL_CHAIN);
+	return CURLE_OK;
+}
+
+size_t write_image(char *data, size_t size, size_t count, void *file) noexcept
+{
+	return std::fwrite(data, size, count, static_cast<FILE *>(file)) * size;
+}
+
+void init_curl()
+{
+	static bool done = false;
+	if (!done)
+		curl_global_init(CURL_GLOBAL_DEFAULT);
+	done = true;
+}
+
+} // namespace
+
+// The running download: the easy handle and the image file being written.
+struct Firmware::Transfer {
+	CURL *easy = nullptr;
+	FILE *file = nullptr;
+	std::string path;
+	char error[CURL_ERROR_SIZE] = {};
+
+	~Transfer()
+	{
+		if (easy)
+			curl_easy_cleanup(easy);
+		if (file)
+			std::fclose(file);
+	}
+};
+
+Firmware::Firmware(std::string controller_host, std::function<void()> retry)
+	: host_(std::move(controller_host)), retry_(std::move(retry)),
+	  curl_timer_([this] { drive(CURL_SOCKET_TIMEOUT, 0); }), retry_timer_([this] {
+		  if (retry_)
+			  retry_();
+	  }),
+	  reaper_([this] { check_done(); })
+{
+	init_curl();
+	multi_ = curl_multi_init();
+	curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Firmware::on_socket);
+	curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+	curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Firmware::on_timer);
+	curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+}
+
+Firmware::~Firmware()
+{
+	if (transfer_) {
+		curl_multi_remove_handle(multi_, transfer_->easy);
+		std::string path = transfer_->path;
+		transfer_.reset();
+		unlink(path.c_str());
+	}
+	watches_.clear();
+	curl_multi_cleanup(multi_);
+}
+
+void Firmware::fail(const char *what)
+{
+	wlc::logf(LOG_ERR, "%s", what);
+	retry_timer_.set(kRetryMs);
+}
+
+void Firmware::handle(const TopicLevels &topic, const void *payload, size_t len)
+{
+	wlc::logf(LOG_NOTICE, "Receive FIRMWARE message (version %s, model %s)", topic.size() > 3 ? topic[3].c_str() : "",
+		  topic.size() > 4 ? topic[4].c_str() : "");
+	if (transfer_) {
+		wlc::logf(LOG_WARNING, "Firmware download already running");
+		return;
+	}
+	blob_attr *attr = payload_check(payload, len);
+	wlc::Fields<F_MAX> f;
+	if (!attr || !f.parse(kFirmwarePolicy, attr) || !f.has(F_PATH) || !f.has(F_PORT)) {
+		fail("Bad FIRMWARE message!");
+		return;
+	}
+	wlc::logf(LOG_INFO, "Downloading firmware...");
+	std::string url = "https://" + host_ + ":" + std::to_string(*f.u32(F_PORT)) + "/" + std::string(*f.str(F_PATH));
+	wlc::logf(LOG_DEBUG, "Firmware URL: %s", url.c_str());
+	auto t = std::make_unique<Transfer>();
+	t->path = wlc::root_path(kImageFile);
+	t->file = std::fopen(t->path.c_str(), "wb");
+	if (!t->file) {
+		wlc::logf(LOG_ERR, "Failed to open tmp-file for firmware!");
+		fail("Failed to download firmware!");
+		return;
+	}
+	t->easy = curl_easy_init();
+	if (!t->easy) {
+		wlc::logf(LOG_ERR, "Failed to init cURL!");
+		t.reset();
+		unlink(wlc::root_path(kImageFile).c_str());
+		fail("Failed to download firmware!");
+		return;
+	}
+	std::string ca = wlc::root_path(kTrustFile);
+	curl_easy_setopt(t->easy, CURLOPT_URL, url.c_str());
+	curl_easy_setopt(t->easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+	curl_easy_setopt(t->easy, CURLOPT_CAINFO, ca.c_str());
+	curl_easy_setopt(t->easy, CURLOPT_CAPATH, nullptr);
+	curl_easy_setopt(t->easy, CURLOPT_SSL_VERIFYPEER, 1L);
+	curl_easy_setopt(t->easy, CURLOPT_SSL_VERIFYHOST, 0L);
+	curl_easy_setopt(t->easy, CURLOPT_SSL_CTX_FUNCTION, &trust_pinned);
+	curl_easy_setopt(t->easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
+	curl_easy_setopt(t->easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+	curl_easy_setopt(t->easy, CURLOPT_LOW_SPEED_TIME, kStallTimeS);
+	curl_easy_setopt(t->easy, CURLOPT_NOSIGNAL, 1L);
+	curl_easy_setopt(t->easy, CURLOPT_WRITEFUNCTION, &write_image);
+	curl_easy_setopt(t->easy, CURLOPT_WRITEDATA, t->file);
+	curl_easy_setopt(t->easy, CURLOPT_ERRORBUFFER, t->error);
+	if (curl_multi_add_handle(multi_, t->easy) != CURLM_OK) {
+		t.reset();
+		unlink(wlc::root_path(kImageFile).c_str());
+		fail("Failed to download firmware!");
+		return;
+	}
+	transfer_ = std::move(t);
+}
+
+int Firmware::on_socket(void *, int fd, int what, void *self, void *) noexcept
+{
+	auto *fw = static_cast<Firmware *>(self);
+	if (what == CURL_POLL_REMOVE) {
+		// Not freed here: curl may call this from inside the watch's own callback.
+		if (auto it = fw->watches_.find(fd); it != fw->watches_.end())
+			it->second->stop();
+		return 0;
+	}
+	auto &watch = fw->watches_[fd];
+	if (!watch || watch->fd() != fd)
+		watch = std::make_unique<wlc::FdWatch>(fd, [fw, fd](unsigned int ev) {
+			fw->drive(fd, ((ev & ULOOP_READ) ? CURL_CSELECT_IN : 0) | ((ev & ULOOP_WRITE) ? CURL_CSELECT_OUT : 0));
+		});
+	unsigned int flags = 0;
+	if (what & CURL_POLL_IN)
+		flags |= ULOOP_READ;
+	if (what & CURL_POLL_OUT)
+		flags |= ULOOP_WRITE;
+	watch->start(flags);
+	return 0;
+}
+
+int Firmware::on_timer(void *, long timeout_ms, void *self) noexcept
+{
+	auto *fw = static_cast<Firmware *>(self);
+	if (timeout_ms < 0)
+		fw->curl_timer_.cancel();
+	else
+		fw->curl_timer_.set(static_cast<int>(timeout_ms));
+	return 0;
+}
+
+void Firmware::drive(int fd, int events)
+{
+	int running = 0;
+	curl_multi_socket_action(multi_, fd, events, &running);
+	reaper_.set(0);
+}
+
+void Firmware::check_done()
+{
+	// Watches curl let go of are freed here, outside their callbacks.
+	std::erase_if(watches_, [](const auto &w) { return !w.second->registered(); });
+	int left = 0;
+	while (CURLMsg *msg = curl_multi_info_read(multi_, &left)) {
+		if (msg->msg != CURLMSG_DONE || !transfer_ || msg->easy_handle != transfer_->easy)
+			continue;
+		long code = 0;
+		curl_easy_getinfo(transfer_->easy, CURLINFO_RESPONSE_CODE, &code);
+		std::string error = msg->data.result != CURLE_OK
+					    ? (transfer_->error[0] ? transfer_->error : curl_easy_strerror(msg->data.result))
+					    : (code != 200 ? "HTTP status " + std::to_string(code) : std::string());
+		transfer_done(error.empty(), error);
+		return;
+	}
+}
+
+void Firmware::transfer_done(bool ok, const std::string &error)
+{
+	curl_multi_remove_handle(multi_, transfer_->easy);
+	std::string path = transfer_->path;
+	FILE *file = std::exchange(transfer_->file, nullptr);
+	bool closed = std::fclose(file) == 0;
+	transfer_.reset();
+	if (ok && !closed) {
+		ok = false;
+		wlc::logf(LOG_ERR, "Failed to download firmware: %s", "cannot write the image");
+	} else if (!ok) {
+		wlc::logf(LOG_ERR, "Failed to download firmware: %s", error.c_str());
+	}
+	if (!ok) {
+		unlink(path.c_str());
+		fail("Failed to download firmware!");
+		return;
+	}
+	wlc::logf(LOG_INFO, "Upgrading firmware...");
+	if (run_platform_command({"sysupgrade", path}) != 0) {
+		unlink(path.c_str());
+		fail("Failed to upgrade firmware!");
+	}
+}
+
+} // namespace mast

@@ -1,0 +1,44 @@
+// Telemetry requests from the controller answered by local bus methods: a
+// request names an object, a method, its arguments and a time limit; every
+// reply of the call goes back in one response, followed by the call's status.
+#pragma once
+
+#include <wlc/bus.h>
+#include <wlc/loop.h>
+
+#include <list>
+#include <memory>
+#include <string>
+
+#include "../mqtt/instance.h"
+
+namespace mast {
+
+class TelemetryRelay {
+public:
+	// Limits on what a request may ask for: the call's time limit is
+	// clamped, and requests beyond the number in flight are refused.
+	static constexpr int kMaxTimeoutMs = 30000;
+	static constexpr size_t kMaxCalls = 32;
+
+	TelemetryRelay(wlc::Bus &bus, MqttInstance &inst, std::string own_id);
+	~TelemetryRelay();
+	TelemetryRelay(const TelemetryRelay &) = delete;
+	TelemetryRelay &operator=(const TelemetryRelay &) = delete;
+
+	void handle(const void *payload, size_t len);
+	size_t in_flight() const { return calls_.size(); }
+
+private:
+	struct Call;
+	void finish(Call *call, int status);
+	void reap();
+
+	wlc::Bus &bus_;
+	MqttInstance &inst_;
+	std::string topic_;
+	std::list<std::unique_ptr<Call>> calls_;
+	wlc::Timer reaper_;
+};
+
+} // namespace mast

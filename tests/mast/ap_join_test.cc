@@ -1,0 +1,136 @@
+// An AP joins the real controller over TLS and is adopted: the join request
+// reaches the AP database, the AP keeps the broker's certificate and address,
+// and its agent connects trusting only that certificate.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "ap_fixture.h"
+
+namespace masttest {
+namespace {
+
+class ApJoin : public ApTest, public ::testing::WithParamInterface<bool> {};
+
+std::string db_calls_with(const std::vector<std::string> &calls, const std::string &needle)
+{
+	for (const std::string &c : calls)
+		if (c.find(needle) != std::string::npos)
+			return c;
+	return "";
+}
+
+// Both kinds of broker certificate: one issued by a CA the AP never saw,
+// and a self-signed one. The saved certificate is trusted either way.
+TEST_P(ApJoin, JoinsAndConnectsPinnedToTheSavedCertificate)
+{
+	start_broker(ApBroker{GetParam()});
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	ASSERT_TRUE(pump([&] { return ap_status() == "join_req"; }, 15s)) << ap_log();
+	answer_join(services);
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s)) << ap_log();
+	EXPECT_EQ(ap_status(), "connect");
+
+	EXPECT_EQ(wlctest::read_text(ap_path("/etc/wlc/mqtt_ca.crt")), wlctest::read_text(server_cert_path()));
+	EXPECT_EQ(wlctest::read_text(ap_path("/etc/wlc/wlc_addr")), "127.0.0.1:8883");
+	EXPECT_EQ(wlctest::read_text(ap_path("/etc/wlc/wizard_skip")), "1");
+	// The AP's record in the database: certificate, MAC and running configuration.
+	ASSERT_TRUE(pump([&] { return !db_calls_with(calls_, "\"join_req\":true").empty(); })) << log_text();
+	std::string rec = db_calls_with(calls_, "\"join_req\":true");
+	std::string cert = wlctest::read_text(pki_.client_cert);
+	EXPECT_NE(rec.find("\"custom_config\":{\"ssid\":\"office\",\"vlan\":7}"), std::string::npos) << rec;
+	EXPECT_NE(rec.find("\"mac\":\""), std::string::npos) << rec;
+	EXPECT_NE(rec.find("\"hostname\":\"ap-one\""), std::string::npos) << rec;
+	EXPECT_NE(rec.find("\"fw_revision\":\"r42-abc\""), std::string::npos) << rec;
+	EXPECT_NE(rec.find("BEGIN CERTIFICATE"), std::string::npos) << rec;
+	// Online through the agent's own connection.
+	ASSERT_TRUE(pump([&] { return !db_calls_with(calls_, "\"online\":true").empty(); })) << log_text();
+	EXPECT_NE(ap_log().find("mast.notice: Receive JOIN_RESP from 127.0.0.1:8883"), std::string::npos);
+	EXPECT_NE(ap_log().find("mast.notice: Save 127.0.0.1:8883 as WLC address"), std::string::npos);
+	EXPECT_NE(ap_log().find("mast.notice: DISCOVER: finish"), std::string::npos);
+	EXPECT_TRUE(has_object("mqtt.wlc"));
+	EXPECT_NE(ap_bus_.lookup("mqtt.wlc"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(BrokerCertificate, ApJoin, ::testing::Values(false, true),
+			 [](const auto &info) { return info.param ? "SelfSigned" : "IssuedByCa"; });
+
+TEST_F(ApTest, AdoptedApNeverAcceptsABrokerWithAnotherCertificate)
+{
+	// The saved certificate is some other controller's.
+	wlctest::write_text(ap_path("/etc/wlc/mqtt_ca.crt"), wlctest::read_text(self_signed_cert_));
+	start_ap({"-a", "-h", "127.0.0.1:8883"});
+	ASSERT_TRUE(pump([&] { return ap_status() == "connect"; }, 15s)) << ap_log();
+	// Two attempts refused by the AP's own verification, seen by the broker.
+	std::string broker_log = root_->path() + "/broker/broker.log";
+	ASSERT_TRUE(pump([&] {
+		std::string text = wlctest::read_text(broker_log);
+		size_t first = text.find("OpenSSL Error");
+		return first != std::string::npos && text.find("OpenSSL Error", first + 1) != std::string::npos;
+	}, 30s)) << wlctest::read_text(broker_log);
+	EXPECT_FALSE(ap_logged("DISCOVER: connected to"));
+	EXPECT_EQ(db_calls_with(calls_, "\"online\":true"), "");
+}
+
+TEST_F(ApTest, AdoptedApConnectsToItsControllerAndIsShownOfflineOnStop)
+{
+	wlctest::write_text(ap_path("/etc/wlc/mqtt_ca.crt"), wlctest::read_text(pki_.server_cert));
+	start_ap({"-a", "-h", "127.0.0.1"});
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s))
+		<< ap_log() << wlctest::read_text(root_->path() + "/broker/broker.log");
+	EXPECT_NE(ap_log().find("mast.notice: Start adopted agent discovery"), std::string::npos);
+	EXPECT_NE(ap_log().find("mast.info: Connecting to 127.0.0.1:8883"), std::string::npos);
+	ASSERT_TRUE(pump([&] { return !db_calls_with(calls_, "\"online\":true").empty(); }));
+	calls_.clear();
+	ap_mast_->kill(SIGTERM);
+	EXPECT_EQ(ap_mast_->wait(10s), 0);
+	ASSERT_TRUE(pump([&] { return !db_calls_with(calls_, "\"online\":false").empty(); })) << ap_log();
+	EXPECT_NE(ap_log().find("mast.notice: Stop adopted agent"), std::string::npos);
+}
+
+TEST_F(ApTest, TwoJoinResponsesInOneTurnStartOneAgent)
+{
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	wlctest::MqttMessage m;
+	ASSERT_TRUE(services.next(m, 30s)) << ap_log();
+	std::string topic = m.topic.substr(0, m.topic.rfind('/')) + "/join_response";
+	ASSERT_TRUE(services.publish(topic, {}, 2));
+	ASSERT_TRUE(services.publish(topic, {1, 2, 3}, 2));
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s)) << ap_log();
+	std::string log = ap_log();
+	size_t first = log.find("Receive JOIN_RESP");
+	ASSERT_NE(first, std::string::npos);
+	EXPECT_EQ(log.find("Receive JOIN_RESP", first + 1), std::string::npos) << log;
+	first = log.find("Start adopted agent\n");
+	EXPECT_EQ(log.find("Start adopted agent\n", first + 1), std::string::npos) << log;
+}
+
+} // namespace
+} // namespace masttest
+
+namespace masttest {
+namespace {
+
+// A client certificate file longer than the join request carries is not
+// sent cut short: the request goes without it.
+TEST_F(ApTest, ACertificateTooLongForTheJoinRequestIsNotSentCut)
+{
+	wlctest::write_text(ap_path("/data/ssl/mqtt.crt"),
+			    wlctest::read_text(pki_.client_cert) + std::string(4096, '#') + "\n");
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	wlctest::MqttMessage m;
+	ASSERT_TRUE(services.next(m, 30s)) << ap_log();
+	std::string fields = fields_json(m.payload);
+	EXPECT_EQ(fields.find("\"cert\""), std::string::npos) << fields;
+	EXPECT_NE(fields.find("\"config\":{\"ssid\":\"office\",\"vlan\":7}"), std::string::npos) << fields;
+	EXPECT_NE(ap_log().find("mast.warning: Client certificate missing or longer than 4095 bytes"), std::string::npos);
+}
+
+} // namespace
+} // namespace masttest

@@ -1,0 +1,97 @@
+// The AP side's parts on their own: candidate addresses and state files.
+#include <gtest/gtest.h>
+
+#include <fsroot/fsroot.h>
+
+#include <filesystem>
+
+#include "ap/candidates.h"
+#include "core/state_file.h"
+#include "harness.h"
+
+namespace {
+
+TEST(Candidates, HostAndPortTokens)
+{
+	auto a = mast::parse_host_port("10.0.0.1:1884");
+	ASSERT_TRUE(a);
+	EXPECT_EQ(a->host, "10.0.0.1");
+	EXPECT_EQ(a->port, 1884);
+	EXPECT_EQ(mast::parse_host_port("wlc.local")->port, 0);
+	for (const char *bad : {"", ":1884", "h:", "h:-1", "h:65536", "h:12a", "h:1:2", "h:99999999999"})
+		EXPECT_FALSE(mast::parse_host_port(bad)) << bad;
+	EXPECT_EQ(mast::parse_host_port("h:65535")->port, 65535);
+}
+
+TEST(Candidates, TokensAreSplitAtSpacesCommasAndSemicolons)
+{
+	EXPECT_EQ(mast::split_address_tokens(" a;b:2,,c \td\r"), (std::vector<std::string>{"a", "b:2", "c", "d"}));
+	EXPECT_TRUE(mast::split_address_tokens(" ;, ").empty());
+}
+
+TEST(Candidates, OnlyDottedQuadsAreAddresses)
+{
+	EXPECT_TRUE(mast::is_ipv4_address("192.168.1.1"));
+	for (const char *bad : {"", "1.2.3", "1.2.3.4;reboot", "$(reboot)", "1.2.3.4 5", "::1", "256.1.1.1"})
+		EXPECT_FALSE(mast::is_ipv4_address(bad)) << bad;
+}
+
+TEST(Candidates, SameHostAndPortIsOneCandidateNewestFirst)
+{
+	mast::CandidateList list;
+	auto [a, new_a] = list.add("10.0.0.1", 0);
+	ASSERT_TRUE(a);
+	EXPECT_TRUE(new_a);
+	EXPECT_EQ(a->port, 8883);
+	EXPECT_FALSE(list.add("10.0.0.1", 8883).second);
+	EXPECT_TRUE(list.add("10.0.0.1", 1884).second);
+	EXPECT_EQ(list.add("h", 70000).first, nullptr);
+	// Hosts are cut to 63 characters; the cut host is what compares.
+	std::string longer(80, 'x');
+	EXPECT_TRUE(list.add(longer, 1).second);
+	EXPECT_FALSE(list.add(longer + "y", 1).second);
+	auto addrs = list.addresses();
+	ASSERT_EQ(addrs.size(), 3u);
+	EXPECT_EQ(addrs[0].host, std::string(63, 'x'));
+	EXPECT_EQ(addrs[2].host, "10.0.0.1");
+}
+
+class StateFile : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		setenv("WLC_ROOT", root_.path().c_str(), 1);
+		wlc::reload_fs_root();
+	}
+	void TearDown() override
+	{
+		unsetenv("WLC_ROOT");
+		wlc::reload_fs_root();
+	}
+	wlctest::TempRoot root_;
+};
+
+TEST_F(StateFile, ReplacedWholeAndTheDirectoryMade)
+{
+	ASSERT_TRUE(mast::replace_file("/etc/wlc/wlc_addr", "10.0.0.1:8883"));
+	EXPECT_EQ(wlctest::read_text(root_.path() + "/etc/wlc/wlc_addr"), "10.0.0.1:8883");
+	ASSERT_TRUE(mast::replace_file("/etc/wlc/wlc_addr", "h"));
+	EXPECT_EQ(wlctest::read_text(root_.path() + "/etc/wlc/wlc_addr"), "h");
+}
+
+TEST_F(StateFile, AFailedWriteKeepsTheOldFile)
+{
+	ASSERT_TRUE(mast::replace_file("/etc/wlc/mqtt_ca.crt", "old"));
+	// The temporary file cannot be made: nothing changes.
+	std::filesystem::create_directories(root_.path() + "/etc/wlc/mqtt_ca.crt.tmp/x");
+	EXPECT_FALSE(mast::replace_file("/etc/wlc/mqtt_ca.crt", "new"));
+	EXPECT_EQ(wlctest::read_text(root_.path() + "/etc/wlc/mqtt_ca.crt"), "old");
+	std::filesystem::remove_all(root_.path() + "/etc/wlc/mqtt_ca.crt.tmp");
+	// A device that is full: the write fails part way, and the old file stays.
+	std::filesystem::create_symlink("/dev/full", root_.path() + "/etc/wlc/mqtt_ca.crt.tmp");
+	EXPECT_FALSE(mast::replace_file("/etc/wlc/mqtt_ca.crt", std::string(100000, 'x')));
+	EXPECT_EQ(wlctest::read_text(root_.path() + "/etc/wlc/mqtt_ca.crt"), "old");
+	EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(root_.path() + "/etc/wlc/mqtt_ca.crt.tmp")));
+}
+
+} // namespace
