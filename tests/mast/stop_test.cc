@@ -64,6 +64,7 @@ TEST_F(ControllerTest, StopsCleanlyWhileDatabaseCallsAreUnanswered)
 						   }}}));
 	ASSERT_EQ(objects_.back()->add(client_), UBUS_STATUS_OK);
 	start_mast();
+	wait_subscribed({"zev/wlc/control/ap/+/online"});
 	wlctest::MqttClient ap("ap1", 1883);
 	ap.publish("zev/wlc/control/ap/ap1/online", payload(R"({"online":true})"), 2);
 	ap.publish("zev/wlc/control/ap/ap2/online", payload(R"({"online":true})"), 2);
