@@ -93,7 +93,7 @@ TEST_F(Daemon, StartsLogsOptionsAndStopsWith255)
 	EXPECT_NE(log.find("iapp.debug: Bad option 'i' value: 'ra0'"), std::string::npos);
 	EXPECT_NE(log.find("iapp.debug: Bad option 'i' value: 'ra0:office'"), std::string::npos);
 	iapp_->kill(SIGTERM);
-	int st = iapp_->wait(5s);
+	int st = iapp_->wait(wlctest::kStartLimit);
 	ASSERT_TRUE(WIFEXITED(st));
 	EXPECT_EQ(WEXITSTATUS(st), 255);
 	EXPECT_TRUE(log_has("iapp.info: Stop IAPP daemon"));
