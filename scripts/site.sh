@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The main job: installs what is needed, builds, and runs a simulated site:
-# the device simulator with two access points, our bus daemon and the
+# the device simulator with four access points, our bus daemon and the
 # platform's services on the first one, the controller (broker, mast -r wlc,
-# service stand-ins), and mast -r ap on the first AP, which joins the
-# controller over TLS and is adopted; then asks them questions with the
-# system's tools as one would on a device.
+# service stand-ins), mast -r ap on the first AP, which joins the controller
+# over TLS and is adopted, fast roaming between two APs, RRM over all four,
+# and the telemetry service; it asks them questions with the system's tools as
+# one would on a device.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
