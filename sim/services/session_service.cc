@@ -112,12 +112,12 @@ bool load_users(const char *path)
 		json_object_put(all);
 		return false;
 	}
-	json_object_object_foreach(all, name, spec) {
+	json_object_object_foreach(all, name, script) {
 		Script s;
 		json_object *v;
-		if (json_object_object_get_ex(spec, "answer", &v))
+		if (json_object_object_get_ex(script, "answer", &v))
 			s.answer = json_object_get_string(v);
-		if (json_object_object_get_ex(spec, "password", &v))
+		if (json_object_object_get_ex(script, "password", &v))
 			s.password = json_object_get_string(v);
 		users[name] = s;
 	}
