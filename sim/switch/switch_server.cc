@@ -2,6 +2,7 @@
 #include "switch_server.h"
 
 #include "../../libkite/transport/sim_wire.h"
+#include "../driver/listen.h"
 
 #include <cerrno>
 #include <cstring>
@@ -25,27 +26,6 @@ struct SwitchServer::Listener {
 	std::list<Conn> conns;
 };
 
-namespace {
-
-// Listening before the path appears, so a client that sees it can connect.
-wlc::UniqueFd listen_at(const std::string &path)
-{
-	sockaddr_un addr = {};
-	addr.sun_family = AF_UNIX;
-	std::string temp = path + ".new";
-	if (temp.size() >= sizeof(addr.sun_path))
-		return wlc::UniqueFd();
-	std::memcpy(addr.sun_path, temp.c_str(), temp.size() + 1);
-	unlink(temp.c_str());
-	wlc::UniqueFd fd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-	if (!fd || bind(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0 || listen(fd.get(), 64) < 0 ||
-	    rename(temp.c_str(), path.c_str()) < 0)
-		return wlc::UniqueFd();
-	return fd;
-}
-
-} // namespace
-
 SwitchServer::SwitchServer(World &world) : world_(world) {}
 
 SwitchServer::~SwitchServer() = default;
@@ -59,7 +39,7 @@ bool SwitchServer::serve(const std::string &ap_name)
 		auto l = std::make_unique<Listener>();
 		l->ap = ap_name;
 		l->genl = genl;
-		l->fd = listen_at(ap->device.root + (genl ? kite::simwire::kGenlSocket : kite::simwire::kEthSocket));
+		l->fd = listen_seqpacket(ap->device.root + (genl ? kite::simwire::kGenlSocket : kite::simwire::kEthSocket));
 		if (!l->fd)
 			return false;
 		Listener *raw = l.get();
