@@ -16,44 +16,14 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include "support.h"
 
 namespace {
 
+using bench::private_network;
+using bench::spawn;
+
 std::string g_socket;
-
-// The echo service runs in a child process with its own event loop.
-int echo(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *msg)
-{
-	static blob_buf b;
-	blob_buf_init(&b, 0);
-	blob_attr *pos;
-	size_t rem;
-	blob_for_each_attr(pos, msg, rem)
-		blobmsg_add_blob(&b, pos);
-	ubus_send_reply(ctx, req, b.head);
-	return 0;
-}
-
-const ubus_method echo_methods[] = {UBUS_METHOD_NOARG("echo", echo)};
-ubus_object_type echo_type = UBUS_OBJECT_TYPE("bench", echo_methods);
-
-[[noreturn]] void run_echo_service()
-{
-	uloop_init();
-	ubus_context *ctx = ubus_connect(g_socket.c_str());
-	if (!ctx)
-		_exit(1);
-	ubus_add_uloop(ctx);
-	static ubus_object obj = {};
-	obj.name = "bench";
-	obj.type = &echo_type;
-	obj.methods = echo_methods;
-	obj.n_methods = 1;
-	if (ubus_add_object(ctx, &obj))
-		_exit(2);
-	uloop_run();
-	_exit(0);
-}
 
 void noop_reply(ubus_request *, int, blob_attr *) {}
 
@@ -132,20 +102,6 @@ private:
 	std::map<std::string, double> ns_;
 };
 
-pid_t spawn(const std::vector<std::string> &argv)
-{
-	pid_t pid = fork();
-	if (pid == 0) {
-		std::vector<char *> args;
-		for (const auto &a : argv)
-			args.push_back(const_cast<char *>(a.c_str()));
-		args.push_back(nullptr);
-		execv(args[0], args.data());
-		_exit(127);
-	}
-	return pid;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -160,7 +116,7 @@ int main(int argc, char **argv)
 		usleep(10000);
 	pid_t service = fork();
 	if (service == 0)
-		run_echo_service();
+		bench::run_echo_service(g_socket);
 	ubus_context *probe = ubus_connect(g_socket.c_str());
 	uint32_t id;
 	for (int i = 0; i < 200 && probe && ubus_lookup_id(probe, "bench", &id) != 0; i++)

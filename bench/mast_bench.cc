@@ -28,8 +28,12 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include "support.h"
 
 namespace {
+
+using bench::private_network;
+using bench::spawn;
 
 using Clock = std::chrono::steady_clock;
 
@@ -235,36 +239,6 @@ void BM_JoinsAndPresenceOf10000Aps(benchmark::State &state)
 BENCHMARK(BM_JoinsAndPresenceOf10000Aps)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // --- the world around mast ------------------------------------------------------
-
-pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env = {})
-{
-	pid_t pid = fork();
-	if (pid == 0) {
-		for (const auto &e : env)
-			putenv(strdup(e.c_str()));
-		std::vector<char *> args;
-		for (const auto &a : argv)
-			args.push_back(const_cast<char *>(a.c_str()));
-		args.push_back(nullptr);
-		execvp(args[0], args.data());
-		_exit(127);
-	}
-	return pid;
-}
-
-bool private_network()
-{
-	if (unshare(CLONE_NEWNET) < 0)
-		return false;
-	int s = socket(AF_INET, SOCK_DGRAM, 0);
-	ifreq ifr = {};
-	std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-	ioctl(s, SIOCGIFFLAGS, &ifr);
-	ifr.ifr_flags |= IFF_UP;
-	bool ok = ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-	close(s);
-	return ok;
-}
 
 // The AP database stand-in, counting "set" calls, on its own thread and loop.
 void run_database(std::atomic<bool> &ready)

@@ -34,8 +34,12 @@
 #include <vector>
 
 #include "cpu_sampler.h"
+#include "support.h"
 
 namespace {
+
+using bench::private_network;
+using bench::spawn;
 
 using Clock = std::chrono::steady_clock;
 
@@ -44,69 +48,6 @@ std::string g_root;   // the simulated AP
 std::string g_socket; // its bus
 ubus_context *g_ctx = nullptr;
 uint32_t g_vigil = 0, g_echo = 0;
-
-pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env = {})
-{
-	pid_t pid = fork();
-	if (pid == 0) {
-		for (const auto &e : env)
-			putenv(const_cast<char *>(e.c_str()));
-		std::vector<char *> args;
-		for (const auto &a : argv)
-			args.push_back(const_cast<char *>(a.c_str()));
-		args.push_back(nullptr);
-		execvp(args[0], args.data());
-		_exit(127);
-	}
-	return pid;
-}
-
-bool private_network()
-{
-	if (unshare(CLONE_NEWNET) != 0)
-		return false;
-	int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-	ifreq ifr = {};
-	std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-	bool ok = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
-	ifr.ifr_flags |= IFF_UP | IFF_RUNNING;
-	ok = ok && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-	close(s);
-	return ok;
-}
-
-int echo(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *msg)
-{
-	static blob_buf b;
-	blob_buf_init(&b, 0);
-	blob_attr *pos;
-	size_t rem;
-	blob_for_each_attr(pos, msg, rem)
-		blobmsg_add_blob(&b, pos);
-	ubus_send_reply(ctx, req, b.head);
-	return 0;
-}
-
-const ubus_method echo_methods[] = {UBUS_METHOD_NOARG("echo", echo)};
-ubus_object_type echo_type = UBUS_OBJECT_TYPE("bench", echo_methods);
-
-[[noreturn]] void run_echo_service()
-{
-	uloop_init();
-	ubus_context *ctx = ubus_connect(g_socket.c_str());
-	if (!ctx)
-		_exit(1);
-	ubus_add_uloop(ctx);
-	static ubus_object obj = {};
-	obj.name = "bench";
-	obj.type = &echo_type;
-	obj.methods = echo_methods;
-	obj.n_methods = 1;
-	if (ubus_add_object(ctx, &obj))
-		_exit(2);
-	uloop_run();
-	_exit(0);
-}
 
 size_t g_reply_bytes = 0;
 void count_reply(ubus_request *, int, blob_attr *msg)
@@ -291,7 +232,7 @@ void run_site(std::vector<pid_t> &pids)
 		usleep(10000);
 	pid_t echo_service = fork();
 	if (echo_service == 0)
-		run_echo_service();
+		bench::run_echo_service(g_socket);
 	pids.push_back(echo_service);
 }
 
