@@ -5,12 +5,10 @@
 
 #include <wlc/blob.h>
 #include <wlc/bus.h>
-#include <wlc/loop.h>
+#include <wlc/calls.h>
 
 #include <chrono>
 #include <functional>
-#include <list>
-#include <memory>
 #include <string>
 
 namespace iapp {
@@ -28,18 +26,12 @@ public:
 	// call cannot be made; the message is dropped then. The buffer that held
 	// the message is wiped once the call is on its way.
 	[[nodiscard]] bool publish(const std::string &topic, const Fill &fill);
-	size_t in_flight() const { return flights_.size(); }
+	size_t in_flight() const { return calls_.size(); }
 
 private:
-	struct Flight {
-		wlc::AsyncCall call;
-		std::chrono::steady_clock::time_point started;
-	};
-	void reap();
-
 	wlc::Bus &bus_;
-	std::list<std::unique_ptr<Flight>> flights_;
-	wlc::Timer reaper_;
+	// A call the bridge never answers is given up after 30 s.
+	wlc::CallsInFlight calls_{std::chrono::seconds(30)};
 };
 
 } // namespace iapp

@@ -1,42 +1,19 @@
 // Fire-and-forget bus calls.
 #include "bus_calls.h"
 
-#include <wlc/loop.h>
+#include <wlc/calls.h>
 
 #include <chrono>
-#include <list>
-#include <memory>
+#include <utility>
 
 namespace mast {
 
 namespace {
 
-constexpr auto kGiveUp = std::chrono::seconds(60);
-
-struct Flight {
-	wlc::AsyncCall call;
-	std::chrono::steady_clock::time_point started;
-};
-
-struct Calls {
-	std::list<std::unique_ptr<Flight>> flights;
-	wlc::Timer reaper{[this] { reap(); }};
-
-	// Frees finished calls and aborts those that never got an answer.
-	void reap()
-	{
-		auto now = std::chrono::steady_clock::now();
-		flights.remove_if([&](const std::unique_ptr<Flight> &f) {
-			return !f->call.pending() || now - f->started > kGiveUp;
-		});
-		if (!flights.empty())
-			reaper.set(1000);
-	}
-};
-
-Calls &calls()
+// Unanswered calls are given up after a minute.
+wlc::CallsInFlight &calls()
 {
-	static Calls c;
+	static wlc::CallsInFlight c(std::chrono::seconds(60));
 	return c;
 }
 
@@ -45,20 +22,7 @@ Calls &calls()
 bool call_nowait(wlc::Bus &bus, uint32_t id, const std::string &method, const wlc::BlobBuf &msg,
 		 std::function<void(int status)> done)
 {
-	auto flight = std::make_unique<Flight>();
-	flight->started = std::chrono::steady_clock::now();
-	Calls &c = calls();
-	auto finished = [&c, done = std::move(done)](int status) {
-		c.reaper.set(0);
-		if (done)
-			done(status);
-	};
-	if (bus.call_async(id, method, msg, flight->call, nullptr, std::move(finished)) != 0)
-		return false;
-	c.flights.push_back(std::move(flight));
-	if (!c.reaper.pending())
-		c.reaper.set(1000);
-	return true;
+	return calls().call(bus, id, method, msg, std::move(done));
 }
 
 bool call_nowait(wlc::Bus &bus, uint32_t id, const std::string &method, const wlc::BlobBuf &msg)
@@ -74,7 +38,7 @@ bool call_nowait(wlc::Bus &bus, const std::string &path, const std::string &meth
 
 size_t calls_in_flight()
 {
-	return calls().flights.size();
+	return calls().size();
 }
 
 } // namespace mast

@@ -3,12 +3,10 @@
 #pragma once
 
 #include <wlc/bus.h>
-#include <wlc/loop.h>
+#include <wlc/calls.h>
 
 #include <chrono>
 #include <functional>
-#include <list>
-#include <memory>
 #include <string>
 
 namespace rrm {
@@ -27,19 +25,13 @@ public:
 	SendResult send(const std::string &topic, const Fill &fill);
 	// Publishes through the bridge found by lookup().
 	SendResult send_to(uint32_t bridge, const std::string &topic, const Fill &fill);
-	[[nodiscard]] size_t in_flight() const { return flights_.size(); }
+	[[nodiscard]] size_t in_flight() const { return calls_.size(); }
 
 private:
-	struct Flight {
-		wlc::AsyncCall call;
-		std::chrono::steady_clock::time_point started;
-	};
-	void reap();
-
 	wlc::Bus &bus_;
 	wlc::BlobBuf buf_;
-	std::list<std::unique_ptr<Flight>> flights_;
-	wlc::Timer reaper_{[this] { reap(); }};
+	// A bridge that never answers must not make calls pile up.
+	wlc::CallsInFlight calls_{std::chrono::seconds(30), 256};
 };
 
 } // namespace rrm
