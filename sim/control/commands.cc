@@ -175,6 +175,8 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 			return pmk_list(world, a);
 		if (a.size() >= 2 && a[0] == "pmk" && a[1] == "show")
 			return pmk_show(world, a);
+		if (a.size() == 2 && a[0] == "events" && world.find(a[1]))
+			return "ok " + std::to_string(server.subscribers(a[1]));
 		if (a.size() >= 2 && a[0] == "bss" && a[1] == "add")
 			return bss_add(world, a);
 		if (a.size() == 4 && a[0] == "hear" && world.find(a[1]) && world.find(a[2])) {

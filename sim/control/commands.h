@@ -10,6 +10,7 @@
 // and questions about the world, answered with "ok" and the items after it:
 //   sta list <ap> [ifname]                         "ok <ifname>/<mac> ..." stations associated
 //   pmk list <ap>                                  "ok <ifname>/<sta-mac> ..." PMK-R1 records saved
+//   events <ap>                                    "ok <n>" programs listening to the AP's driver events
 //   pmk show <ap> <ifname> <sta-mac>               "ok <hex>" the 167-byte save request as received
 //   radio <ap> <radio>                             "ok channel <c> power <dBm>"
 //   power <ap> <radio> <dBm>                       transmit power (heard that much louder or fainter)

@@ -1,6 +1,7 @@
 // The simulator's side of the driver seam.
 #include "server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -154,6 +155,19 @@ void DriverServer::broadcast(const std::string &ap_name, const std::vector<uint8
 	for (Conn &sub : dev->subscribers)
 		if (!sub.closed)
 			send(sub.fd.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+size_t DriverServer::subscribers(const std::string &ap_name)
+{
+	Device *dev = device(ap_name);
+	if (!dev)
+		return 0;
+	accept_events(*dev);
+	// A subscriber that hung up is only noticed once the loop reads its end.
+	return static_cast<size_t>(std::count_if(dev->subscribers.begin(), dev->subscribers.end(), [](const Conn &c) {
+		char b;
+		return !c.closed && recv(c.fd.get(), &b, 1, MSG_PEEK | MSG_DONTWAIT) != 0;
+	}));
 }
 
 void DriverServer::start_scan(Device &dev, const std::string &ifname, int channel, int duration_ms)

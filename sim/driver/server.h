@@ -25,6 +25,9 @@ public:
 	bool serve(const std::string &ap_name);
 	// Sends a datagram to every event subscriber of the device.
 	void broadcast(const std::string &ap_name, const std::vector<uint8_t> &datagram);
+	// How many programs listen to the device's events now (pending connects
+	// included): a test's sign that a daemon will see what happens next.
+	[[nodiscard]] size_t subscribers(const std::string &ap_name);
 
 private:
 	struct Device;

@@ -48,8 +48,9 @@ protected:
 	{
 		iapp_ = start_iapp(dev_, args);
 		ASSERT_TRUE(pump([&] { return bus_.lookup("iapp") != 0; }, wlctest::kStartLimit)) << iapp_log(dev_);
-		// Said once it listens to the driver's events too.
-		ASSERT_TRUE(log_has("Starting IAPP daemon...", wlctest::kStartLimit)) << iapp_log(dev_);
+		// The driver's events reach it from here on.
+		ASSERT_TRUE(pump([&] { return site_->command("events ap1") == "ok 1"; }, wlctest::kStartLimit))
+			<< iapp_log(dev_);
 	}
 	bool log_has(const std::string &line, std::chrono::milliseconds limit = 5s)
 	{

@@ -107,9 +107,8 @@ protected:
 		ASSERT_TRUE(pump([&] { return bus->lookup("iapp") && bus->lookup("mqtt.wlc"); }, wlctest::kStartLimit))
 			<< iapp_log(dev) << wlctest::read_text(dev + "/mast.log");
 		buses_.push_back(std::move(bus));
-		// Said once iapp listens to the driver's events too.
-		ASSERT_TRUE(wait_until([&] { return iapp_log(dev).find("Starting IAPP daemon...") != std::string::npos; },
-				       wlctest::kStartLimit));
+		// The driver's events reach iapp from here on.
+		ASSERT_TRUE(wait_until([&] { return site_->command("events " + ap) == "ok 1"; }, wlctest::kStartLimit));
 	}
 	bool command_gives(const std::string &cmd, const std::string &answer, std::chrono::milliseconds limit = 10s)
 	{

@@ -107,8 +107,10 @@ TEST_F(Wifi, ChannelWidthPowerAndIdentity)
 
 TEST_F(Wifi, StationsJoinListAndLeave)
 {
+	EXPECT_EQ(site_->command("events ap1"), "ok 0");
 	int fd = zev_wifi_subscribe();
 	ASSERT_GE(fd, 0);
+	EXPECT_EQ(site_->command("events ap1"), "ok 1");
 	ASSERT_EQ(site_->command("sta add ap1 ra0 aa:bb:cc:dd:ee:01 -48 1"), "ok");
 	ASSERT_EQ(site_->command("sta add ap1 ra0 aa:bb:cc:dd:ee:02 -70"), "ok");
 	struct Events {
@@ -164,6 +166,7 @@ TEST_F(Wifi, StationsJoinListAndLeave)
 	EXPECT_EQ(list->count, 1u);
 	std::free(list);
 	EXPECT_EQ(zev_wifi_unsubscribe(fd), 0);
+	EXPECT_EQ(site_->command("events ap1"), "ok 0");
 	EXPECT_EQ(zev_wifi_unsubscribe(-5), -5);
 }
 
