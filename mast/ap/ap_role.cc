@@ -201,17 +201,12 @@ int ApRole::start_adopted()
 	return 0;
 }
 
-// The controller that answered goes to the front of the broker list, once:
-// a known one is moved there, not added again.
+// The controller that answered goes to the front of the broker list.
 void ApRole::adopted_probe_connected(Candidate &candidate)
 {
 	if (deferred_)
 		return;
-	BrokerAddress addr{candidate.host, candidate.port};
-	std::erase_if(brokers_, [&](const BrokerAddress &b) {
-		return b.host == addr.host && (b.port == addr.port || (b.port <= 0 && addr.port == kDefaultBrokerPort));
-	});
-	brokers_.insert(brokers_.begin(), addr);
+	remember_broker(brokers_, BrokerAddress{candidate.host, candidate.port});
 	later([this] {
 		search_.reset();
 		const BrokerAddress &first = brokers_.front();

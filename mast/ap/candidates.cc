@@ -37,6 +37,14 @@ std::vector<BrokerAddress> CandidateList::addresses() const
 	return out;
 }
 
+void remember_broker(std::vector<BrokerAddress> &brokers, const BrokerAddress &addr)
+{
+	std::erase_if(brokers, [&](const BrokerAddress &b) {
+		return b.host == addr.host && (b.port == addr.port || (b.port <= 0 && addr.port == kDefaultBrokerPort));
+	});
+	brokers.insert(brokers.begin(), addr);
+}
+
 std::optional<BrokerAddress> parse_host_port(std::string_view token)
 {
 	size_t colon = token.find(':');

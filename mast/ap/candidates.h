@@ -39,6 +39,12 @@ private:
 	std::list<Candidate> items_;
 };
 
+// Puts the controller that answered at the front of the broker list: a
+// known one (same host, and the same port or the default one) is moved
+// there, never added again, so the list stays as long as it was however
+// often the search runs.
+void remember_broker(std::vector<BrokerAddress> &brokers, const BrokerAddress &addr);
+
 // "host" or "host:port" (decimal 0-65535; 0 when there is no colon); nullopt
 // for an empty host or a port that is not such a number.
 std::optional<BrokerAddress> parse_host_port(std::string_view token);

@@ -20,8 +20,6 @@ const std::array<blobmsg_policy, U_MAX> kUbusPolicy = {{
 	{"message", BLOBMSG_TYPE_TABLE},
 }};
 
-constexpr int kDefaultTimeoutMs = 1000;
-
 } // namespace
 
 // One running call: done once it completed or timed out, freed from the loop.
@@ -79,14 +77,20 @@ void TelemetryRelay::handle(const void *payload, size_t len)
 		wlc::logf(LOG_WARNING, "FAILED to invoke ubus %s %s", object.c_str(), method.c_str());
 		return;
 	}
-	auto timeout = static_cast<int32_t>(u.u32(U_TIMEOUT).value_or(kDefaultTimeoutMs));
 	raw->timer = std::make_unique<wlc::Timer>([this, raw] {
 		raw->call.abort();
 		raw->done = true;
 		reaper_.set(0);
 	});
-	raw->timer->set(std::clamp(timeout, 1, kMaxTimeoutMs));
+	raw->timer->set(call_timeout_ms(u.u32(U_TIMEOUT)));
 	calls_.push_back(std::move(call));
+}
+
+int TelemetryRelay::call_timeout_ms(std::optional<uint32_t> requested)
+{
+	if (!requested)
+		return kDefaultTimeoutMs;
+	return std::clamp(static_cast<int32_t>(*requested), int32_t{1}, int32_t{kMaxTimeoutMs});
 }
 
 void TelemetryRelay::finish(Call *call, int status)

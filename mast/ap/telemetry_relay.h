@@ -8,6 +8,7 @@
 
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "../mqtt/instance.h"
@@ -20,6 +21,11 @@ public:
 	// clamped, and requests beyond the number in flight are refused.
 	static constexpr int kMaxTimeoutMs = 30000;
 	static constexpr size_t kMaxCalls = 32;
+	static constexpr int kDefaultTimeoutMs = 1000;
+
+	// The time limit of a call: the request's "timeout" (a signed 32-bit
+	// field) within 1..kMaxTimeoutMs, the default when it names none.
+	[[nodiscard]] static int call_timeout_ms(std::optional<uint32_t> requested);
 
 	TelemetryRelay(wlc::Bus &bus, MqttInstance &inst, std::string own_id);
 	~TelemetryRelay();

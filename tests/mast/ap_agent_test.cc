@@ -220,7 +220,7 @@ TEST_F(Agent, AConfigurationThatCannotBeStoredIsNotApplied)
 	EXPECT_FALSE(std::filesystem::exists(ap_path("/tmp/ap_apply.config")));
 }
 
-TEST_F(Agent, TelemetryCallsInFlightAreBounded)
+TEST_F(Agent, TelemetryCallsInFlightAreBoundedAndTheirTimeLimitClamped)
 {
 	std::vector<wlc::DeferredReply> held;
 	wlc::BusObject probe("probe", {{"slow", {}, [&](wlc::Request &req, blob_attr *) {
@@ -234,8 +234,35 @@ TEST_F(Agent, TelemetryCallsInFlightAreBounded)
 		ASSERT_TRUE(services.publish(topic("telemetry", "request/ubus"),
 					     payload(R"({"msg_id":)" + std::to_string(i) +
 						     R"(,"data":{"object":"probe","method":"slow","timeout":2000000000}})"), 2));
-	ASSERT_TRUE(pump([&] { return ap_logged("FAILED too many ubus calls in flight (32)"); }, 15s)) << ap_log();
+	auto refused = [&] {
+		std::string log = ap_log();
+		size_t n = 0;
+		for (size_t at = log.find("FAILED too many ubus calls in flight (32)"); at != std::string::npos;
+		     at = log.find("FAILED too many ubus calls in flight (32)", at + 1))
+			n++;
+		return n;
+	};
+	ASSERT_TRUE(pump([&] { return refused() == 8; }, 15s)) << ap_log();
 	ASSERT_TRUE(pump([&] { return held.size() == 32; }, 5s)) << held.size();
+	// The calls asked for a limit of 23 days and get 30 s: then they are
+	// given up and new requests are taken again.
+	auto start = Clock::now();
+	auto last = start;
+	int next_id = 40;
+	ASSERT_TRUE(pump([&] {
+		if (held.size() > 32)
+			return true;
+		// One more request once the last was refused, at most twice a second.
+		if (Clock::now() - last >= 500ms && refused() == static_cast<size_t>(next_id - 32)) {
+			last = Clock::now();
+			(void)services.publish(topic("telemetry", "request/ubus"),
+					       payload(R"({"msg_id":)" + std::to_string(next_id++) +
+						       R"(,"data":{"object":"probe","method":"slow"}})"), 2);
+		}
+		return false;
+	}, 90s)) << ap_log();
+	EXPECT_GE(Clock::now() - start, 25s);
+	EXPECT_EQ(held.size(), 33u);
 }
 
 } // namespace

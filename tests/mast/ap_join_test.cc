@@ -134,3 +134,91 @@ TEST_F(ApTest, ACertificateTooLongForTheJoinRequestIsNotSentCut)
 
 } // namespace
 } // namespace masttest
+
+namespace masttest {
+namespace {
+
+// Two controllers answer the search; the AP joins the first and its
+// probe at the other, which had announced the AP online there, takes that
+// back: ONLINE false reaches that broker before the probe's clean
+// disconnect (which drops its will), so the other controller does not keep
+// the AP online for ever.
+TEST_F(ApTest, ProbesThatWereNotChosenAnnounceTheApOffline)
+{
+	wlctest::Broker other(*root_, wlctest::BrokerOptions{1884, 8884, &pki_, true});
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	wlctest::MqttClient watcher("watcher", 1884);
+	ASSERT_TRUE(watcher.subscribe("zev/wlc/control/ap/+/online"));
+	start_ap({"-h", "127.0.0.1:8883", "-h", "127.0.0.1:8884"});
+	wlctest::MqttMessage m;
+	ASSERT_TRUE(watcher.next(m, 30s)) << ap_log();
+	ASSERT_NE(fields_json(m.payload).find("\"online\":true"), std::string::npos) << fields_json(m.payload);
+	answer_join(services);
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s)) << ap_log();
+	EXPECT_NE(ap_log().find("mast.notice: Receive JOIN_RESP from 127.0.0.1:8883"), std::string::npos);
+	ASSERT_TRUE(watcher.next(m, 10s)) << ap_log();
+	EXPECT_NE(fields_json(m.payload).find("\"online\":false"), std::string::npos) << fields_json(m.payload);
+	// What the other controller learns from now on: the AP is offline.
+	wlctest::MqttClient late_other("late-other", 1884);
+	ASSERT_TRUE(late_other.subscribe("zev/wlc/control/ap/+/online"));
+	ASSERT_TRUE(late_other.next(m));
+	EXPECT_NE(fields_json(m.payload).find("\"online\":false"), std::string::npos);
+	// And the chosen one: online, through the agent.
+	wlctest::MqttClient late("late", 1883);
+	ASSERT_TRUE(late.subscribe("zev/wlc/control/ap/+/online"));
+	ASSERT_TRUE(pump([&] {
+		return late.next(m, 100ms) && fields_json(m.payload).find("\"online\":true") != std::string::npos;
+	}, 10s));
+}
+
+// The system LED: yellow while searching and connecting, green once
+// adopted, yellow again while the controller is away.
+TEST_F(ApTest, TheLedFollowsTheAgentsState)
+{
+	std::string led = ap_path("/sys/class/leds/zev-ap1:");
+	auto colour = [&] {
+		return wlctest::read_text(led + "red:sys/brightness") + "," +
+		       wlctest::read_text(led + "green:sys/brightness") + "," +
+		       wlctest::read_text(led + "blue:sys/brightness");
+	};
+	for (const char *c : {"red", "green", "blue"})
+		wlctest::write_text(led + c + ":sys/brightness", "7");
+	auto services = std::make_unique<wlctest::MqttClient>("services", 1883);
+	ASSERT_TRUE(services->subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	ASSERT_TRUE(pump([&] { return ap_status() == "join_req"; }, 15s)) << ap_log();
+	EXPECT_EQ(colour(), "255,255,0");
+	answer_join(*services);
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s)) << ap_log();
+	EXPECT_EQ(colour(), "255,255,0");
+	auto version = [&] {
+		ASSERT_TRUE(services->publish("zev/wlc/firmware/version",
+					      payload(R"({"version":"23.05.2","revision":"R42-ABC"})"), 2, true));
+	};
+	version();
+	ASSERT_TRUE(pump([&] { return ap_status() == "adopted"; }, 15s)) << ap_log();
+	EXPECT_EQ(colour(), "0,255,0");
+	// The broker restarts (forgetting the retained VERSION): yellow until adopted again.
+	services.reset();
+	start_broker();
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Disconnected"); }, 20s)) << ap_log();
+	// The colour follows the line in the log.
+	ASSERT_TRUE(pump([&] { return colour() == "255,255,0"; }, 5s)) << colour();
+	services = std::make_unique<wlctest::MqttClient>("services", 1883);
+	auto connections = [&] {
+		std::string log = ap_log();
+		size_t n = 0;
+		for (size_t at = log.find("mast.notice: Connected"); at != std::string::npos;
+		     at = log.find("mast.notice: Connected", at + 1))
+			n++;
+		return n;
+	};
+	ASSERT_TRUE(pump([&] { return connections() >= 2; }, 40s)) << ap_log();
+	EXPECT_EQ(colour(), "255,255,0");
+	version();
+	ASSERT_TRUE(pump([&] { return colour() == "0,255,0"; }, 15s)) << ap_log() << colour();
+}
+
+} // namespace
+} // namespace masttest

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "ap/candidates.h"
+#include "ap/telemetry_relay.h"
 #include "core/state_file.h"
 #include "harness.h"
 
@@ -54,6 +55,50 @@ TEST(Candidates, SameHostAndPortIsOneCandidateNewestFirst)
 	ASSERT_EQ(addrs.size(), 3u);
 	EXPECT_EQ(addrs[0].host, std::string(63, 'x'));
 	EXPECT_EQ(addrs[2].host, "10.0.0.1");
+}
+
+// Every outage that ends at a known controller puts it at the front of the
+// list again; the list never grows, whatever the number of outages.
+TEST(Candidates, AKnownBrokerIsMovedToTheFrontNotAddedAgain)
+{
+	std::vector<mast::BrokerAddress> brokers = {{"a", 0}, {"b", 1884}, {"c", 0}};
+	auto hosts = [&] {
+		std::string out;
+		for (const auto &b : brokers)
+			out += b.host + ":" + std::to_string(b.port) + " ";
+		return out;
+	};
+	for (int outage = 0; outage < 5; outage++) {
+		mast::remember_broker(brokers, {"c", 8883}); // found at the default port
+		EXPECT_EQ(hosts(), "c:8883 a:0 b:1884 ") << outage;
+	}
+	for (int outage = 0; outage < 5; outage++) {
+		mast::remember_broker(brokers, {"b", 1884});
+		EXPECT_EQ(hosts(), "b:1884 c:8883 a:0 ") << outage;
+	}
+	// Another port of a known host is another controller.
+	mast::remember_broker(brokers, {"a", 1885});
+	EXPECT_EQ(hosts(), "a:1885 b:1884 c:8883 a:0 ");
+	mast::remember_broker(brokers, {"new", 8883});
+	mast::remember_broker(brokers, {"new", 8883});
+	EXPECT_EQ(hosts(), "new:8883 a:1885 b:1884 c:8883 a:0 ");
+}
+
+// A telemetry call waits no longer than 30 s and at least 1 ms, whatever
+// the request asks; a request that names no limit gets 1 s.
+TEST(TelemetryRelay, CallTimeLimitIsClamped)
+{
+	using mast::TelemetryRelay;
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(std::nullopt), 1000);
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(1), 1);
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(2500), 2500);
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(30000), 30000);
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(30001), 30000);
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(2000000000), 30000);
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(0), 1);
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(static_cast<uint32_t>(-5)), 1); // a negative limit
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(0x80000000u), 1);
+	EXPECT_EQ(TelemetryRelay::call_timeout_ms(0xffffffffu), 1);
 }
 
 class StateFile : public ::testing::Test {
