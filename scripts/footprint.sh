@@ -18,12 +18,14 @@ if [ "${FOOTPRINT_IN_NETNS:-}" != 1 ]; then
 fi
 ip link set lo up
 
-echo "== stripped size (target 300 KB)"
 tmp=$(mktemp -d)
 pids=()
 cleanup() { [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true; rm -rf "$tmp"; }
 trap cleanup EXIT
-find "$device" -path "$device/CMakeFiles" -prune -o -type f \( -name '*.so' -o -name '*.so.*' -o -perm -u+x \) -print |
+
+echo "== stripped size (target 300 KB)"
+[ -d "$device" ] || echo "(no device build in $device)"
+[ ! -d "$device" ] || find "$device" -path "$device/CMakeFiles" -prune -o -type f \( -name '*.so' -o -name '*.so.*' -o -perm -u+x \) -print |
   while read -r f; do
     file -b "$f" | grep -q 'ELF 64-bit.*aarch64' || continue
     cp "$f" "$tmp/x" && aarch64-linux-gnu-strip "$tmp/x"
@@ -81,4 +83,8 @@ idle_memory() {
 
 echo "== private resident memory, idle (target 1.5 MB)"
 idle_memory host "$host"
-idle_memory aarch64-qemu "$emulated" qemu-aarch64
+if [ -d "$emulated" ]; then
+  idle_memory aarch64-qemu "$emulated" qemu-aarch64
+else
+  echo "(no emulated build in $emulated)"
+fi

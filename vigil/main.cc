@@ -3,7 +3,7 @@
 #include <wlc/bus.h>
 #include <wlc/log.h>
 
-#include <curl/curl.h>
+#include <wlc/curl.h>
 
 #include <memory>
 
@@ -23,14 +23,13 @@ int main(int argc, char **argv)
 			bus.watch();
 			bus.on_lost([] { uloop_end(); });
 			auto service = std::make_unique<vigil::Service>(bus, std::move(wlans));
-			curl_global_init(CURL_GLOBAL_ALL);
 			if (service->start() != UBUS_STATUS_OK)
 				wlc::logf(LOG_ERR, "Failed to init ubus methods");
 			else
 				uloop_run_timeout(-1);
 			service->stop();
 			service.reset();
-			curl_global_cleanup();
+			wlc::curl_release();
 			bus.close();
 			uloop_done();
 		}

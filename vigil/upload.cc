@@ -4,7 +4,7 @@
 #include <fsroot/fsroot.h>
 #include <wlc/log.h>
 
-#include <curl/curl.h>
+#include <wlc/curl.h>
 
 #include <cerrno>
 #include <chrono>
@@ -22,11 +22,12 @@ constexpr int kPollMs = 50;
 // The longest a tick keeps the loop.
 constexpr std::chrono::milliseconds kSliceMs(5);
 
+// Handles exist only once libcurl was loaded (wlc::curl_api() succeeded).
 struct MultiFree {
-	void operator()(CURLM *m) const noexcept { curl_multi_cleanup(m); }
+	void operator()(CURLM *m) const noexcept { wlc::curl_api()->multi_cleanup(m); }
 };
 struct EasyFree {
-	void operator()(CURL *e) const noexcept { curl_easy_cleanup(e); }
+	void operator()(CURL *e) const noexcept { wlc::curl_api()->easy_cleanup(e); }
 };
 
 bool is_http(const std::string &url)
@@ -46,10 +47,10 @@ public:
 	{
 		timer_.cancel();
 		if (multi_ && easy_)
-			curl_multi_remove_handle(multi_.get(), easy_.get());
+			curl_->multi_remove_handle(multi_.get(), easy_.get());
 		// Cached connections are closed by the cleanup, after the watches are gone.
 		if (multi_)
-			curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, nullptr);
+			curl_->multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, nullptr);
 		watches_.clear();
 	}
 	Upload(const Upload &) = delete;
@@ -76,6 +77,7 @@ private:
 	UploadRequest req_;
 	std::function<void()> ended_;
 	wlc::Timer timer_;
+	const wlc::CurlApi *curl_ = nullptr;
 	std::unique_ptr<CURLM, MultiFree> multi_;
 	std::unique_ptr<CURL, EasyFree> easy_;
 	char errbuf_[CURL_ERROR_SIZE] = {};
@@ -90,33 +92,36 @@ private:
 
 std::optional<std::string> Upload::begin()
 {
-	multi_.reset(curl_multi_init());
-	easy_.reset(curl_easy_init());
+	curl_ = wlc::curl_api();
+	if (!curl_)
+		return "failed to init curl";
+	multi_.reset(curl_->multi_init());
+	easy_.reset(curl_->easy_init());
 	if (!multi_ || !easy_)
 		return "failed to init curl";
 	CURL *e = easy_.get();
-	curl_easy_setopt(e, CURLOPT_URL, req_.url.c_str());
-	curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
-	curl_easy_setopt(e, CURLOPT_READFUNCTION, read_cb);
-	curl_easy_setopt(e, CURLOPT_READDATA, this);
-	curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(req_.total));
-	curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-	curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 30L);
-	curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-	curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
-	curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errbuf_);
-	curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L);
+	curl_->easy_setopt(e, CURLOPT_URL, req_.url.c_str());
+	curl_->easy_setopt(e, CURLOPT_UPLOAD, 1L);
+	curl_->easy_setopt(e, CURLOPT_READFUNCTION, read_cb);
+	curl_->easy_setopt(e, CURLOPT_READDATA, this);
+	curl_->easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(req_.total));
+	curl_->easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+	curl_->easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 30L);
+	curl_->easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+	curl_->easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
+	curl_->easy_setopt(e, CURLOPT_ERRORBUFFER, errbuf_);
+	curl_->easy_setopt(e, CURLOPT_FAILONERROR, 1L);
 #if LIBCURL_VERSION_NUM >= 0x075500
-	curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps");
-	curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
+	curl_->easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps");
+	curl_->easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
 #else
 	long protocols = CURLPROTO_HTTP | CURLPROTO_HTTPS | CURLPROTO_FTP | CURLPROTO_FTPS;
-	curl_easy_setopt(e, CURLOPT_PROTOCOLS, protocols);
-	curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS, protocols);
+	curl_->easy_setopt(e, CURLOPT_PROTOCOLS, protocols);
+	curl_->easy_setopt(e, CURLOPT_REDIR_PROTOCOLS, protocols);
 #endif
-	curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socket_cb);
-	curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this);
-	if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) {
+	curl_->multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socket_cb);
+	curl_->multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this);
+	if (curl_->multi_add_handle(multi_.get(), e) != CURLM_OK) {
 		easy_.reset();
 		return "failed to start upload";
 	}
@@ -201,14 +206,14 @@ void Upload::drive()
 	int running = 0;
 	int ready = 0;
 	do {
-		CURLMcode mc = curl_multi_perform(multi_.get(), &running);
+		CURLMcode mc = curl_->multi_perform(multi_.get(), &running);
 		if (mc != CURLM_OK)
-			return finish(curl_multi_strerror(mc));
+			return finish(curl_->multi_strerror(mc));
 		if (!running)
 			return check_done();
-		mc = curl_multi_poll(multi_.get(), nullptr, 0, 0, &ready);
+		mc = curl_->multi_poll(multi_.get(), nullptr, 0, 0, &ready);
 		if (mc != CURLM_OK)
-			return finish(curl_multi_strerror(mc));
+			return finish(curl_->multi_strerror(mc));
 	} while (ready > 0 && std::chrono::steady_clock::now() - start < kSliceMs);
 	timer_.set(ready > 0 ? 0 : kPollMs);
 }
@@ -216,11 +221,11 @@ void Upload::drive()
 void Upload::check_done()
 {
 	int left = 0;
-	while (CURLMsg *m = curl_multi_info_read(multi_.get(), &left)) {
+	while (CURLMsg *m = curl_->multi_info_read(multi_.get(), &left)) {
 		if (m->msg != CURLMSG_DONE || m->easy_handle != easy_.get())
 			continue;
 		long code = 0;
-		curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &code);
+		curl_->easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &code);
 		char text[256];
 		// An HTTP server that did not take the upload (errors, and redirects,
 		// which a PUT does not follow) is reported by its status.
@@ -229,7 +234,7 @@ void Upload::check_done()
 			return finish(std::string(text));
 		}
 		if (m->data.result != CURLE_OK)
-			return finish(std::string(errbuf_[0] ? errbuf_ : curl_easy_strerror(m->data.result)));
+			return finish(std::string(errbuf_[0] ? errbuf_ : curl_->easy_strerror(m->data.result)));
 		return finish(std::nullopt);
 	}
 	finish(std::string("upload finished without status"));

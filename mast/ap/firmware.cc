@@ -6,7 +6,7 @@
 
 #include <wlc/blob.h>
 
-#include <curl/curl.h>
+#include <wlc/curl.h>
 #include <openssl/ssl.h>
 
 #include <cstdio>
@@ -40,27 +40,21 @@ size_t write_image(char *data, size_t size, size_t count, void *file) noexcept
 	return std::fwrite(data, size, count, static_cast<FILE *>(file)) * size;
 }
 
-void init_curl()
-{
-	static bool done = false;
-	if (!done)
-		curl_global_init(CURL_GLOBAL_DEFAULT);
-	done = true;
-}
-
 } // namespace
 
 // The running download: the easy handle and the image file being written.
 struct Firmware::Transfer {
+	const wlc::CurlApi &curl;
 	CURL *easy = nullptr;
 	FILE *file = nullptr;
 	std::string path;
 	char error[CURL_ERROR_SIZE] = {};
 
+	explicit Transfer(const wlc::CurlApi &api) : curl(api) {}
 	~Transfer()
 	{
 		if (easy)
-			curl_easy_cleanup(easy);
+			curl.easy_cleanup(easy);
 		if (file)
 			std::fclose(file);
 	}
@@ -74,24 +68,35 @@ Firmware::Firmware(std::string controller_host, std::function<void()> retry)
 	  }),
 	  reaper_([this] { check_done(); })
 {
-	init_curl();
-	multi_ = curl_multi_init();
-	curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Firmware::on_socket);
-	curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
-	curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Firmware::on_timer);
-	curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
 }
 
 Firmware::~Firmware()
 {
 	if (transfer_) {
-		curl_multi_remove_handle(multi_, transfer_->easy);
+		curl_->multi_remove_handle(multi_, transfer_->easy);
 		std::string path = transfer_->path;
 		transfer_.reset();
 		unlink(path.c_str());
 	}
 	watches_.clear();
-	curl_multi_cleanup(multi_);
+	if (multi_)
+		curl_->multi_cleanup(multi_);
+}
+
+// libcurl is loaded, and the multi handle made, when the first download
+// starts: an AP that never updates never maps it.
+bool Firmware::ready()
+{
+	if (multi_)
+		return true;
+	curl_ = wlc::curl_api();
+	if (!curl_ || !(multi_ = curl_->multi_init()))
+		return false;
+	curl_->multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Firmware::on_socket);
+	curl_->multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+	curl_->multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Firmware::on_timer);
+	curl_->multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+	return true;
 }
 
 void Firmware::fail(const char *what)
@@ -117,7 +122,12 @@ void Firmware::handle(const TopicLevels &topic, const void *payload, size_t len)
 	wlc::logf(LOG_INFO, "Downloading firmware...");
 	std::string url = "https://" + host_ + ":" + std::to_string(*f.u32(F_PORT)) + "/" + std::string(*f.str(F_PATH));
 	wlc::logf(LOG_DEBUG, "Firmware URL: %s", url.c_str());
-	auto t = std::make_unique<Transfer>();
+	if (!ready()) {
+		wlc::logf(LOG_ERR, "Failed to init cURL!");
+		fail("Failed to download firmware!");
+		return;
+	}
+	auto t = std::make_unique<Transfer>(*curl_);
 	t->path = wlc::root_path(kImageFile);
 	t->file = std::fopen(t->path.c_str(), "wb");
 	if (!t->file) {
@@ -125,7 +135,7 @@ void Firmware::handle(const TopicLevels &topic, const void *payload, size_t len)
 		fail("Failed to download firmware!");
 		return;
 	}
-	t->easy = curl_easy_init();
+	t->easy = curl_->easy_init();
 	if (!t->easy) {
 		wlc::logf(LOG_ERR, "Failed to init cURL!");
 		t.reset();
@@ -134,21 +144,21 @@ void Firmware::handle(const TopicLevels &topic, const void *payload, size_t len)
 		return;
 	}
 	std::string ca = wlc::root_path(kTrustFile);
-	curl_easy_setopt(t->easy, CURLOPT_URL, url.c_str());
-	curl_easy_setopt(t->easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
-	curl_easy_setopt(t->easy, CURLOPT_CAINFO, ca.c_str());
-	curl_easy_setopt(t->easy, CURLOPT_CAPATH, nullptr);
-	curl_easy_setopt(t->easy, CURLOPT_SSL_VERIFYPEER, 1L);
-	curl_easy_setopt(t->easy, CURLOPT_SSL_VERIFYHOST, 0L);
-	curl_easy_setopt(t->easy, CURLOPT_SSL_CTX_FUNCTION, &trust_pinned);
-	curl_easy_setopt(t->easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
-	curl_easy_setopt(t->easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-	curl_easy_setopt(t->easy, CURLOPT_LOW_SPEED_TIME, kStallTimeS);
-	curl_easy_setopt(t->easy, CURLOPT_NOSIGNAL, 1L);
-	curl_easy_setopt(t->easy, CURLOPT_WRITEFUNCTION, &write_image);
-	curl_easy_setopt(t->easy, CURLOPT_WRITEDATA, t->file);
-	curl_easy_setopt(t->easy, CURLOPT_ERRORBUFFER, t->error);
-	if (curl_multi_add_handle(multi_, t->easy) != CURLM_OK) {
+	curl_->easy_setopt(t->easy, CURLOPT_URL, url.c_str());
+	curl_->easy_setopt(t->easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+	curl_->easy_setopt(t->easy, CURLOPT_CAINFO, ca.c_str());
+	curl_->easy_setopt(t->easy, CURLOPT_CAPATH, nullptr);
+	curl_->easy_setopt(t->easy, CURLOPT_SSL_VERIFYPEER, 1L);
+	curl_->easy_setopt(t->easy, CURLOPT_SSL_VERIFYHOST, 0L);
+	curl_->easy_setopt(t->easy, CURLOPT_SSL_CTX_FUNCTION, &trust_pinned);
+	curl_->easy_setopt(t->easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
+	curl_->easy_setopt(t->easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+	curl_->easy_setopt(t->easy, CURLOPT_LOW_SPEED_TIME, kStallTimeS);
+	curl_->easy_setopt(t->easy, CURLOPT_NOSIGNAL, 1L);
+	curl_->easy_setopt(t->easy, CURLOPT_WRITEFUNCTION, &write_image);
+	curl_->easy_setopt(t->easy, CURLOPT_WRITEDATA, t->file);
+	curl_->easy_setopt(t->easy, CURLOPT_ERRORBUFFER, t->error);
+	if (curl_->multi_add_handle(multi_, t->easy) != CURLM_OK) {
 		t.reset();
 		unlink(wlc::root_path(kImageFile).c_str());
 		fail("Failed to download firmware!");
@@ -193,7 +203,7 @@ int Firmware::on_timer(void *, long timeout_ms, void *self) noexcept
 void Firmware::drive(int fd, int events)
 {
 	int running = 0;
-	curl_multi_socket_action(multi_, fd, events, &running);
+	curl_->multi_socket_action(multi_, fd, events, &running);
 	reaper_.set(0);
 }
 
@@ -202,13 +212,13 @@ void Firmware::check_done()
 	// Watches curl let go of are freed here, outside their callbacks.
 	std::erase_if(watches_, [](const auto &w) { return !w.second->registered(); });
 	int left = 0;
-	while (CURLMsg *msg = curl_multi_info_read(multi_, &left)) {
+	while (CURLMsg *msg = curl_->multi_info_read(multi_, &left)) {
 		if (msg->msg != CURLMSG_DONE || !transfer_ || msg->easy_handle != transfer_->easy)
 			continue;
 		long code = 0;
-		curl_easy_getinfo(transfer_->easy, CURLINFO_RESPONSE_CODE, &code);
+		curl_->easy_getinfo(transfer_->easy, CURLINFO_RESPONSE_CODE, &code);
 		std::string error = msg->data.result != CURLE_OK
-					    ? (transfer_->error[0] ? transfer_->error : curl_easy_strerror(msg->data.result))
+					    ? (transfer_->error[0] ? transfer_->error : curl_->easy_strerror(msg->data.result))
 					    : (code != 200 ? "HTTP status " + std::to_string(code) : std::string());
 		transfer_done(error.empty(), error);
 		return;
@@ -217,7 +227,7 @@ void Firmware::check_done()
 
 void Firmware::transfer_done(bool ok, const std::string &error)
 {
-	curl_multi_remove_handle(multi_, transfer_->easy);
+	curl_->multi_remove_handle(multi_, transfer_->easy);
 	std::string path = transfer_->path;
 	FILE *file = std::exchange(transfer_->file, nullptr);
 	bool closed = std::fclose(file) == 0;

@@ -4,6 +4,7 @@
 // certificate saved at join, and hands it to the system's upgrade tool.
 #pragma once
 
+#include <wlc/curl.h>
 #include <wlc/loop.h>
 
 #include <functional>
@@ -33,6 +34,7 @@ public:
 
 private:
 	struct Transfer;
+	[[nodiscard]] bool ready();
 	void fail(const char *what);
 	void transfer_done(bool ok, const std::string &error);
 	void drive(int fd, int events);
@@ -42,7 +44,8 @@ private:
 
 	std::string host_;
 	std::function<void()> retry_;
-	void *multi_ = nullptr;
+	const wlc::CurlApi *curl_ = nullptr;
+	CURLM *multi_ = nullptr;
 	std::unique_ptr<Transfer> transfer_;
 	std::map<int, std::unique_ptr<wlc::FdWatch>> watches_;
 	wlc::Timer curl_timer_;

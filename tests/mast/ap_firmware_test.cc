@@ -38,6 +38,7 @@ protected:
 	{
 		adopt(services, "r43");
 		ASSERT_TRUE(pump([&] { return ap_status() == "fw_update"; }, 15s)) << ap_log();
+		curl_before_offer_ = maps_curl();
 		std::string log = ap_log(), mark = "Waiting for FIRMWARE message from topic ";
 		size_t at = log.find(mark) + mark.size();
 		std::string topic = log.substr(at, log.find("...", at) - at);
@@ -62,7 +63,15 @@ protected:
 		EXPECT_EQ(stubs_log(), "");
 	}
 
+	// Whether the AP's mast has libcurl mapped.
+	bool maps_curl() const
+	{
+		return wlctest::read_text("/proc/" + std::to_string(ap_mast_->pid()) + "/maps").find("/libcurl") !=
+		       std::string::npos;
+	}
+
 	int port_ = 0;
+	bool curl_before_offer_ = true;
 	std::unique_ptr<wlctest::Process> server_;
 };
 
@@ -77,6 +86,9 @@ TEST_F(Firmware, ImageServedWithThePinnedCertificateReachesTheUpgradeToolUnchang
 	EXPECT_TRUE(wlctest::read_text(ap_path("/sysupgrade.img")) == image);
 	EXPECT_NE(ap_log().find("mast.debug: Firmware URL: https://127.0.0.1:" + std::to_string(port_) + "/fw/image.bin"),
 		  std::string::npos);
+	// libcurl is loaded by the first download, not before.
+	EXPECT_FALSE(curl_before_offer_);
+	EXPECT_TRUE(maps_curl());
 }
 
 TEST_F(Firmware, AServerCertificateChainedToThePinnedOneForAnotherHostIsAccepted)
