@@ -41,58 +41,7 @@ std::string g_root;
 std::string g_socket;
 std::atomic<uint64_t> g_db_sets{0};
 
-// A threaded MQTT client that counts messages and can answer them.
-struct Client {
-	mosquitto *m = nullptr;
-	std::mutex mu;
-	std::condition_variable cv;
-	uint64_t received = 0;
-	std::function<void(const mosquitto_message *)> on_msg;
-
-	explicit Client(const char *id)
-	{
-		m = mosquitto_new(id, true, this);
-		mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
-		mosquitto_message_callback_set(m, [](mosquitto *, void *self, const mosquitto_message *msg) {
-			auto *c = static_cast<Client *>(self);
-			if (c->on_msg)
-				c->on_msg(msg);
-			std::lock_guard<std::mutex> l(c->mu);
-			c->received++;
-			c->cv.notify_all();
-		});
-		for (int i = 0; i < 100 && mosquitto_connect(m, "127.0.0.1", 1883, 60) != MOSQ_ERR_SUCCESS; i++)
-			usleep(50000);
-		mosquitto_loop_start(m);
-	}
-	~Client()
-	{
-		mosquitto_disconnect(m);
-		mosquitto_loop_stop(m, true);
-		mosquitto_destroy(m);
-	}
-	void subscribe(const char *filter)
-	{
-		mosquitto_subscribe(m, nullptr, filter, 0);
-		usleep(200000);
-	}
-	bool wait_for(uint64_t n, std::chrono::milliseconds limit = std::chrono::seconds(5))
-	{
-		std::unique_lock<std::mutex> l(mu);
-		return cv.wait_for(l, limit, [&] { return received >= n; });
-	}
-};
-
-std::vector<uint8_t> encode(const std::string &json)
-{
-	blob_buf b = {};
-	blob_buf_init(&b, 0);
-	blobmsg_add_json_from_string(&b, json.c_str());
-	auto *p = reinterpret_cast<uint8_t *>(b.head);
-	std::vector<uint8_t> out(p, p + blob_raw_len(b.head));
-	blob_buf_free(&b);
-	return out;
-}
+using Client = bench::MqttClient;
 
 void BM_BridgeSendToSubscriber(benchmark::State &state)
 {
@@ -126,7 +75,7 @@ void BM_DirectPublishToSubscriber(benchmark::State &state)
 	Client sub("bench-sub2");
 	sub.subscribe("zev/wlc/bench/direct");
 	Client pub("bench-pub");
-	auto payload = encode(R"({"n":1})");
+	auto payload = bench::encode_json(R"({"n":1})");
 	uint64_t n = 0;
 	for (auto _ : state) {
 		mosquitto_publish(pub.m, nullptr, "zev/wlc/bench/direct", static_cast<int>(payload.size()), payload.data(), 0, false);
@@ -139,28 +88,10 @@ void BM_DirectPublishToSubscriber(benchmark::State &state)
 }
 BENCHMARK(BM_DirectPublishToSubscriber)->UseRealTime();
 
-// The AP side: answers every request with its msg_id.
-void answer_requests(Client &ap)
-{
-	ap.on_msg = [&ap](const mosquitto_message *msg) {
-		std::vector<uint32_t> aligned(static_cast<size_t>(msg->payloadlen) / 4 + 2);
-		std::memcpy(aligned.data(), msg->payload, static_cast<size_t>(msg->payloadlen));
-		auto *attr = reinterpret_cast<blob_attr *>(aligned.data());
-		static const blobmsg_policy p = {"msg_id", BLOBMSG_TYPE_INT32};
-		blob_attr *tb;
-		blobmsg_parse(&p, 1, &tb, blob_data(attr), static_cast<unsigned int>(blob_len(attr)));
-		int id = tb ? static_cast<int>(blobmsg_get_u32(tb)) : -1;
-		auto reply = encode("{\"msg_id\":" + std::to_string(id) + ",\"data\":{\"ok\":true},\"code\":0}");
-		std::string topic = msg->topic;
-		topic.replace(topic.find("/request/"), 9, "/response/");
-		mosquitto_publish(ap.m, nullptr, topic.c_str(), static_cast<int>(reply.size()), reply.data(), 2, false);
-	};
-}
-
 void BM_RequestResponseThroughMast(benchmark::State &state)
 {
 	Client ap("bench-ap");
-	answer_requests(ap);
+	bench::answer_requests(ap);
 	ap.subscribe("zev/wlc/telemetry/ap/+/request/+");
 	ubus_context *ctx = ubus_connect(g_socket.c_str());
 	uint32_t id = 0;
@@ -186,11 +117,11 @@ BENCHMARK(BM_RequestResponseThroughMast)->UseRealTime();
 void BM_BareMqttRequestReply(benchmark::State &state)
 {
 	Client ap("bench-ap2");
-	answer_requests(ap);
+	bench::answer_requests(ap);
 	ap.subscribe("bench/ap/+/request/+");
 	Client ctl("bench-ctl");
 	ctl.subscribe("bench/ap/+/response/+");
-	auto req = encode(R"({"msg_id":1,"data":{"object":"vigil","method":"health"}})");
+	auto req = bench::encode_json(R"({"msg_id":1,"data":{"object":"vigil","method":"health"}})");
 	uint64_t n = 0;
 	for (auto _ : state) {
 		mosquitto_publish(ctl.m, nullptr, "bench/ap/ap1/request/ubus", static_cast<int>(req.size()), req.data(), 2, false);
@@ -216,9 +147,9 @@ void BM_JoinsAndPresenceOf10000Aps(benchmark::State &state)
 			clients.push_back(std::make_unique<Client>(("ap-conn-" + std::to_string(c)).c_str()));
 		for (int i = 0; i < kAps; i++) {
 			std::string ap = "ap" + std::to_string(i);
-			auto join = encode(R"({"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN)" +
+			auto join = bench::encode_json(R"({"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN)" +
 					   std::to_string(i) + R"(","cert":"PEM"})");
-			auto online = encode(R"({"online":true,"model":"zev-ap1"})");
+			auto online = bench::encode_json(R"({"online":true,"model":"zev-ap1"})");
 			mosquitto *m = clients[static_cast<size_t>(i % kConnections)]->m;
 			mosquitto_publish(m, nullptr, ("zev/wlc/control/ap/" + ap + "/join_request").c_str(),
 					  static_cast<int>(join.size()), join.data(), 2, false);

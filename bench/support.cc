@@ -1,6 +1,7 @@
 // Shared pieces of the benchmark programs.
 #include "support.h"
 
+#include <wlc/c/blobmsg_json.h>
 #include <wlc/c/ubus.h>
 
 #include <cstring>
@@ -77,6 +78,74 @@ void run_echo_service(const std::string &socket)
 		_exit(2);
 	uloop_run();
 	_exit(0);
+}
+
+std::vector<uint8_t> encode_json(const std::string &json)
+{
+	blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_json_from_string(&b, json.c_str());
+	auto *p = reinterpret_cast<uint8_t *>(b.head);
+	std::vector<uint8_t> out(p, p + blob_raw_len(b.head));
+	blob_buf_free(&b);
+	return out;
+}
+
+MqttClient::MqttClient(const char *id, int port, const TlsFiles *tls)
+{
+	m = mosquitto_new(id, true, this);
+	mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
+	if (tls) {
+		mosquitto_tls_set(m, tls->ca.c_str(), nullptr, tls->cert.c_str(), tls->key.c_str(), nullptr);
+		mosquitto_tls_insecure_set(m, true);
+	}
+	mosquitto_message_callback_set(m, [](mosquitto *, void *self, const mosquitto_message *msg) {
+		auto *c = static_cast<MqttClient *>(self);
+		if (c->on_msg)
+			c->on_msg(msg);
+		std::lock_guard<std::mutex> l(c->mu);
+		c->received++;
+		c->cv.notify_all();
+	});
+	for (int i = 0; i < 100 && mosquitto_connect(m, "127.0.0.1", port, 60) != MOSQ_ERR_SUCCESS; i++)
+		usleep(50000);
+	mosquitto_loop_start(m);
+}
+
+MqttClient::~MqttClient()
+{
+	mosquitto_disconnect(m);
+	mosquitto_loop_stop(m, true);
+	mosquitto_destroy(m);
+}
+
+void MqttClient::subscribe(const char *filter, int qos)
+{
+	mosquitto_subscribe(m, nullptr, filter, qos);
+	usleep(200000);
+}
+
+bool MqttClient::wait_for(uint64_t n, std::chrono::milliseconds limit)
+{
+	std::unique_lock<std::mutex> l(mu);
+	return cv.wait_for(l, limit, [&] { return received >= n; });
+}
+
+void answer_requests(MqttClient &ap)
+{
+	ap.on_msg = [&ap](const mosquitto_message *msg) {
+		std::vector<uint32_t> aligned(static_cast<size_t>(msg->payloadlen) / 4 + 2);
+		std::memcpy(aligned.data(), msg->payload, static_cast<size_t>(msg->payloadlen));
+		auto *attr = reinterpret_cast<blob_attr *>(aligned.data());
+		static const blobmsg_policy p = {"msg_id", BLOBMSG_TYPE_INT32};
+		blob_attr *tb;
+		blobmsg_parse(&p, 1, &tb, blob_data(attr), static_cast<unsigned int>(blob_len(attr)));
+		int id = tb ? static_cast<int>(blobmsg_get_u32(tb)) : -1;
+		auto reply = encode_json("{\"msg_id\":" + std::to_string(id) + ",\"data\":{\"ok\":true},\"code\":0}");
+		std::string topic = msg->topic;
+		topic.replace(topic.find("/request/"), 9, "/response/");
+		mosquitto_publish(ap.m, nullptr, topic.c_str(), static_cast<int>(reply.size()), reply.data(), 2, false);
+	};
 }
 
 } // namespace bench

@@ -1,7 +1,15 @@
 // What the benchmark programs share: starting programs, a private network
-// namespace, and a bus echo service as the baseline of bus round trips.
+// namespace, a bus echo service as the baseline of bus round trips, and a
+// threaded MQTT client.
 #pragma once
 
+#include <mosquitto.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -15,5 +23,33 @@ bool private_network();
 // Serves the object "bench" with a method "echo" answering its message, on the
 // bus at socket; runs in a child process until killed.
 [[noreturn]] void run_echo_service(const std::string &socket);
+
+// The fields of a JSON object as a root blob attribute (an MQTT payload of the system).
+std::vector<uint8_t> encode_json(const std::string &json);
+
+// Client certificate files for a TLS connection.
+struct TlsFiles {
+	std::string ca, cert, key;
+};
+
+// A threaded MQTT client on 127.0.0.1 that counts messages and can answer them.
+struct MqttClient {
+	mosquitto *m = nullptr;
+	std::mutex mu;
+	std::condition_variable cv;
+	uint64_t received = 0;
+	std::function<void(const mosquitto_message *)> on_msg;
+
+	explicit MqttClient(const char *id, int port = 1883, const TlsFiles *tls = nullptr);
+	~MqttClient();
+	MqttClient(const MqttClient &) = delete;
+	MqttClient &operator=(const MqttClient &) = delete;
+	void subscribe(const char *filter, int qos = 0);
+	bool wait_for(uint64_t n, std::chrono::milliseconds limit = std::chrono::seconds(5));
+};
+
+// Plays the AP of a bare request/reply: answers every request published to
+// .../request/... with {msg_id, data, code} on .../response/... (QoS 2).
+void answer_requests(MqttClient &ap);
 
 } // namespace bench
