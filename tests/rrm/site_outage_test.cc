@@ -1,18 +1,66 @@
-// Outages on a simulated RRM site: an AP's mast stopped, an AP whose radio
-// is down and the broker restarted do not stop the other APs' reports; once
-// back, the outaged APs rejoin the loop and the site converges to its plan.
+// Trouble on a simulated RRM site: reports under hostile AP ids and garbage
+// reports, as any client of the broker can publish them, change nothing
+// outside the store; an AP's mast stopped, an AP whose radio is down and the
+// broker restarted do not stop the other APs' reports; once back, the
+// outaged APs rejoin the loop and the site converges to its plan.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
+
+#include "mqtt_client.h"
 #include "site_fixture.h"
 
 namespace rrmtest {
 namespace {
 
-using SiteOutage = SiteTest;
+using SiteTrouble = SiteTest;
 
-TEST_F(SiteOutage, StopsOnlyTheApsConcerned)
+std::set<std::string> names_in(const std::string &dir)
+{
+	std::set<std::string> out;
+	std::error_code ec;
+	for (const auto &e : std::filesystem::directory_iterator(dir, ec))
+		out.insert(e.path().filename().string());
+	return out;
+}
+
+size_t count(const std::string &text, const std::string &what)
+{
+	size_t n = 0;
+	for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+		n++;
+	return n;
+}
+
+TEST_F(SiteTrouble, HostileReportsAndOutagesStopOnlyWhatTheyHit)
 {
 	ASSERT_TRUE(all_report_again(kAps)) << log_text();
+
+	// Reports under ids that would name other places, and garbage.
+	{
+		wlctest::MqttClient intruder("intruder", 1883);
+		std::string base = "zev/wlc/rrm/site1/ap/";
+		masttest::Bytes radio = masttest::payload(R"({"ch":6,"pwr":20,"bssid":["02:11:22:33:44:55"]})");
+		for (const std::string &hostile : {std::string(".."), std::string(".hidden"), std::string(40, 'a')})
+			ASSERT_TRUE(intruder.publish(base + hostile + "/0/report/radio", radio, 1));
+		ASSERT_TRUE(intruder.publish(base + id("ap1") + "/0/report/radio", {1, 2, 3, 4, 5, 6, 7, 8, 9}, 1));
+		ASSERT_TRUE(intruder.publish(base + id("ap1") + "/0/report/bss", masttest::payload(R"({"scan":"x"})"), 1));
+		ASSERT_TRUE(masttest::pump([&] {
+			return count(ctrl_log(), "refused radio report: bad AP id") == 3 &&
+			       log_text().find("Bad RRM radio report message from " + id("ap1")) != std::string::npos;
+		}, wlctest::kStartLimit)) << ctrl_log() << log_text();
+	}
+	ASSERT_TRUE(all_report_again(kAps)) << log_text();
+	std::string store = root_->path() + "/etc/wlc/rrm";
+	EXPECT_EQ(names_in(store), std::set<std::string>{"radio0"});
+	std::set<std::string> ids;
+	for (const std::string &ap : kAps)
+		ids.insert(id(ap));
+	EXPECT_EQ(names_in(store + "/radio0"), ids);
+	std::string list;
+	ASSERT_EQ(call("rrm_ctrl.site1.0", "report_list", R"({"type":"radio","limit":1})", &list), 0);
+	EXPECT_EQ(count(list, "\"reports\""), 4u) << list;
 
 	// ap2's mast stops: the others go on reporting, ap2's reports stop.
 	ASSERT_TRUE(WIFEXITED(aps_["ap2"]->stop_mast()));
