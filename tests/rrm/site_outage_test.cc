@@ -14,7 +14,15 @@
 namespace rrmtest {
 namespace {
 
-using SiteTrouble = SiteTest;
+class SiteTrouble : public SiteTest {
+protected:
+	void hostile_reports_stay_out();
+	void mast_and_radio_down_stop_only_their_aps();
+	void broker_restart_stops_nobody();
+	void outaged_aps_rejoin();
+
+	size_t ap2_reports_ = 0;
+};
 
 std::set<std::string> names_in(const std::string &dir)
 {
@@ -33,10 +41,8 @@ size_t count(const std::string &text, const std::string &what)
 	return n;
 }
 
-TEST_F(SiteTrouble, HostileReportsAndOutagesStopOnlyWhatTheyHit)
+void SiteTrouble::hostile_reports_stay_out()
 {
-	ASSERT_TRUE(all_report_again(kAps)) << log_text();
-
 	// Reports under ids that would name other places, and garbage.
 	{
 		wlctest::MqttClient intruder("intruder", 1883);
@@ -62,10 +68,14 @@ TEST_F(SiteTrouble, HostileReportsAndOutagesStopOnlyWhatTheyHit)
 	ASSERT_EQ(call("rrm_ctrl.site1.0", "report_list", R"({"type":"radio","limit":1})", &list), 0);
 	EXPECT_EQ(count(list, "\"reports\""), 4u) << list;
 
+}
+
+void SiteTrouble::mast_and_radio_down_stop_only_their_aps()
+{
 	// ap2's mast stops: the others go on reporting, ap2's reports stop.
 	ASSERT_TRUE(WIFEXITED(aps_["ap2"]->stop_mast()));
 	ASSERT_TRUE(all_report_again({"ap1", "ap3", "ap4"})) << log_text();
-	size_t ap2_reports = reports_relayed("ap2");
+	ap2_reports_ = reports_relayed("ap2");
 
 	// ap4's radio goes down: it cannot scan, and nobody hears it.
 	ASSERT_EQ(site_->command("link ap4 ra0 down"), "ok");
@@ -74,6 +84,10 @@ TEST_F(SiteTrouble, HostileReportsAndOutagesStopOnlyWhatTheyHit)
 	}, wlctest::kStartLimit)) << agent_log("ap4");
 	ASSERT_TRUE(all_report_again({"ap1", "ap3"})) << log_text();
 
+}
+
+void SiteTrouble::broker_restart_stops_nobody()
+{
 	// The broker restarts (and the controller's services put the retained
 	// VERSION back): the masts still running reconnect and subscribe again,
 	// and the reports of the APs still able to scan flow again.
@@ -88,8 +102,11 @@ TEST_F(SiteTrouble, HostileReportsAndOutagesStopOnlyWhatTheyHit)
 		ASSERT_TRUE(ap_subscribed(ap, before[ap])) << aps_[ap]->mast_log();
 	ASSERT_TRUE(masttest::wait_subscribed(*broker_, "wlc", "zev/wlc/rrm/site1/ap/+/+/report/+", ctrl_before)) << log_text();
 	ASSERT_TRUE(all_report_again({"ap1", "ap3"})) << log_text();
-	EXPECT_EQ(reports_relayed("ap2"), ap2_reports);
+	EXPECT_EQ(reports_relayed("ap2"), ap2_reports_);
+}
 
+void SiteTrouble::outaged_aps_rejoin()
+{
 	// Both come back and rejoin the loop: their reports arrive, and the site
 	// converges to the plan of the whole site.
 	aps_["ap2"]->start_mast();
@@ -97,6 +114,15 @@ TEST_F(SiteTrouble, HostileReportsAndOutagesStopOnlyWhatTheyHit)
 	ASSERT_TRUE(all_report_again(kAps)) << log_text();
 	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"channel_timer":10})"), 0);
 	ASSERT_TRUE(masttest::pump([&] { return channels() == "6 11 1 6 "; }, 90s)) << channels() << ctrl_log();
+}
+
+TEST_F(SiteTrouble, HostileReportsAndOutagesStopOnlyWhatTheyHit)
+{
+	ASSERT_TRUE(all_report_again(kAps)) << log_text();
+	ASSERT_NO_FATAL_FAILURE(hostile_reports_stay_out());
+	ASSERT_NO_FATAL_FAILURE(mast_and_radio_down_stop_only_their_aps());
+	ASSERT_NO_FATAL_FAILURE(broker_restart_stops_nobody());
+	ASSERT_NO_FATAL_FAILURE(outaged_aps_rejoin());
 }
 
 } // namespace

@@ -43,9 +43,13 @@ protected:
 		     &reply);
 		return reply;
 	}
+	void store_holds_what_the_world_gives();
+	void converges_from_the_worked_case();
+	void restart_keeps_the_model();
+	void power_settles();
 };
 
-TEST_F(Site, ReportsModelPlanRestartAndPower)
+void Site::store_holds_what_the_world_gives()
 {
 	// Every AP's radio and scan reports are in the store.
 	ASSERT_TRUE(masttest::pump([&] {
@@ -73,7 +77,10 @@ TEST_F(Site, ReportsModelPlanRestartAndPower)
 			}
 		}
 	}
+}
 
+void Site::converges_from_the_worked_case()
+{
 	// A channel step every 10 s: several scan cycles between two moves. The
 	// first step's model is the worked case's.
 	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"channel_timer":10})"), 0);
@@ -86,10 +93,9 @@ TEST_F(Site, ReportsModelPlanRestartAndPower)
 
 	ASSERT_TRUE(masttest::pump([&] { return channels() == "6 11 1 6 "; }, 90s)) << channels() << ctrl_log();
 	std::string log = ctrl_log();
-	size_t first = log.find(first_move);
 	size_t second = log.find("send channel command to " + id("ap2") + " (channel 11)");
 	ASSERT_NE(second, std::string::npos) << log;
-	EXPECT_LT(first, second);
+	EXPECT_LT(log.find(first_move), second);
 	// One command per step, and then it stays: the next step finds nothing to correct.
 	size_t settled = log.size();
 	ASSERT_TRUE(masttest::pump([&] {
@@ -102,9 +108,12 @@ TEST_F(Site, ReportsModelPlanRestartAndPower)
 	EXPECT_EQ(commands, 2u) << log;
 	EXPECT_EQ(channels(), "6 11 1 6 ");
 	EXPECT_EQ(site_->command("setting ap3 0 channel"), "ok 1");
+}
+
+void Site::restart_keeps_the_model()
+{
 	std::string before = model();
 	EXPECT_NE(before.find(R"("cost":0)"), std::string::npos) << before;
-
 	// rrm_ctrl restarts while no report can reach it (the controller's mast
 	// is stopped too): its first step builds the same model from the reports
 	// it kept.
@@ -116,15 +125,26 @@ TEST_F(Site, ReportsModelPlanRestartAndPower)
 	std::string after = model();
 	EXPECT_EQ(after.substr(after.find("\"cost\"")), before.substr(before.find("\"cost\"")));
 	start_mast({"-m", "site1"});
+}
 
-	// Power: the AP heard loudly by its neighbour is turned down until it is
-	// heard moderately; the others stay within the limits.
+void Site::power_settles()
+{
+	// The AP heard loudly by its neighbour is turned down until it is heard
+	// moderately; the others stay within the limits.
 	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"power_timer":5})"), 0);
 	ASSERT_TRUE(masttest::pump([&] { return radio("ap4") == "ok channel 6 power 11"; }, 90s)) << radio("ap4") << ctrl_log();
 	EXPECT_EQ(site_->command("setting ap4 0 power"), "ok 11");
 	for (const char *ap : {"ap1", "ap2", "ap3"})
 		EXPECT_NE(radio(ap).find("power 20"), std::string::npos) << ap;
 	EXPECT_EQ(channels(), "6 11 1 6 ");
+}
+
+TEST_F(Site, ReportsModelPlanRestartAndPower)
+{
+	ASSERT_NO_FATAL_FAILURE(store_holds_what_the_world_gives());
+	ASSERT_NO_FATAL_FAILURE(converges_from_the_worked_case());
+	ASSERT_NO_FATAL_FAILURE(restart_keeps_the_model());
+	ASSERT_NO_FATAL_FAILURE(power_settles());
 }
 
 TEST_F(Site, AggressiveModeReachesEveryAgent)
