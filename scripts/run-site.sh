@@ -75,13 +75,13 @@ echo admin | LD_PRELOAD=libpam_wrapper.so PAM_WRAPPER=1 PAM_WRAPPER_SERVICE_DIR=
   authenticate open_session close_session 2>&1 | grep -v '^PWRAP' || true
 echo "(the session service's calls:)"; cat "$pam/calls"
 
-# Certificates: a site CA, the broker's certificate issued by it, and ap1's
-# client certificate (the broker requires one from every AP).
+# Certificates: a site CA, the broker's certificate issued by it, and each
+# AP's client certificate (the broker requires one from every AP).
 pki=$root/pki
 mkdir -p "$pki"
 ossl() { openssl "$@" 2>/dev/null; }
 ossl req -x509 -newkey rsa:2048 -nodes -keyout "$pki/ca.key" -out "$pki/ca.crt" -days 2 -subj /CN=site-ca
-for name in broker ap1; do
+for name in broker ap1 ap2 ap3 ap4; do
   ossl req -new -newkey rsa:2048 -nodes -keyout "$pki/$name.key" -out "$pki/$name.csr" -subj "/CN=$name"
   ossl x509 -req -in "$pki/$name.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial -out "$pki/$name.crt" -days 2
 done
@@ -122,23 +122,37 @@ revision=$(sed -n "s/^DISTRIB_REVISION='\(.*\)'/\1/p" "$root/ap1/etc/openwrt_rel
 echo "== the controller"
 echo "\$ ubus call mast status"; "$bin/platform/ubus" call mast status
 
-# ap1 finds the controller through the DHCP client's file, joins it over TLS
-# and is adopted. Its platform commands are recording stand-ins under its root.
+# Every AP finds the controller through the DHCP client's file, joins it
+# over TLS and is adopted; its mast then also relays fast roaming (site
+# "hq", WLAN "office") and RRM (radio 0 of site "site1"). Their platform
+# commands are recording stand-ins under their roots.
 ap=ap1-a3-b4-c5
-mkdir -p "$root/ap1/data/ssl" "$root/ap1/tmp"
-cp "$pki/ap1.crt" "$root/ap1/data/ssl/mqtt.crt"
-cp "$pki/ap1.key" "$root/ap1/data/ssl/mqtt.key"
-echo "127.0.0.1" > "$root/ap1/tmp/wlc_addr_dhcp"
-echo '{"ssid":"factory"}' > "$root/ap1/tmp/running.config"
-./sim/tools/platform-stubs.sh "$root/ap1"
+apdirs() { echo "$1/usr/sbin:$1/usr/bin:$1/sbin:$1/bin"; }
+for name in ap1 ap2 ap3 ap4; do
+  r=$root/$name
+  mkdir -p "$r/data/ssl" "$r/tmp" "$r/var/run/ubus"
+  cp "$pki/$name.crt" "$r/data/ssl/mqtt.crt"
+  cp "$pki/$name.key" "$r/data/ssl/mqtt.key"
+  echo "127.0.0.1" > "$r/tmp/wlc_addr_dhcp"
+  echo '{"ssid":"factory"}' > "$r/tmp/running.config"
+  ./sim/tools/platform-stubs.sh "$r"
+  if [ ! -S "$r/var/run/ubus/ubus.sock" ]; then
+    WLC_ROOT=$r "$bin/platform/ubusd" & pids+=($!)
+    for _ in $(seq 100); do [ -S "$r/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
+  fi
+done
 export WLC_ROOT=$root/ap1
 "$bin/sim/sim_log" & pids+=($!)
-apdirs=$root/ap1/usr/sbin:$root/ap1/usr/bin:$root/ap1/sbin:$root/ap1/bin
-PATH=$apdirs:$PWD/$bin/sim/bin "$bin/mast/mast" -r ap 2>"$root/ap1/mast.log" & pids+=($!)
-apmast=$!
-echo "== ap1 joins and is adopted"
-for _ in $(seq 600); do
-  "$bin/platform/ubus" call mast status 2>/dev/null | grep -q '"adopted"' && break; sleep 0.05
+for name in ap1 ap2 ap3 ap4; do
+  r=$root/$name
+  WLC_ROOT=$r PATH=$(apdirs "$r"):$PWD/$bin/sim/bin "$bin/mast/mast" -r ap -s hq -w office -g 0:site1 \
+    2>"$r/mast.log" & pids+=($!)
+done
+echo "== the four APs join and are adopted"
+for name in ap1 ap2 ap3 ap4; do
+  for _ in $(seq 600); do
+    WLC_ROOT=$root/$name "$bin/platform/ubus" call mast status 2>/dev/null | grep -q '"adopted"' && break; sleep 0.05
+  done
 done
 echo "\$ ubus call mast status   (on ap1)"; "$bin/platform/ubus" call mast status
 grep -E "DISCOVER: found|JOIN_RESP|Save|Status:|receive config" "$root/ap1/mast.log" | sed 's/^/  ap1 log: /'
@@ -156,33 +170,22 @@ for _ in $(seq 300); do grep -q ap_config_device "$root/ap1/stubs.log" 2>/dev/nu
 echo "\$ cat stubs.log (ap1)"; cat "$root/ap1/stubs.log"
 echo "\$ cat applied.config (ap1)"; cat "$root/ap1/applied.config"; echo
 
-# The next parts play the AP side of mast with stand-ins on every AP (each
-# AP's bus holds one "mqtt.wlc"): ap1's own mast steps aside, and the
-# controller sees it go offline.
-kill "$apmast" 2>/dev/null || true
-wait "$apmast" 2>/dev/null || true
+for name in ap2 ap3 ap4; do
+  echo "$name: $(WLC_ROOT=$root/$name "$bin/platform/ubus" call mast status | grep -o '"status": "[a-z_]*"')"
+done
 
-# Fast roaming: on each AP its bus, the AP side of mast's broker connection
-# (sim_ap_mqtt: mast's own bridge and IAPP relays, until mast's AP role is
-# built) and iapp, meeting over the controller's broker.
+# Fast roaming: iapp on ap1 and ap2, meeting over the controller's broker
+# through each AP's own mast.
 unset WLC_LOG_STDERR
-roaming=()
 simctl() { "$bin/sim/zev_simctl" "$root/control.sock" "$@"; }
 for ap in ap1 ap2; do
   r=$root/$ap
-  if [ ! -S "$r/var/run/ubus/ubus.sock" ]; then
-    WLC_ROOT=$r "$bin/platform/ubusd" & pids+=($!)
-    for _ in $(seq 100); do [ -S "$r/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
-  fi
-  WLC_ROOT=$r WLC_LOG_FILE=$r/roaming.log "$bin/sim/sim_ap_mqtt" -h 127.0.0.1:1883 -s hq -w office & roaming+=($!)
-  WLC_ROOT=$r WLC_LOG_FILE=$r/roaming.log "$bin/iapp/iapp" -s hq -i ra0:1:office -i rai0:2:office & roaming+=($!)
+  WLC_ROOT=$r WLC_LOG_FILE=$r/roaming.log "$bin/iapp/iapp" -s hq -i ra0:1:office -i rai0:2:office & pids+=($!)
   for _ in $(seq 200); do
-    WLC_ROOT=$r "$bin/platform/ubus" list iapp >/dev/null 2>&1 &&
-      grep -q "Subscribe for IAPP topics" "$r/roaming.log" 2>/dev/null && break
+    WLC_ROOT=$r "$bin/platform/ubus" list iapp >/dev/null 2>&1 && [ "$(simctl events $ap)" = "ok 1" ] && break
     sleep 0.05
   done
 done
-sleep 0.3 # the broker acknowledges the subscriptions
 
 sta=aa:bb:cc:dd:ee:42
 echo "== fast roaming: a station joins ap1, and ap2 holds its key before the station arrives"
@@ -198,13 +201,10 @@ echo "\$ zev_simctl sta list ap1"; simctl sta list ap1
 echo "\$ zev_simctl sta list ap2"; simctl sta list ap2
 echo "== what iapp logged"
 grep -h "iapp\." "$root/ap1/roaming.log" "$root/ap2/roaming.log" | grep -v "\.debug:" || true
-# Each AP's bus holds one "mqtt.wlc": the roaming stand-ins make room for the next.
-kill "${roaming[@]}" 2>/dev/null || true
-wait "${roaming[@]}" 2>/dev/null || true
 
-# Radio resource management: rrm_ctrl on the controller, and on every AP its
-# bus, an RRM agent for radio 0 and a stand-in for the AP side of the MQTT
-# bridge (until mast's AP role runs here). Their own logs go to files.
+# Radio resource management: rrm_ctrl on the controller, and on every AP an
+# RRM agent for radio 0, whose reports and commands travel through the AP's
+# own mast. Their own logs go to files.
 echo "== radio resource management on site1, radio 0 (channels 1, 6, 11; power 10..20 dBm)"
 channels="-c 1 -c 6 -c 11"
 WLC_LOG_STDERR=0 WLC_LOG_FILE=$ctl/rrm_ctrl.log "$bin/rrm/rrm_ctrl" -p default -s site1 -b 0 $channels \
@@ -212,15 +212,9 @@ WLC_LOG_STDERR=0 WLC_LOG_FILE=$ctl/rrm_ctrl.log "$bin/rrm/rrm_ctrl" -p default -
 for _ in $(seq 100); do "$bin/platform/ubus" list rrm_ctrl.site1.0 >/dev/null 2>&1 && break; sleep 0.05; done
 for ap in ap1 ap2 ap3 ap4; do
   r=$root/$ap
-  if [ ! -S "$r/var/run/ubus/ubus.sock" ]; then
-    WLC_ROOT=$r "$bin/platform/ubusd" & pids+=($!)
-    for _ in $(seq 100); do [ -S "$r/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
-  fi
-  WLC_ROOT=$r WLC_LOG_STDERR=0 WLC_LOG_FILE=$r/rrm.log "$bin/sim/sim_ap_rrm_bridge" -s site1 -b 0 & pids+=($!)
   WLC_ROOT=$r WLC_LOG_STDERR=0 WLC_LOG_FILE=$r/rrm.log "$bin/rrm/rrm_agent" -p default -s site1 -b 0 $channels \
     -i 50 -g 1 -r 1 -l -w & pids+=($!)
 done
-simctl() { "$bin/sim/zev_simctl" "$root/control.sock" "$@"; }
 site_channels() { for ap in ap1 ap2 ap3 ap4; do simctl radio $ap 0 | cut -d' ' -f3; done | tr '\n' ' '; }
 cost() { { "$bin/platform/ubus" call rrm_ctrl.site1.0 model 2>/dev/null || echo '"cost": none'; } | sed -n 's/.*"cost": \([0-9a-z]*\).*/\1/p'; }
 echo "\$ ubus call rrm_ctrl.site1.0 config '{\"channel_timer\":10}'   # a channel step every 10 s"

@@ -2,10 +2,10 @@
 # The main job: installs what is needed, builds, and runs a simulated site:
 # the device simulator with four access points, our bus daemon and the
 # platform's services on the first one, the controller (broker, mast -r wlc,
-# service stand-ins), mast -r ap on the first AP, which joins the controller
-# over TLS and is adopted, fast roaming between two APs, RRM over all four,
-# and the telemetry service; it asks them questions with the system's tools as
-# one would on a device.
+# service stand-ins), mast -r ap on every AP, which joins the controller
+# over TLS and is adopted, fast roaming between two APs and RRM over all four
+# through the APs' masts, and the telemetry service; it asks them questions
+# with the system's tools as one would on a device.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

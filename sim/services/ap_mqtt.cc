@@ -1,7 +1,8 @@
 // sim_ap_mqtt: the AP side of the management daemon as far as the other AP
-// daemons need it, until that side exists: the broker connection with its
-// bridge object "mqtt.wlc" and, on every connection, the IAPP (and RRM)
-// subscriptions relaying to the local objects. It is made of mast's own MQTT
+// daemons need it, without the controller search and join (for measuring
+// the roaming path alone): the broker connection with its bridge object
+// "mqtt.wlc" and, on every connection, the IAPP (and RRM) subscriptions
+// relaying to the local objects. It is made of mast's own MQTT
 // instance, bridge, options and relay code; only the controller search, join
 // and adoption are left out (the broker is given, plain, with -h).
 //   sim_ap_mqtt -h <host>:<port> [-s site] [-w wlan]... [-g radio:site]...

@@ -1,7 +1,6 @@
-// Roaming between two simulated APs, each with its own bus, its own
-// "mqtt.wlc" and iapp, over one real broker. The AP side of the management
-// daemon is played by sim_ap_mqtt: mast's own MQTT instance, bridge object
-// and IAPP relays, connected straight to the broker.
+// Roaming between two simulated APs, each with its own bus, its adopted
+// mast (mast -a, connected over TLS to the real broker with the broker's
+// certificate pinned, its bridge "mqtt.wlc" and IAPP relays) and iapp.
 #include <zev/wifi.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "adopted_ap.h"
 #include "broker.h"
 #include "iapp_helpers.h"
 #include "mqtt_client.h"
@@ -29,14 +29,6 @@ Bytes payload(const wlc::BlobBuf &b)
 {
 	auto *p = reinterpret_cast<const uint8_t *>(b.head());
 	return Bytes(p, p + blob_raw_len(b.head()));
-}
-
-size_t count(const std::string &text, const std::string &what)
-{
-	size_t n = 0;
-	for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-		n++;
-	return n;
 }
 
 // The 167-byte save request the driver must receive for a key, laid out
@@ -71,16 +63,13 @@ protected:
 		site_ = std::make_unique<wlctest::SimSite>(root_, std::vector<wlctest::SimDevice>{
 			{"ap1", R"("lan_mac": "00:11:22:a3:b4:c5")"}, {"ap2", R"("lan_mac": "00:11:22:a3:b4:d6")"}},
 			R"({"a": "ap1", "b": "ap2", "rssi": -58})");
-		broker_ = std::make_unique<wlctest::Broker>(root_, wlctest::BrokerOptions{1883, 0, nullptr, false});
+		pki_ = wlctest::make_test_pki(root_);
+		broker_ = std::make_unique<wlctest::Broker>(root_, wlctest::BrokerOptions{1883, 8883, &pki_, true});
+		// The controller's services keep the VERSION that adopts both APs.
+		masttest::publish_version();
 		uloop_init();
-		for (const char *ap : {"ap1", "ap2"})
-			start_ap(ap);
-		// Both relays subscribed (the broker acknowledged four subscriptions each).
-		ASSERT_TRUE(wait_until([&] {
-			std::string log = wlctest::read_text(root_.path() + "/broker/broker.log");
-			return count(log, std::string("Sending SUBACK to ") + kAp1) >= 4 &&
-			       count(log, std::string("Sending SUBACK to ") + kAp2) >= 4;
-		}, wlctest::kStartLimit)) << wlctest::read_text(root_.path() + "/broker/broker.log");
+		start_ap("ap1", kAp1);
+		start_ap("ap2", kAp2);
 	}
 	void TearDown() override
 	{
@@ -88,19 +77,19 @@ protected:
 			return;
 		procs_.clear();
 		buses_.clear();
-		busds_.clear();
+		aps_.clear();
 		uloop_done();
 	}
 
-	void start_ap(const std::string &ap)
+	void start_ap(const std::string &ap, const std::string &id)
 	{
-		std::string dev = site_->root_of(ap);
-		busds_.push_back(start_bus(dev));
-		procs_.push_back(std::make_unique<wlctest::Process>(
-			std::vector<std::string>{std::string(WLC_BUILD_DIR) + "/sim/sim_ap_mqtt", "-h", "127.0.0.1:1883",
-						 "-s", "hq", "-w", "office"},
-			std::vector<std::string>{"WLC_ROOT=" + dev, "WLC_LOG_FILE=" + dev + "/mast.log"}));
+		aps_.push_back(std::make_unique<masttest::AdoptedAp>(*site_, ap, pki_, std::vector<std::string>{"-s", "hq", "-w", "office"}));
+		std::string dev = aps_.back()->root();
+		aps_.back()->start_mast();
 		procs_.push_back(start_iapp(dev, {"-s", "hq", "-i", "ra0:1:office", "-i", "rai0:2:office"}));
+		// Adopted, with the IAPP relays subscribed (the last is the key_set topic).
+		ASSERT_TRUE(masttest::wait_subscribed(*broker_, id, "zev/wlc/iapp/ap/" + id + "/key_set"))
+			<< aps_.back()->mast_log();
 		auto bus = std::make_unique<wlc::Bus>();
 		ASSERT_TRUE(bus->connect(bus_socket(dev)));
 		bus->watch();
@@ -121,8 +110,9 @@ protected:
 
 	wlctest::TempRoot root_;
 	std::unique_ptr<wlctest::SimSite> site_;
+	wlctest::TestPki pki_;
 	std::unique_ptr<wlctest::Broker> broker_;
-	std::vector<std::unique_ptr<wlctest::Process>> busds_;
+	std::vector<std::unique_ptr<masttest::AdoptedAp>> aps_;
 	std::vector<std::unique_ptr<wlctest::Process>> procs_;
 	std::vector<std::unique_ptr<wlc::Bus>> buses_;
 };

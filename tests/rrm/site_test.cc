@@ -1,141 +1,172 @@
-// A simulated site end to end: agents on four simulated APs scan the
-// simulator's world and publish through a stand-in of the AP's bridge to the
-// real broker; the controller's mast relays the reports to rrm_ctrl, whose
-// commands travel back through mast and the broker to the agents, which set
-// the simulated radios.
+// RRM on a simulated site end to end, through the APs' real adopted masts:
+// the reports in the controller's store are what the world makes the agents
+// hear, the model is the worked case's, the site converges one command per
+// step and then stays, a restarted rrm_ctrl keeps its reports and model,
+// power settles within the limits, and aggressive mode reaches every agent.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <sys/wait.h>
 
-#include "controller_fixture.h"
-#include "sim_site.h"
+#include "common/codec.h"
+#include "site_fixture.h"
 
+namespace rrmtest {
 namespace {
 
-using namespace std::chrono_literals;
+// Who hears whom in the site, and how loudly (both ways).
+const std::map<std::pair<std::string, std::string>, int> kHear = {
+	{{"ap1", "ap2"}, -60}, {{"ap1", "ap3"}, -70}, {{"ap2", "ap3"}, -80}, {{"ap3", "ap4"}, -60}, {{"ap2", "ap4"}, -90}};
 
-class SiteTest : public masttest::ControllerTest {
+std::optional<int> heard(const std::string &a, const std::string &b)
+{
+	auto it = kHear.find({a, b});
+	if (it == kHear.end())
+		it = kHear.find({b, a});
+	return it == kHear.end() ? std::nullopt : std::optional<int>(it->second);
+}
+
+// The addresses listed in a radio report's "bssid" array.
+std::vector<std::string> bssids(const std::string &radio_report)
+{
+	std::vector<std::string> out;
+	size_t at = radio_report.find("\"bssid\":[");
+	size_t end = radio_report.find(']', at);
+	for (at = radio_report.find('"', at + 9); at < end; at = radio_report.find('"', at + 19))
+		out.push_back(radio_report.substr(at + 1, 17));
+	return out;
+}
+
+class Site : public SiteTest {
 protected:
-	void SetUp() override
+	std::string newest(const std::string &type, const std::string &name)
 	{
-		ControllerTest::SetUp();
-		if (IsSkipped() || HasFatalFailure())
-			return;
-		start_mast({"-m", "site1"});
-		std::vector<wlctest::SimDevice> devices;
-		for (const char *name : {"ap1", "ap2", "ap3", "ap4"})
-			devices.push_back({name, R"("radios": [{"band": 2, "channel": 6}])"});
-		site_ = std::make_unique<wlctest::SimSite>(
-			*root_, devices,
-			R"({"a": "ap1", "b": "ap2", "rssi": -60}, {"a": "ap1", "b": "ap3", "rssi": -70},)"
-			R"({"a": "ap2", "b": "ap3", "rssi": -80}, {"a": "ap3", "b": "ap4", "rssi": -60},)"
-			R"({"a": "ap2", "b": "ap4", "rssi": -90})");
-		ctrl_ = std::make_unique<wlctest::Process>(
-			std::vector<std::string>{std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl", "-p", "pol", "-s", "site1", "-b", "0",
-						 "-c", "1", "-c", "6", "-c", "11", "-w", "20", "-n", "medium", "-r",
-						 "graceful", "-l", "10", "-h", "20"},
-			std::vector<std::string>{"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + root_->path() + "/ctrl.log"});
-		ASSERT_TRUE(wlctest::pump([&] { return has_object("rrm_ctrl.site1.0"); }, 10s));
-		for (const char *name : {"ap1", "ap2", "ap3", "ap4"})
-			start_ap(name);
+		std::string reply;
+		call("rrm_ctrl.site1.0", "report_list", R"({"type":")" + type + R"(","id":")" + id(name) + R"(","limit":1})",
+		     &reply);
+		return reply;
 	}
-	void TearDown() override
-	{
-		procs_.clear();
-		ctrl_.reset();
-		site_.reset();
-		ControllerTest::TearDown();
-	}
-
-	void start_ap(const std::string &name)
-	{
-		std::string root = site_->root_of(name);
-		std::string sock = root + "/var/run/ubus/ubus.sock";
-		mkdir((root + "/var/run/ubus").c_str(), 0755);
-		std::vector<std::string> env = {"WLC_ROOT=" + root, "WLC_LOG_FILE=" + root + "/rrm.log"};
-		procs_.push_back(std::make_unique<wlctest::Process>(std::vector<std::string>{WLC_UBUSD, "-s", sock}));
-		ASSERT_TRUE(wlctest::wait_until([&] {
-			struct stat st;
-			return stat(sock.c_str(), &st) == 0;
-		}, 5s));
-		std::string bin = WLC_BUILD_DIR;
-		procs_.push_back(std::make_unique<wlctest::Process>(
-			std::vector<std::string>{bin + "/sim/sim_ap_rrm_bridge", "-s", "site1", "-b", "0"}, env));
-		procs_.push_back(std::make_unique<wlctest::Process>(
-			std::vector<std::string>{bin + "/rrm/rrm_agent", "-p", "pol", "-s", "site1", "-b", "0", "-c", "1", "-c",
-						 "6", "-c", "11", "-i", "50", "-g", "1", "-r", "1", "-l", "-w"},
-			env));
-	}
-	std::string radio(const std::string &ap) { return site_->command("radio " + ap + " 0"); }
-	std::string channels()
-	{
-		std::string out;
-		for (const char *ap : {"ap1", "ap2", "ap3", "ap4"})
-			out += radio(ap).substr(11, radio(ap).find(" power") - 11) + " ";
-		return out;
-	}
-	std::string ctrl_log() { return wlctest::read_text(root_->path() + "/ctrl.log"); }
-
-	std::unique_ptr<wlctest::SimSite> site_;
-	std::unique_ptr<wlctest::Process> ctrl_;
-	std::vector<std::unique_ptr<wlctest::Process>> procs_;
+	void store_holds_what_the_world_gives();
+	void converges_from_the_worked_case();
+	void restart_keeps_the_model();
+	void power_settles();
 };
 
-TEST_F(SiteTest, ConvergesToTheWorkedPlan)
+void Site::store_holds_what_the_world_gives()
 {
-	// A channel step every 10 s: several scan cycles between two moves.
-	std::string reply;
-	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"channel_timer":10})", &reply), 0);
-	ASSERT_TRUE(wlctest::pump([&] { return channels() == "6 11 1 6 "; }, 90s)) << channels() << ctrl_log();
+	// Every AP's radio and scan reports are in the store.
+	ASSERT_TRUE(masttest::pump([&] {
+		for (const std::string &ap : kAps)
+			if (newest("radio", ap).find("\"bssid\":[") == std::string::npos ||
+			    newest("bss", ap).find("\"scan\":[") == std::string::npos)
+				return false;
+		return true;
+	}, wlctest::kStartLimit)) << log_text() << ctrl_log();
+	// The scans hold every BSS of the neighbours the world lets the AP hear,
+	// at the level it gives, on channel 6, and nothing else; the store keeps
+	// none heard more faintly than the weakest level it takes (b and d hear
+	// each other at -90 dBm).
+	for (const std::string &ap : kAps) {
+		std::string scan = newest("bss", ap);
+		for (const std::string &other : kAps) {
+			for (const std::string &bssid : bssids(newest("radio", other))) {
+				int level = ap == other ? 0 : heard(ap, other).value_or(0);
+				std::string entry = R"({"ch":6,"ssid":"wlc","bssid":")" + bssid + R"(","rssi":)";
+				if (level != 0 && level >= rrm::weakest_rssi)
+					EXPECT_NE(scan.find(entry + std::to_string(level) + ","), std::string::npos)
+						<< ap << " hears " << other << ": " << scan;
+				else
+					EXPECT_EQ(scan.find(bssid), std::string::npos) << ap << " does not hear " << other << ": " << scan;
+			}
+		}
+	}
+}
+
+void Site::converges_from_the_worked_case()
+{
+	// A channel step every 10 s: several scan cycles between two moves. The
+	// first step's model is the worked case's.
+	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"channel_timer":10})"), 0);
+	std::string first_move = "send channel command to " + id("ap3") + " (channel 1)";
+	ASSERT_TRUE(masttest::pump([&] { return ctrl_log().find(first_move) != std::string::npos; }, 60s)) << ctrl_log();
+	std::string worked = model();
+	EXPECT_NE(worked.find(R"("cost":58)"), std::string::npos) << worked;
+	std::map<std::string, unsigned> expected = {{id("ap1"), 16}, {id("ap2"), 13}, {id("ap3"), 19}, {id("ap4"), 10}};
+	EXPECT_EQ(penalties(worked), expected) << worked;
+
+	ASSERT_TRUE(masttest::pump([&] { return channels() == "6 11 1 6 "; }, 90s)) << channels() << ctrl_log();
 	std::string log = ctrl_log();
-	size_t first = log.find("send channel command to ap1-a5-b4-c5 (channel 1)");
-	size_t second = log.find("send channel command to ap1-a4-b4-c5 (channel 11)");
-	ASSERT_NE(first, std::string::npos) << log;
+	size_t second = log.find("send channel command to " + id("ap2") + " (channel 11)");
 	ASSERT_NE(second, std::string::npos) << log;
-	EXPECT_LT(first, second);
-	// Then it stays: the next step finds nothing to correct.
+	EXPECT_LT(log.find(first_move), second);
+	// One command per step, and then it stays: the next step finds nothing to correct.
 	size_t settled = log.size();
-	ASSERT_TRUE(wlctest::pump([&] { return ctrl_log().find("don't need to correct channels now", settled) != std::string::npos; }, 30s));
+	ASSERT_TRUE(masttest::pump([&] {
+		return ctrl_log().find("don't need to correct channels now", settled) != std::string::npos;
+	}, 30s));
+	log = ctrl_log();
+	size_t commands = 0;
+	for (size_t at = log.find("send channel command"); at != std::string::npos; at = log.find("send channel command", at + 1))
+		commands++;
+	EXPECT_EQ(commands, 2u) << log;
 	EXPECT_EQ(channels(), "6 11 1 6 ");
 	EXPECT_EQ(site_->command("setting ap3 0 channel"), "ok 1");
-	std::string model;
-	ASSERT_EQ(call("rrm_ctrl.site1.0", "model", "{}", &model), 0);
-	EXPECT_NE(model.find(R"("cost":0)"), std::string::npos) << model;
+}
 
-	// Power: the AP heard loudly by its neighbour is turned down until it is
-	// heard moderately; the others stay within the limits.
-	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"power_timer":5})", &reply), 0);
-	ASSERT_TRUE(wlctest::pump([&] { return radio("ap4") == "ok channel 6 power 11"; }, 90s)) << radio("ap4") << ctrl_log();
+void Site::restart_keeps_the_model()
+{
+	std::string before = model();
+	EXPECT_NE(before.find(R"("cost":0)"), std::string::npos) << before;
+	// rrm_ctrl restarts while no report can reach it (the controller's mast
+	// is stopped too): its first step builds the same model from the reports
+	// it kept.
+	mast_.reset();
+	int status = stop_ctrl();
+	ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status << ctrl_log(); // its stop by signal
+	start_ctrl();
+	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"channel_timer":1})"), 0);
+	ASSERT_TRUE(masttest::pump([&] { return model().find("\"cost\"") != std::string::npos; }, 30s)) << ctrl_log();
+	std::string after = model();
+	EXPECT_EQ(after.substr(after.find("\"cost\"")), before.substr(before.find("\"cost\"")));
+	start_mast({"-m", "site1"});
+}
+
+void Site::power_settles()
+{
+	// The AP heard loudly by its neighbour is turned down until it is heard
+	// moderately; the others stay within the limits.
+	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"power_timer":5})"), 0);
+	ASSERT_TRUE(masttest::pump([&] { return radio("ap4") == "ok channel 6 power 11"; }, 90s)) << radio("ap4") << ctrl_log();
 	EXPECT_EQ(site_->command("setting ap4 0 power"), "ok 11");
 	for (const char *ap : {"ap1", "ap2", "ap3"})
 		EXPECT_NE(radio(ap).find("power 20"), std::string::npos) << ap;
 	EXPECT_EQ(channels(), "6 11 1 6 ");
 }
 
-TEST_F(SiteTest, AggressiveModeReachesEveryAgent)
+TEST_F(Site, ReportsModelPlanRestartAndPower)
+{
+	ASSERT_NO_FATAL_FAILURE(store_holds_what_the_world_gives());
+	ASSERT_NO_FATAL_FAILURE(converges_from_the_worked_case());
+	ASSERT_NO_FATAL_FAILURE(restart_keeps_the_model());
+	ASSERT_NO_FATAL_FAILURE(power_settles());
+}
+
+TEST_F(Site, AggressiveModeReachesEveryAgent)
 {
 	auto all_logged = [&](const std::string &text) {
-		for (const char *ap : {"ap1", "ap2", "ap3", "ap4"})
-			if (wlctest::read_text(site_->root_of(ap) + "/rrm.log").find(text) == std::string::npos)
+		for (const std::string &ap : kAps)
+			if (agent_log(ap).find(text) == std::string::npos)
 				return false;
 		return true;
 	};
-	// Every AP has reported, so its bridge is connected and subscribed.
-	ASSERT_TRUE(wlctest::pump([&] {
-		std::string list;
-		call("rrm_ctrl.site1.0", "report_list", R"({"type":"radio","limit":1})", &list);
-		size_t n = 0;
-		for (size_t at = 0; (at = list.find("\"reports\"", at)) != std::string::npos; at++)
-			n++;
-		return n == 4;
-	}, 20s));
+	ASSERT_TRUE(all_report_again(kAps)) << log_text();
 	ASSERT_EQ(call("rrm_ctrl.site1.0", "agressive", R"({"enable":true,"timeout":600})"), 0);
-	ASSERT_TRUE(wlctest::pump([&] { return all_logged("[site1/0] switch to agressive mode"); }, 20s));
+	ASSERT_TRUE(masttest::pump([&] { return all_logged("[site1/0] switch to agressive mode"); }, 20s));
 	// Active scans with the short pause between lists.
-	ASSERT_TRUE(wlctest::pump([&] { return all_logged("sleep for 2 seconds before next list scan..."); }, 20s));
+	ASSERT_TRUE(masttest::pump([&] { return all_logged("sleep for 2 seconds before next list scan..."); }, 20s));
 	ASSERT_EQ(call("rrm_ctrl.site1.0", "agressive", R"({"enable":false})"), 0);
-	ASSERT_TRUE(wlctest::pump([&] { return all_logged("[site1/0] switch to main mode"); }, 20s));
+	ASSERT_TRUE(masttest::pump([&] { return all_logged("[site1/0] switch to main mode"); }, 20s));
 	EXPECT_NE(ctrl_log().find("send command to disable agressive mode to all agents"), std::string::npos);
 }
 
 } // namespace
+} // namespace rrmtest
