@@ -298,6 +298,32 @@ TEST_F(StoreTest, CutShortAppendLosesOnlyTheNewest)
 	}
 }
 
+// Only the first max_file_bytes of a file are read: a file grown past them
+// keeps what lies within, and is not moved aside.
+TEST_F(StoreTest, OverlongFileKeepsWhatLiesWithinTheLimit)
+{
+	{
+		ReportStore s = store();
+		for (int i = 1; i <= 3; i++)
+			ASSERT_EQ(s.add("radio", "ap1", radio(i).head()), 0);
+	}
+	{
+		std::ofstream out(path("ap1/radio.blob"), std::ios::binary | std::ios::app);
+		std::string junk(max_file_bytes, '\x7f');
+		out.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+	}
+	ReportStore s = store();
+	ASSERT_EQ(s.load(), 1u);
+	EXPECT_EQ(channels(s, "ap1"), (std::vector<int>{1, 2, 3}));
+	EXPECT_FALSE(fs::exists(path("ap1/radio.blob.bad")));
+	// The next report writes the file whole, within the limit again.
+	ASSERT_EQ(s.add("radio", "ap1", radio(4).head()), 0);
+	EXPECT_LE(fs::file_size(path("ap1/radio.blob")), max_file_bytes);
+	ReportStore again = store();
+	ASSERT_EQ(again.load(), 1u);
+	EXPECT_EQ(channels(again, "ap1"), (std::vector<int>{1, 2, 3, 4}));
+}
+
 // A file changed behind the store's back is written whole, not appended to.
 TEST_F(StoreTest, FileChangedBehindTheStoreWrittenWhole)
 {
