@@ -433,18 +433,19 @@ Daemons start_daemons()
 	return d;
 }
 
-void stop(pid_t pid)
+void stop(pid_t &pid)
 {
 	if (pid <= 0)
 		return;
 	kill(pid, SIGTERM);
 	waitpid(pid, nullptr, 0);
+	pid = -1;
 }
 
-void stop_all(const Daemons &d)
+void stop_all(Daemons &d)
 {
-	for (pid_t p : {d.ctrl, d.mast, d.ubusd, d.broker})
-		stop(p);
+	for (pid_t *p : {&d.ctrl, &d.mast, &d.ubusd, &d.broker})
+		stop(*p);
 	std::error_code ec;
 	std::filesystem::remove_all(g_root, ec);
 }
@@ -453,6 +454,90 @@ void print_usage(const char *name, Usage u, double wall_s)
 {
 	std::printf("  %-9s CPU %7.2f s (%5.1f %% of one core over %.0f s), peak memory %6.1f MiB\n", name, u.cpu_s,
 		    100 * u.cpu_s / wall_s, wall_s, static_cast<double>(u.peak_kib) / 1024);
+}
+
+// Waits for mast's and rrm_ctrl's objects, and for mast's subscriptions: a
+// probe AP's join reaches "db.ap" once they are in place.
+bool controller_ready(Swarm &swarm)
+{
+	ubus_context *ctx = ubus_connect(g_socket.c_str());
+	uint32_t id;
+	bool up = wait_until([&] { return ctx && ubus_lookup_id(ctx, "mqtt.wlc", &id) == 0 &&
+					  ubus_lookup_id(ctx, "rrm_ctrl.site1.1", &id) == 0; },
+			     std::chrono::seconds(30));
+	if (ctx)
+		ubus_free(ctx);
+	if (!up)
+		return false;
+	Connection probe("sim-probe");
+	Bytes join = encode_json(R"({"fw_version":"1","fw_revision":"1","model":"m","serial":"s","cert":"c"})");
+	bool subscribed = wait_until([&] {
+		probe.publish("zev/wlc/control/ap/probe/join_request", join, 1, false);
+		usleep(100000);
+		std::lock_guard<std::mutex> l(g_db.mu);
+		return g_db.joined.count("probe") > 0;
+	}, std::chrono::seconds(30));
+	return subscribed && swarm.listen_for_requests();
+}
+
+struct Results {
+	size_t joined = 0, online = 0;
+	double join_s = 0;
+	uint64_t reports_sent = 0, reports_kept = 0;
+	BatchResult batch;
+	uint64_t requests = 0;
+	double wall_s = 0;
+	Usage mast, ctrl, broker, ubusd, self;
+};
+
+void join_phase(const Settings &s, Swarm &swarm, Results &r)
+{
+	auto t0 = Clock::now();
+	swarm.join_all();
+	wait_until([&] {
+		std::lock_guard<std::mutex> l(g_db.mu);
+		return g_db.joined.size() >= s.aps + 1 && g_db.online.size() >= s.aps;
+	}, std::chrono::seconds(300));
+	r.join_s = std::chrono::duration<double>(Clock::now() - t0).count();
+	std::lock_guard<std::mutex> l(g_db.mu);
+	r.joined = g_db.joined.size() - 1; // the probe
+	r.online = g_db.online.size();
+}
+
+// Reports at the agents' cadence, and one batch to all APs half-way through the last cycle.
+void report_phase(const Settings &s, Swarm &swarm, Results &r)
+{
+	std::atomic<uint64_t> sent{0};
+	std::thread reporter([&] { swarm.report_cycles(sent); });
+	std::this_thread::sleep_for(std::chrono::duration<double>(s.cycle_s * (static_cast<double>(s.cycles) - 0.5)));
+	r.batch = run_batch(s, 60000);
+	reporter.join();
+	r.reports_sent = sent;
+	r.requests = swarm.requests;
+	// A grace for the last reports in flight through the broker and mast.
+	std::this_thread::sleep_for(std::chrono::seconds(3));
+}
+
+void print_results(const Settings &s, const Results &r)
+{
+	std::printf("%zu simulated APs over %zu MQTT connections, %zu agent cycle(s) of %.0f s\n", s.aps, s.connections,
+		    s.cycles, s.cycle_s);
+	std::printf("joins:    %zu of %zu in \"db.ap\", online %zu of %zu, in %.1f s; lost %lld\n", r.joined, s.aps,
+		    r.online, s.aps, r.join_s, static_cast<long long>(2 * s.aps) - static_cast<long long>(r.joined + r.online));
+	std::printf("reports:  sent %llu (%.0f/s), kept by rrm_ctrl %llu; lost %lld\n",
+		    static_cast<unsigned long long>(r.reports_sent), 3 * static_cast<double>(s.aps) / s.cycle_s,
+		    static_cast<unsigned long long>(r.reports_kept),
+		    static_cast<long long>(r.reports_sent) - static_cast<long long>(r.reports_kept));
+	std::printf("batch:    request_response_batch to %zu APs: status %d, %zu answers in the reply, %llu requests "
+		    "reached the APs, completed in %.2f s; lost %lld\n",
+		    s.aps, r.batch.status, r.batch.answered, static_cast<unsigned long long>(r.requests), r.batch.seconds,
+		    static_cast<long long>(s.aps) - static_cast<long long>(r.batch.answered));
+	std::printf("controller CPU and memory (from /proc):\n");
+	print_usage("mast", r.mast, r.wall_s);
+	print_usage("rrm_ctrl", r.ctrl, r.wall_s);
+	print_usage("mosquitto", r.broker, r.wall_s);
+	print_usage("ubusd", r.ubusd, r.wall_s);
+	print_usage("(APs sim)", r.self, r.wall_s);
 }
 
 } // namespace
@@ -476,90 +561,23 @@ int main(int argc, char **argv)
 	while (!db_ready)
 		usleep(1000);
 	auto t_start = Clock::now();
-	{
-		ubus_context *probe = ubus_connect(g_socket.c_str());
-		uint32_t id;
-		bool up = wait_until([&] { return probe && ubus_lookup_id(probe, "mqtt.wlc", &id) == 0 &&
-						  ubus_lookup_id(probe, "rrm_ctrl.site1.1", &id) == 0; },
-				     std::chrono::seconds(30));
-		if (probe)
-			ubus_free(probe);
-		if (!up) {
-			std::fprintf(stderr, "mast or rrm_ctrl did not come up\n");
-			stop_all(d);
-			return 1;
-		}
-	}
 	Swarm swarm(s);
-	// mast's subscriptions are in place once a probe AP's join reaches "db.ap".
-	Connection probe("sim-probe");
-	Bytes probe_join = encode_json(R"({"fw_version":"1","fw_revision":"1","model":"m","serial":"s","cert":"c"})");
-	bool subscribed = wait_until([&] {
-		probe.publish("zev/wlc/control/ap/probe/join_request", probe_join, 1, false);
-		usleep(100000);
-		std::lock_guard<std::mutex> l(g_db.mu);
-		return g_db.joined.count("probe") > 0;
-	}, std::chrono::seconds(30));
-	if (!subscribed || !swarm.listen_for_requests()) {
-		std::fprintf(stderr, "mast's subscriptions did not come up\n");
+	if (!controller_ready(swarm)) {
+		std::fprintf(stderr, "mast, rrm_ctrl or mast's subscriptions did not come up\n");
 		stop_all(d);
 		return 1;
 	}
-
-	// Joins and presence.
-	auto t_join = Clock::now();
-	swarm.join_all();
-	auto all_joined = [&] {
-		std::lock_guard<std::mutex> l(g_db.mu);
-		return g_db.joined.size() >= s.aps + 1 && g_db.online.size() >= s.aps;
-	};
-	wait_until(all_joined, std::chrono::seconds(300));
-	double join_s = std::chrono::duration<double>(Clock::now() - t_join).count();
-	size_t joined, online;
-	{
-		std::lock_guard<std::mutex> l(g_db.mu);
-		joined = g_db.joined.size() - 1;
-		online = g_db.online.size();
-	}
-
-	// Reports at the agents' cadence, and one batch to all APs half-way through the last cycle.
-	std::atomic<uint64_t> reports_sent{0};
-	std::thread reporter([&] { swarm.report_cycles(reports_sent); });
-	std::this_thread::sleep_for(std::chrono::duration<double>(s.cycle_s * (static_cast<double>(s.cycles) - 0.5)));
-	BatchResult batch = run_batch(s, 60000);
-	reporter.join();
-	// A grace for the last reports in flight through the broker and mast.
-	std::this_thread::sleep_for(std::chrono::seconds(3));
-	double wall_s = std::chrono::duration<double>(Clock::now() - t_start).count();
-
-	Usage mast = usage_of(d.mast), ctrl = usage_of(d.ctrl), broker = usage_of(d.broker), ubusd = usage_of(d.ubusd);
-	Usage self = usage_of(getpid());
+	Results r;
+	join_phase(s, swarm, r);
+	report_phase(s, swarm, r);
+	r.wall_s = std::chrono::duration<double>(Clock::now() - t_start).count();
+	r.mast = usage_of(d.mast), r.ctrl = usage_of(d.ctrl), r.broker = usage_of(d.broker), r.ubusd = usage_of(d.ubusd);
+	r.self = usage_of(getpid());
 	stop(d.ctrl);
 	stop(d.mast);
-	uint64_t stored = stored_reports(s);
-	stop(d.ubusd);
-	stop(d.broker);
-
-	std::printf("%zu simulated APs over %zu MQTT connections, %zu agent cycle(s) of %.0f s\n", s.aps, s.connections,
-		    s.cycles, s.cycle_s);
-	std::printf("joins:    %zu of %zu in \"db.ap\", online %zu of %zu, in %.1f s; lost %zd\n", joined, s.aps, online,
-		    s.aps, join_s, static_cast<ssize_t>(2 * s.aps - joined - online));
-	std::printf("reports:  sent %llu (%.0f/s), kept by rrm_ctrl %llu; lost %lld\n",
-		    static_cast<unsigned long long>(reports_sent.load()), 3 * static_cast<double>(s.aps) / s.cycle_s,
-		    static_cast<unsigned long long>(stored),
-		    static_cast<long long>(reports_sent.load()) - static_cast<long long>(stored));
-	std::printf("batch:    request_response_batch to %zu APs: status %d, %zu answers in the reply, %llu requests "
-		    "reached the APs, completed in %.2f s; lost %zd\n",
-		    s.aps, batch.status, batch.answered, static_cast<unsigned long long>(swarm.requests.load()), batch.seconds,
-		    static_cast<ssize_t>(s.aps - batch.answered));
-	std::printf("controller CPU and memory (from /proc):\n");
-	print_usage("mast", mast, wall_s);
-	print_usage("rrm_ctrl", ctrl, wall_s);
-	print_usage("mosquitto", broker, wall_s);
-	print_usage("ubusd", ubusd, wall_s);
-	print_usage("(APs sim)", self, wall_s);
-	std::error_code ec;
-	std::filesystem::remove_all(g_root, ec);
+	r.reports_kept = stored_reports(s);
+	stop_all(d);
+	print_results(s, r);
 	std::fflush(stdout);
 	std::_Exit(0); // the database thread's loop ends with the process
 }
