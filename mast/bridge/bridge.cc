@@ -2,6 +2,7 @@
 #include "bridge.h"
 
 #include <wlc/c/blobmsg_json.h>
+#include <wlc/log.h>
 
 #include <cstdlib>
 
@@ -13,6 +14,9 @@ namespace mast {
 namespace {
 
 constexpr int kDefaultTimeoutMs = 3000;
+// The most a reply may hold: the bus daemon drops the connection of a client
+// that sends a longer message (room is left for the message's own headers).
+constexpr size_t kMaxReplyBytes = UBUS_MAX_MSGLEN - 4096;
 
 enum { SEND_PATH, SEND_MESSAGE, SEND_QOS, SEND_RETAIN, SEND_MAX };
 const std::array<blobmsg_policy, SEND_MAX> kSendPolicy = {{
@@ -85,7 +89,31 @@ struct Bridge::Pending {
 	std::unique_ptr<wlc::Timer> timer;
 	int remaining = 0; // batch: APs still silent; single: 0
 	bool batch = false;
+	bool too_big = false; // batch: answers were left out, the reply would not fit the bus
 	wlc::BlobBuf buffer;
+
+	// Sends the reply and completes the call, or fails it when the reply is
+	// more than the bus carries.
+	void answer(int32_t id, const wlc::BlobBuf &msg)
+	{
+		if (too_big || blob_raw_len(msg.head()) > kMaxReplyBytes) {
+			wlc::logf(LOG_WARNING, "Reply to request %d is too large for ubus", id);
+			reply.complete(UBUS_STATUS_UNKNOWN_ERROR);
+			return;
+		}
+		reply.reply(msg);
+		reply.complete(UBUS_STATUS_OK);
+	}
+	// Adds one AP's answer to a batch's reply, while the reply fits the bus.
+	void collect(const std::string &ap, blob_attr *data)
+	{
+		size_t need = ap.size() + 16 + (data ? blob_pad_len(data) : 0);
+		too_big = too_big || blob_raw_len(buffer.head()) + need > kMaxReplyBytes;
+		if (too_big)
+			return;
+		auto t = buffer.table(ap.c_str());
+		buffer.add_fields(data);
+	}
 };
 
 Bridge::Bridge(MqttInstance &inst)
@@ -212,8 +240,7 @@ void Bridge::expire(int32_t id)
 {
 	Pending &p = *pending_.at(id);
 	if (p.batch) {
-		p.reply.reply(p.buffer);
-		p.reply.complete(UBUS_STATUS_OK);
+		p.answer(id, p.buffer);
 	} else {
 		p.reply.complete(UBUS_STATUS_TIMEOUT);
 	}
@@ -237,19 +264,15 @@ void Bridge::handle_response(const TopicLevels &topic, const void *payload, size
 		return;
 	Pending &p = *it->second;
 	if (p.batch && p.remaining > 0) {
-		{
-			auto ap = p.buffer.table(topic.size() > 4 ? topic[4].c_str() : "");
-			p.buffer.add_fields(tb[RESP_DATA]);
-		}
+		p.collect(topic.size() > 4 ? topic[4] : std::string(), tb[RESP_DATA]);
 		if (--p.remaining > 0)
 			return;
-		p.reply.reply(p.buffer);
+		p.answer(id, p.buffer);
 	} else {
 		wlc::BlobBuf data;
 		data.add_fields(tb[RESP_DATA]);
-		p.reply.reply(data);
+		p.answer(id, data);
 	}
-	p.reply.complete(UBUS_STATUS_OK);
 	finish(id);
 }
 

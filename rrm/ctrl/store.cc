@@ -108,7 +108,7 @@ int ReportStore::add(std::string_view kind, std::string_view id, const blob_attr
 	ap.last_seen = std::max(ap.last_seen, now);
 	if (*k != kind_channels)
 		generation_++;
-	save(key, *k, *h);
+	save(key, *k, ap);
 	return 0;
 }
 

@@ -34,8 +34,11 @@ void encode_record(wlc::BlobBuf &buf, const Record &r);
 [[nodiscard]] bool valid_ap_id(std::string_view id);
 
 inline constexpr size_t default_max_aps = 16384;
-// The most a history file may hold (payload, padded): larger files are refused.
+// The most the first report table of a history file may hold (payload,
+// padded): larger files are refused.
 inline constexpr size_t max_file_payload = 131072;
+// The most of a history file that is ever written or read back.
+inline constexpr size_t max_file_bytes = max_file_payload + 4;
 // Reports older than this are dropped when the files are read at start.
 inline constexpr int64_t max_file_age_s = 86400;
 
@@ -50,8 +53,16 @@ public:
 	// Reads the files under the store directory; returns the APs loaded.
 	size_t load();
 
+	// What this process knows of one history file, so that a report can be
+	// appended to it instead of the file being written whole.
+	struct FileState {
+		uint64_t bytes = 0;    // its size as last written or read
+		uint64_t appended = 0; // reports added after the table written whole
+		bool known = false;    // false: write it whole next time
+	};
 	struct ApRecord {
 		std::array<std::unique_ptr<History>, kind_count> histories;
+		std::array<FileState, kind_count> files = {};
 		std::array<uint64_t, kind_count> received = {}; // reports taken since start
 		int64_t last_seen = 0;                           // newest arrival of any kind
 	};
@@ -77,7 +88,9 @@ public:
 private:
 	ApRecord &record_for(const std::string &id);
 	void evict_oldest();
-	void save(const std::string &id, Kind k, const History &h) const;
+	[[nodiscard]] std::string file_path(const std::string &id, Kind k) const;
+	void save(const std::string &id, Kind k, ApRecord &ap) const;
+	void save_whole(const std::string &id, Kind k, ApRecord &ap) const;
 	void load_ap(const std::string &id);
 	bool list_ap(wlc::BlobBuf &buf, Kind k, const std::string &id, const ApRecord &ap, uint32_t limit) const;
 

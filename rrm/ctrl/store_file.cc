@@ -1,15 +1,20 @@
-// The report store's files: one per AP and kind, written whole through a
-// temporary file, read back at start.
+// The report store's files: one per AP and kind. A history file is a row of
+// blob attributes at 4-byte boundaries, each a table with "reports" (entries
+// newest first): the first holds the whole history as it was when the file
+// was last written whole (through a temporary file), each further one a single
+// report appended after it. A file of one table is what a whole write makes,
+// and what earlier versions of the store always wrote.
 #include "store.h"
 
 #include <fsroot/fsroot.h>
 #include <wlc/log.h>
+#include <wlc/loop.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
 namespace rrm {
@@ -18,8 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The file's contents: the newest n entries, newest first.
-void build_file(wlc::BlobBuf &buf, const History &h, uint64_t n)
+// One table of the file: the newest n entries, newest first.
+void build_table(wlc::BlobBuf &buf, const History &h, uint64_t n)
 {
 	buf.reset();
 	auto reports = buf.array("reports");
@@ -32,110 +37,119 @@ void build_file(wlc::BlobBuf &buf, const History &h, uint64_t n)
 	}
 }
 
-size_t padded_payload(const blob_attr *head)
+size_t padded(size_t n)
 {
-	return (blob_raw_len(head) - sizeof(blob_attr) + 3) & ~size_t(3);
+	return (n + 3) & ~size_t(3);
 }
 
-bool write_all(const std::string &path, const void *data, size_t len)
+// The bytes a table takes in the file, padding included.
+size_t file_len(const blob_attr *head)
 {
-	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-	if (fd < 0)
-		return false;
+	return padded(blob_raw_len(head));
+}
+
+bool write_at(int fd, const void *data, size_t len, off_t at)
+{
 	const char *p = static_cast<const char *>(data);
-	bool ok = true;
-	while (ok && len > 0) {
-		ssize_t w = write(fd, p, len);
-		ok = w > 0;
-		if (ok) {
-			p += w;
-			len -= static_cast<size_t>(w);
-		}
+	while (len > 0) {
+		ssize_t w = pwrite(fd, p, len, at);
+		if (w <= 0)
+			return false;
+		p += w;
+		len -= static_cast<size_t>(w);
+		at += w;
 	}
-	return close(fd) == 0 && ok;
+	return true;
 }
 
-// The payload of a history file, or nullopt when the file must be refused.
-std::optional<std::vector<uint32_t>> read_file(const std::string &path)
+// Writes the table and the zero bytes that pad it, at the given offset.
+bool write_table(int fd, const blob_attr *head, off_t at)
 {
-	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return std::nullopt;
-	uint8_t hdr[4];
-	std::optional<std::vector<uint32_t>> out;
-	if (read(fd, hdr, 4) == 4) {
-		size_t len = (size_t(hdr[1]) << 16) | (size_t(hdr[2]) << 8) | hdr[3];
-		size_t payload = len >= 4 ? len - 4 : 0;
-		if (len >= 4 && ((payload + 3) & ~size_t(3)) <= max_file_payload) {
-			std::vector<uint32_t> words(1 + (payload + 3) / 4, 0);
-			std::memcpy(words.data(), hdr, 4);
-			if (static_cast<size_t>(read(fd, words.data() + 1, payload)) == payload)
-				out = std::move(words);
-		}
-	}
-	close(fd);
-	return out;
+	static const char zeros[4] = {};
+	size_t raw = blob_raw_len(head);
+	return write_at(fd, head, raw, at) && write_at(fd, zeros, file_len(head) - raw, at + static_cast<off_t>(raw));
 }
 
-struct Loaded {
-	int64_t ts;
-	std::unique_ptr<Record> record;
-};
-
-// The entries of a file, newest first; nullopt when it is not a history.
-std::optional<std::vector<Loaded>> parse_file(Kind k, blob_attr *head, int64_t oldest)
+bool write_new(const std::string &path, const blob_attr *head)
 {
-	static const std::array<blobmsg_policy, 1> top = {{{"reports", BLOBMSG_TYPE_ARRAY}}};
-	static const std::array<blobmsg_policy, 2> entry = {{{"ts", BLOBMSG_TYPE_INT64}, {"data", BLOBMSG_TYPE_TABLE}}};
-	std::array<blob_attr *, 1> tb{};
-	if (blobmsg_parse(top.data(), 1, tb.data(), blob_data(head), blob_len(head)) != 0 || !tb[0])
-		return std::nullopt;
-	std::vector<Loaded> out;
-	blob_attr *pos;
-	size_t rem;
-	blobmsg_for_each_attr(pos, tb[0], rem) {
-		if (blobmsg_type(pos) != BLOBMSG_TYPE_TABLE)
-			continue;
-		wlc::Fields<2> f;
-		if (!f.parse(entry, pos) || !f.has(0) || !f.has(1))
-			continue;
-		auto ts = static_cast<int64_t>(*f.u64(0));
-		std::unique_ptr<Record> r = decode_record(k, f[1]);
-		if (r && ts >= oldest)
-			out.push_back({ts, std::move(r)});
-	}
-	return out;
+	wlc::UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+	return fd && write_table(fd.get(), head, 0) && close(fd.release()) == 0;
+}
+
+// Appends a table to a file that must still be `size` bytes long, as this
+// process last left it; a failed write is cut off again so that no damaged
+// table is left in front of later ones.
+bool append_table(const std::string &path, uint64_t size, const blob_attr *head)
+{
+	wlc::UniqueFd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+	struct stat st;
+	if (!fd || fstat(fd.get(), &st) != 0 || static_cast<uint64_t>(st.st_size) != size)
+		return false;
+	if (write_table(fd.get(), head, static_cast<off_t>(padded(size))) && close(fd.release()) == 0)
+		return true;
+	if (fd)
+		(void)ftruncate(fd.get(), static_cast<off_t>(size));
+	return false;
 }
 
 } // namespace
 
-void ReportStore::save(const std::string &id, Kind k, const History &h) const
+std::string ReportStore::file_path(const std::string &id, Kind k) const
 {
-	std::string dir = wlc::root_path(dir_ + "/" + id);
-	std::string path = dir + "/" + kind_name(k) + ".blob";
+	return wlc::root_path(dir_ + "/" + id + "/" + kind_name(k) + ".blob");
+}
+
+// Appends the newest report when the file is as this process left it, there is
+// room under the load limit, and fewer than a history's worth of reports were
+// appended since the last whole write; otherwise writes the file whole.
+void ReportStore::save(const std::string &id, Kind k, ApRecord &ap) const
+{
+	FileState &f = ap.files[k];
+	const History &h = *ap.histories[k];
+	if (f.known && !h.empty() && f.appended + 1 < history_length_) {
+		wlc::BlobBuf buf;
+		build_table(buf, h, 1);
+		uint64_t size = padded(f.bytes) + file_len(buf.head());
+		if (size <= max_file_bytes && append_table(file_path(id, k), f.bytes, buf.head())) {
+			f.bytes = size;
+			f.appended++;
+			return;
+		}
+	}
+	save_whole(id, k, ap);
+}
+
+void ReportStore::save_whole(const std::string &id, Kind k, ApRecord &ap) const
+{
+	FileState &f = ap.files[k];
+	const History &h = *ap.histories[k];
+	f = {};
+	std::string path = file_path(id, k);
 	if (h.empty()) {
 		unlink(path.c_str());
 		return;
 	}
 	std::error_code ec;
-	fs::create_directories(dir, ec);
+	fs::create_directories(wlc::root_path(dir_ + "/" + id), ec);
 	// Only what the loader accepts is written: the oldest entries give way.
 	wlc::BlobBuf buf;
 	uint64_t n = h.count();
-	build_file(buf, h, n);
-	while (n > 1 && padded_payload(buf.head()) > max_file_payload) {
+	build_table(buf, h, n);
+	while (n > 1 && file_len(buf.head()) > max_file_bytes) {
 		// Reports of one kind are of similar size: guess the count that fits.
-		uint64_t fit = n * max_file_payload / padded_payload(buf.head());
+		uint64_t fit = n * max_file_bytes / file_len(buf.head());
 		n = std::clamp<uint64_t>(fit, 1, n - 1);
-		build_file(buf, h, n);
+		build_table(buf, h, n);
 	}
-	if (padded_payload(buf.head()) > max_file_payload)
+	if (file_len(buf.head()) > max_file_bytes)
 		return;
 	std::string tmp = path + ".tmp";
-	if (!write_all(tmp, buf.head(), blob_raw_len(buf.head())) || rename(tmp.c_str(), path.c_str()) != 0) {
+	if (!write_new(tmp, buf.head()) || rename(tmp.c_str(), path.c_str()) != 0) {
 		wlc::logf(LOG_WARNING, "failed to write %s", path.c_str());
 		unlink(tmp.c_str());
+		return;
 	}
+	f = {file_len(buf.head()), 0, true};
 }
 
 void ReportStore::evict_oldest()
@@ -148,60 +162,6 @@ void ReportStore::evict_oldest()
 	std::error_code ec;
 	fs::remove_all(wlc::root_path(dir_ + "/" + oldest->first), ec);
 	aps_.erase(oldest);
-}
-
-size_t ReportStore::load()
-{
-	std::error_code ec;
-	fs::directory_iterator it(wlc::root_path(dir_), ec);
-	if (ec)
-		return 0;
-	aps_.clear();
-	for (const fs::directory_entry &e : it) {
-		std::string id = e.path().filename().string();
-		if (e.is_directory(ec) && valid_ap_id(id))
-			load_ap(id);
-	}
-	return aps_.size();
-}
-
-void ReportStore::load_ap(const std::string &id)
-{
-	std::error_code ec;
-	fs::directory_iterator it(wlc::root_path(dir_ + "/" + id), ec);
-	if (ec)
-		return;
-	int64_t now = clock_();
-	for (const fs::directory_entry &e : it) {
-		std::string name = e.path().filename().string();
-		size_t dot = name.find('.');
-		std::optional<Kind> k;
-		if (!e.is_regular_file(ec) || dot == std::string::npos || dot > 15 || name.substr(dot + 1) != "blob" ||
-		    !(k = kind_by_name(name.substr(0, dot))))
-			continue;
-		std::string path = e.path().string();
-		auto words = read_file(path);
-		auto entries = words ? parse_file(*k, reinterpret_cast<blob_attr *>(words->data()), now - max_file_age_s)
-				     : std::nullopt;
-		if (!entries) {
-			// Kept aside for a look, never lost; the loader passes it over from now on.
-			wlc::logf(LOG_WARNING, "refused report file %s", path.c_str());
-			rename(path.c_str(), (path + ".bad").c_str());
-			continue;
-		}
-		if (entries->empty()) {
-			unlink(path.c_str());
-			continue;
-		}
-		ApRecord &ap = record_for(id);
-		auto h = std::make_unique<History>(history_length_);
-		for (auto r = entries->rbegin(); r != entries->rend(); ++r) {
-			ap.last_seen = std::max(ap.last_seen, r->ts);
-			h->push(r->ts, std::move(r->record));
-		}
-		ap.histories[*k] = std::move(h);
-	}
-	generation_++;
 }
 
 } // namespace rrm

@@ -1,5 +1,8 @@
-// The bridge's request methods: what a batch with unusable AP identifiers does.
+// The bridge's request methods: what a batch with unusable AP identifiers
+// does, and replies larger than the bus carries.
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "controller_fixture.h"
 
@@ -24,6 +27,43 @@ TEST_F(ControllerTest, BatchWithAnIdentifierThatIsNotTextIsRefusedWhole)
 	EXPECT_EQ(m.topic, "zev/wlc/telemetry/ap/ap3/request/ubus");
 	EXPECT_EQ(fields_json(m.payload), R"({"msg_id":0})");
 	EXPECT_FALSE(ap.next(m, 300ms));
+}
+
+// Answers requests as the APs do: ap1-ap3 with 400 KB each, the others with little.
+void answer_requests(wlctest::MqttClient &ap, int count)
+{
+	const std::string big(400 * 1024, 'x');
+	wlctest::MqttMessage m;
+	for (int answered = 0; answered < count && ap.next(m, 10s); answered++) {
+		std::string id = m.topic.substr(std::string("zev/wlc/telemetry/ap/").size());
+		id = id.substr(0, id.find('/'));
+		std::string fields = fields_json(m.payload);
+		std::string msg_id = fields.substr(fields.find(':') + 1, fields.find_first_of(",}") - fields.find(':') - 1);
+		std::string data = id <= "ap3" ? R"({"blob":")" + big + R"("})" : R"({"from":")" + id + R"("})";
+		ap.publish("zev/wlc/telemetry/ap/" + id + "/response/ubus",
+			   payload(R"({"msg_id":)" + msg_id + R"(,"data":)" + data + R"(,"code":0})"), 2, false);
+	}
+}
+
+// Answers that together pass the bus's message limit fail the call instead of
+// being sent (the bus daemon would drop mast's connection for it); mast keeps
+// serving.
+TEST_F(ControllerTest, ReplyLargerThanTheBusCarriesFails)
+{
+	start_mast();
+	wlctest::MqttClient ap("ap-side", 1883);
+	ASSERT_TRUE(ap.subscribe("zev/wlc/telemetry/ap/+/request/+"));
+	std::thread answerer([&] { answer_requests(ap, 5); });
+	EXPECT_EQ(call("mqtt.wlc", "request_response_batch", R"({"ap_id":["ap1","ap2","ap3"],"command":"ubus"})"),
+		  UBUS_STATUS_UNKNOWN_ERROR);
+	// One answer that fits is still delivered whole.
+	std::string reply;
+	EXPECT_EQ(call("mqtt.wlc", "request_response_batch", R"({"ap_id":["ap1","ap4"],"command":"ubus"})", &reply), 0);
+	EXPECT_GT(reply.size(), 400u * 1024) << reply.substr(0, 60);
+	EXPECT_NE(reply.find(R"("ap4":{"from":"ap4"})"), std::string::npos);
+	answerer.join();
+	EXPECT_TRUE(log_text().find("is too large for ubus") != std::string::npos);
+	EXPECT_TRUE(has_object("mqtt.wlc"));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include <fsroot/fsroot.h>
+#include <sys/stat.h>
 
 #include "ctrl/store.h"
 #include "harness.h"
@@ -62,6 +63,21 @@ protected:
 		wlc::BlobBuf b;
 		encode_bss(b, list);
 		return b;
+	}
+	static std::string contents(const std::string &file)
+	{
+		std::ifstream in(file, std::ios::binary);
+		return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+	}
+	// The radio channels of an AP's history, oldest first.
+	static std::vector<int> channels(const ReportStore &s, const std::string &id)
+	{
+		std::vector<int> out;
+		const ReportStore::ApRecord *ap = s.find(id);
+		const History *h = ap ? ap->histories[kind_radio].get() : nullptr;
+		for (uint64_t i = h ? h->count() : 0; i-- > 0;)
+			out.push_back(std::get<RadioReport>(*h->newest(i).record).channel);
+		return out;
 	}
 	std::string path(const std::string &rel) const { return root_.path() + "/etc/wlc/rrm/radio1/" + rel; }
 	int channel_of(const ReportStore &s, const std::string &id) const
@@ -150,11 +166,10 @@ TEST_F(StoreTest, BusySiteFileStaysLoadable)
 	ReportStore s = store();
 	for (int i = 0; i < 16; i++) {
 		now_++;
-		ASSERT_EQ(s.add("bss", "busy", bss(256).head()), 0);
+		ASSERT_EQ(s.add("bss", "busy", bss(i < 8 ? 60 : 256).head()), 0);
+		EXPECT_LE(fs::file_size(path("busy/bss.blob")), max_file_bytes) << i;
 	}
 	EXPECT_EQ(s.find("busy")->histories[kind_bss]->count(), 16u);
-	auto size = fs::file_size(path("busy/bss.blob"));
-	EXPECT_LE(size, max_file_payload + 4);
 	ReportStore again = store();
 	ASSERT_EQ(again.load(), 1u);
 	uint64_t kept = again.find("busy")->histories[kind_bss]->count();
@@ -210,6 +225,151 @@ TEST_F(StoreTest, RefusedFileKeptAside)
 	ASSERT_EQ(s.add("radio", "ap1", radio(11).head()), 0);
 	EXPECT_TRUE(fs::exists(path("ap1/radio.blob")));
 	EXPECT_TRUE(fs::exists(path("ap1/radio.blob.bad")));
+}
+
+// A report is added at the end of its file; what was written stays as it was.
+TEST_F(StoreTest, AddAppendsOnlyTheNewest)
+{
+	ReportStore s = store();
+	ASSERT_EQ(s.add("radio", "ap1", radio(1).head()), 0);
+	std::string before = contents(path("ap1/radio.blob"));
+	struct stat first;
+	ASSERT_EQ(stat(path("ap1/radio.blob").c_str(), &first), 0);
+	for (int i = 2; i <= 10; i++) {
+		now_++;
+		ASSERT_EQ(s.add("radio", "ap1", radio(i).head()), 0);
+		std::string after = contents(path("ap1/radio.blob"));
+		ASSERT_GT(after.size(), before.size());
+		EXPECT_EQ(after.substr(0, before.size()), before) << i;
+		before = after;
+	}
+	struct stat last;
+	ASSERT_EQ(stat(path("ap1/radio.blob").c_str(), &last), 0);
+	EXPECT_EQ(last.st_ino, first.st_ino); // the same file, not a new one renamed over it
+	// Many more: the file is now and then written whole, and always loads.
+	for (int i = 11; i <= 60; i++) {
+		now_++;
+		ASSERT_EQ(s.add("radio", "ap1", radio(i).head()), 0);
+		EXPECT_LE(fs::file_size(path("ap1/radio.blob")), 40 * before.size() / 10) << i;
+		ReportStore again = store();
+		ASSERT_EQ(again.load(), 1u);
+		std::vector<int> want;
+		for (int c = std::max(1, i - 15); c <= i; c++)
+			want.push_back(c);
+		ASSERT_EQ(channels(again, "ap1"), want) << i;
+	}
+}
+
+// A write cut short (the process killed halfway) loses that report only, and
+// later reports are not lost behind the damaged end.
+TEST_F(StoreTest, CutShortAppendLosesOnlyTheNewest)
+{
+	enum Cut { half, header_only, zeros };
+	for (Cut cut : {half, header_only, zeros}) {
+		std::string id = "ap" + std::to_string(cut);
+		{
+			ReportStore s = store();
+			for (int i = 1; i <= 4; i++)
+				ASSERT_EQ(s.add("radio", id, radio(i).head()), 0);
+			uintmax_t before = fs::file_size(path(id + "/radio.blob"));
+			ASSERT_EQ(s.add("radio", id, radio(5).head()), 0);
+			uintmax_t after = fs::file_size(path(id + "/radio.blob"));
+			ASSERT_GT(after, before + 8);
+			if (cut == half)
+				fs::resize_file(path(id + "/radio.blob"), before + (after - before) / 2);
+			else if (cut == header_only)
+				fs::resize_file(path(id + "/radio.blob"), before + 4);
+			else {
+				fs::resize_file(path(id + "/radio.blob"), before);
+				fs::resize_file(path(id + "/radio.blob"), after); // the new table's blocks never written
+			}
+		}
+		rrmtest::LogCapture log;
+		ReportStore s = store();
+		ASSERT_EQ(s.load(), 1u) << cut;
+		EXPECT_EQ(channels(s, id), (std::vector<int>{1, 2, 3, 4})) << cut;
+		EXPECT_TRUE(log.has("dropped the damaged end")) << cut;
+		EXPECT_FALSE(fs::exists(path(id + "/radio.blob.bad"))) << cut;
+		ASSERT_EQ(s.add("radio", id, radio(6).head()), 0);
+		ReportStore again = store();
+		ASSERT_EQ(again.load(), 1u);
+		EXPECT_EQ(channels(again, id), (std::vector<int>{1, 2, 3, 4, 6})) << cut;
+		fs::remove_all(path(id));
+	}
+}
+
+// Only the first max_file_bytes of a file are read: a file grown past them
+// keeps what lies within, and is not moved aside.
+TEST_F(StoreTest, OverlongFileKeepsWhatLiesWithinTheLimit)
+{
+	{
+		ReportStore s = store();
+		for (int i = 1; i <= 3; i++)
+			ASSERT_EQ(s.add("radio", "ap1", radio(i).head()), 0);
+	}
+	{
+		std::ofstream out(path("ap1/radio.blob"), std::ios::binary | std::ios::app);
+		std::string junk(max_file_bytes, '\x7f');
+		out.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+	}
+	ReportStore s = store();
+	ASSERT_EQ(s.load(), 1u);
+	EXPECT_EQ(channels(s, "ap1"), (std::vector<int>{1, 2, 3}));
+	EXPECT_FALSE(fs::exists(path("ap1/radio.blob.bad")));
+	// The next report writes the file whole, within the limit again.
+	ASSERT_EQ(s.add("radio", "ap1", radio(4).head()), 0);
+	EXPECT_LE(fs::file_size(path("ap1/radio.blob")), max_file_bytes);
+	ReportStore again = store();
+	ASSERT_EQ(again.load(), 1u);
+	EXPECT_EQ(channels(again, "ap1"), (std::vector<int>{1, 2, 3, 4}));
+}
+
+// A file changed behind the store's back is written whole, not appended to.
+TEST_F(StoreTest, FileChangedBehindTheStoreWrittenWhole)
+{
+	ReportStore s = store();
+	for (int i = 1; i <= 3; i++)
+		ASSERT_EQ(s.add("radio", "ap1", radio(i).head()), 0);
+	fs::resize_file(path("ap1/radio.blob"), 10);
+	ASSERT_EQ(s.add("radio", "ap1", radio(4).head()), 0);
+	fs::remove(path("ap1/radio.blob"));
+	ASSERT_EQ(s.add("radio", "ap1", radio(5).head()), 0);
+	ReportStore again = store();
+	ASSERT_EQ(again.load(), 1u);
+	EXPECT_EQ(channels(again, "ap1"), (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
+// Files written whole in one table, as earlier versions did, load;
+// reports added later are appended to them.
+TEST_F(StoreTest, EarlierFilesStillLoad)
+{
+	wlc::BlobBuf file;
+	{
+		auto reports = file.array("reports");
+		for (int ch : {3, 2, 1}) { // newest first
+			auto entry = file.table();
+			file.add_u64("ts", static_cast<uint64_t>(now_ - 10 + ch));
+			auto data = file.table("data");
+			RadioReport r{ch, 20, {}, {{2, 0, 0, 0, 0, 1}}};
+			encode_radio(file, r);
+		}
+	}
+	fs::create_directories(path("old"));
+	{
+		std::ofstream out(path("old/radio.blob"), std::ios::binary);
+		out.write(reinterpret_cast<const char *>(file.head()), blob_raw_len(file.head()));
+	}
+	std::string written = contents(path("old/radio.blob"));
+	{
+		ReportStore s = store();
+		ASSERT_EQ(s.load(), 1u);
+		EXPECT_EQ(channels(s, "old"), (std::vector<int>{1, 2, 3}));
+		ASSERT_EQ(s.add("radio", "old", radio(4).head()), 0);
+		EXPECT_EQ(contents(path("old/radio.blob")).substr(0, written.size()), written);
+	}
+	ReportStore s = store();
+	ASSERT_EQ(s.load(), 1u);
+	EXPECT_EQ(channels(s, "old"), (std::vector<int>{1, 2, 3, 4}));
 }
 
 TEST_F(StoreTest, Listing)

@@ -1,0 +1,583 @@
+// The controller side under the load of a whole site: the real broker, the
+// real `mast -r wlc -m site1` with a "db.ap" stand-in, and the real rrm_ctrl,
+// with 10,000 simulated APs that join, report online (retained), send their
+// three RRM reports per agent cycle, and answer one request_response_batch
+// sent to all of them while the reports flow.
+//
+// The APs are simulated by this process: a few MQTT connections (the broker
+// asks nothing more of an AP than a client allowed to publish its topics)
+// publish on behalf of many AP ids, and one of them answers the requests that
+// mast publishes to the APs, as each AP's mast would. No AP daemon runs.
+//
+// Prints what was sent and what arrived (lost messages), the batch's
+// completion time, and the CPU time and peak memory of mast and rrm_ctrl
+// (and, for comparison, of the broker and the bus daemon) from /proc.
+//   site_load_bench [--aps N] [--cycles N] [--cycle-seconds S] [--connections N]
+// Runs in a network namespace of its own (root): the controller's broker port is fixed.
+#include <wlc/c/blobmsg_json.h>
+#include <wlc/c/ubus.h>
+#include <mosquitto.h>
+#include <wlc/bus.h>
+
+#include <fsroot/fsroot.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "common/codec.h"
+#include "ctrl/store.h"
+#include "support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using bench::spawn;
+
+struct Settings {
+	size_t aps = 10000;
+	size_t cycles = 1;
+	double cycle_s = 60; // the agents' default cadence: three reports per cycle
+	size_t connections = 50;
+};
+
+std::string g_root;
+std::string g_socket;
+
+// What the "db.ap" stand-in saw.
+struct Database {
+	std::mutex mu;
+	std::set<std::string> joined, online;
+	uint64_t sets = 0;
+} g_db;
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes bytes_of(const wlc::BlobBuf &b)
+{
+	auto *p = reinterpret_cast<const uint8_t *>(b.head());
+	return Bytes(p, p + blob_raw_len(b.head()));
+}
+
+Bytes encode_json(const std::string &json)
+{
+	wlc::BlobBuf b;
+	blobmsg_add_json_from_string(b.raw(), json.c_str());
+	return bytes_of(b);
+}
+
+std::string ap_id(size_t i)
+{
+	char buf[24];
+	std::snprintf(buf, sizeof buf, "ap-%05zu", i);
+	return buf;
+}
+
+// One MQTT connection of the simulated APs, with its own network thread.
+class Connection {
+public:
+	using OnMessage = std::function<void(const mosquitto_message *)>;
+
+	Connection(const std::string &id, OnMessage on_msg = nullptr) : on_msg_(std::move(on_msg))
+	{
+		m_ = mosquitto_new(id.c_str(), true, this);
+		mosquitto_int_option(m_, MOSQ_OPT_TCP_NODELAY, 1);
+		mosquitto_max_inflight_messages_set(m_, 1000);
+		mosquitto_message_callback_set(m_, [](mosquitto *, void *self, const mosquitto_message *msg) {
+			auto *c = static_cast<Connection *>(self);
+			if (c->on_msg_)
+				c->on_msg_(msg);
+		});
+		mosquitto_subscribe_callback_set(m_, [](mosquitto *, void *self, int, int, const int *) {
+			static_cast<Connection *>(self)->subscribed_ = true;
+		});
+		for (int i = 0; i < 100 && mosquitto_connect(m_, "127.0.0.1", 1883, 60) != MOSQ_ERR_SUCCESS; i++)
+			usleep(50000);
+		mosquitto_loop_start(m_);
+	}
+	~Connection()
+	{
+		mosquitto_disconnect(m_);
+		mosquitto_loop_stop(m_, true);
+		mosquitto_destroy(m_);
+	}
+	Connection(const Connection &) = delete;
+	Connection &operator=(const Connection &) = delete;
+
+	bool publish(const std::string &topic, const Bytes &payload, int qos, bool retain)
+	{
+		return mosquitto_publish(m_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), qos,
+					 retain) == MOSQ_ERR_SUCCESS;
+	}
+	// Subscribes and waits for the broker's acknowledgement.
+	bool subscribe(const std::string &filter, int qos)
+	{
+		subscribed_ = false;
+		if (mosquitto_subscribe(m_, nullptr, filter.c_str(), qos) != MOSQ_ERR_SUCCESS)
+			return false;
+		for (int i = 0; i < 1000 && !subscribed_; i++)
+			usleep(10000);
+		return subscribed_;
+	}
+
+private:
+	mosquitto *m_ = nullptr;
+	OnMessage on_msg_;
+	std::atomic<bool> subscribed_{false};
+};
+
+// The typical reports of one agent cycle: three channels, 30 BSSs, 10 stations.
+struct Reports {
+	Bytes channels, bss, radio;
+};
+
+Reports agent_reports()
+{
+	Reports r;
+	wlc::BlobBuf ch, bss, radio;
+	rrm::encode_channels(ch, {{0, 100, 1, 30, 1, 1, 1, 1, 1}, {0, 100, 6, 30, 1, 1, 1, 1, 1}, {0, 100, 11, 30, 1, 1, 1, 1, 1}});
+	rrm::BssList list;
+	for (size_t i = 0; i < 30; i++) {
+		zev_wifi_bss e{};
+		std::snprintf(e.ssid, sizeof e.ssid, "network-%zu", i);
+		e.bssid[0] = 2, e.bssid[4] = 1, e.bssid[5] = static_cast<uint8_t>(i + 1);
+		e.channel = static_cast<uint32_t>(1 + 5 * (i % 3));
+		e.rssi = -50 - static_cast<int>(i);
+		e.bw = 20;
+		list.push_back(e);
+	}
+	rrm::encode_bss(bss, list);
+	rrm::RadioReport rr{6, 20, std::vector<zev_wifi_sta>(10), {{2, 9, 0, 0, 0, 1}}};
+	for (size_t i = 0; i < rr.stations.size(); i++)
+		rr.stations[i].mac[0] = 2, rr.stations[i].mac[5] = static_cast<uint8_t>(i + 1);
+	rrm::encode_radio(radio, rr);
+	return {bytes_of(ch), bytes_of(bss), bytes_of(radio)};
+}
+
+// The simulated APs: their connections and what they sent.
+class Swarm {
+public:
+	explicit Swarm(const Settings &s) : s_(s)
+	{
+		for (size_t c = 0; c < s.connections; c++)
+			conns_.push_back(std::make_unique<Connection>("sim-aps-" + std::to_string(c)));
+		// Answers requests as each AP's mast does: {msg_id, data, code} on the
+		// response topic, retained, QoS 2, from the AP's own connection.
+		responder_ = std::make_unique<Connection>("sim-aps-requests", [this](const mosquitto_message *m) { answer(m); });
+	}
+
+	bool listen_for_requests() { return responder_->subscribe("zev/wlc/telemetry/ap/+/request/+", 2); }
+	Connection &of(size_t i) { return *conns_[i % conns_.size()]; }
+
+	void join_all()
+	{
+		Bytes online = encode_json(R"({"online":true,"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1"})");
+		for (size_t i = 0; i < s_.aps; i++) {
+			std::string id = ap_id(i);
+			Bytes join = encode_json(R"({"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN)" +
+						 std::to_string(i) + R"(","cert":"PEM","ip":"10.1.0.1","mac":"02:00:00:00:00:01"})");
+			of(i).publish("zev/wlc/control/ap/" + id + "/join_request", join, 2, false);
+			of(i).publish("zev/wlc/control/ap/" + id + "/online", online, 2, true);
+		}
+	}
+
+	// Every AP sends its three reports once per cycle, the APs spread evenly
+	// over the cycle, paced by the clock; runs until the cycles are done.
+	void report_cycles(std::atomic<uint64_t> &sent)
+	{
+		Reports r = agent_reports();
+		auto start = Clock::now();
+		double gap = s_.cycle_s / static_cast<double>(s_.aps);
+		for (size_t n = 0; n < s_.aps * s_.cycles; n++) {
+			std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
+								      std::chrono::duration<double>(gap * static_cast<double>(n))));
+			size_t i = n % s_.aps;
+			std::string base = "zev/wlc/rrm/site1/ap/" + ap_id(i) + "/1/report/";
+			of(i).publish(base + "channels", r.channels, 1, false);
+			of(i).publish(base + "bss", r.bss, 1, false);
+			of(i).publish(base + "radio", r.radio, 1, false);
+			sent += 3;
+		}
+	}
+
+	std::atomic<uint64_t> requests{0};
+
+private:
+	void answer(const mosquitto_message *m)
+	{
+		requests++;
+		std::vector<uint32_t> aligned(static_cast<size_t>(m->payloadlen) / 4 + 2);
+		std::memcpy(aligned.data(), m->payload, static_cast<size_t>(m->payloadlen));
+		auto *attr = reinterpret_cast<blob_attr *>(aligned.data());
+		static const blobmsg_policy p = {"msg_id", BLOBMSG_TYPE_INT32};
+		blob_attr *tb = nullptr;
+		blobmsg_parse(&p, 1, &tb, blob_data(attr), static_cast<unsigned int>(blob_len(attr)));
+		std::string topic = m->topic;
+		size_t at = topic.find("/request/");
+		if (!tb || at == std::string::npos)
+			return;
+		const size_t prefix = std::strlen("zev/wlc/telemetry/ap/");
+		if (at < prefix)
+			return;
+		std::string id = topic.substr(prefix, at - prefix);
+		// A short answer (as of "version"): 10,000 of them must fit one bus message.
+		Bytes reply = encode_json("{\"msg_id\":" + std::to_string(blobmsg_get_u32(tb)) +
+					  R"(,"data":{"fw_version":"1.0","fw_revision":"r1"},"code":0})");
+		topic.replace(at, 9, "/response/");
+		size_t i = std::strtoul(id.c_str() + 3, nullptr, 10);
+		of(i).publish(topic, reply, 2, true);
+	}
+
+	const Settings &s_;
+	std::vector<std::unique_ptr<Connection>> conns_;
+	std::unique_ptr<Connection> responder_;
+};
+
+// The AP database stand-in, on its own thread and loop: records joins and presence.
+void run_database(std::atomic<bool> &ready)
+{
+	uloop_init();
+	wlc::Bus bus;
+	if (!bus.connect(g_socket)) {
+		ready = true;
+		return;
+	}
+	bus.watch();
+	wlc::BusObject db("db.ap", {{"set", {}, [](wlc::Request &, blob_attr *msg) {
+					     wlc::Fields<3> f;
+					     static const std::array<blobmsg_policy, 3> p = {{{"id", BLOBMSG_TYPE_STRING},
+											       {"join_req", BLOBMSG_TYPE_BOOL},
+											       {"online", BLOBMSG_TYPE_BOOL}}};
+					     if (!f.parse(p, msg) || !f.str(0))
+						     return UBUS_STATUS_INVALID_ARGUMENT;
+					     std::lock_guard<std::mutex> l(g_db.mu);
+					     g_db.sets++;
+					     if (f.has(1))
+						     g_db.joined.emplace(*f.str(0));
+					     if (f.boolean(2).value_or(false))
+						     g_db.online.emplace(*f.str(0));
+					     return UBUS_STATUS_OK;
+				     }}});
+	db.add(bus);
+	ready = true;
+	uloop_run();
+}
+
+// CPU seconds and peak resident memory of a process, from /proc.
+struct Usage {
+	double cpu_s = 0;
+	long peak_kib = 0;
+};
+
+Usage usage_of(pid_t pid)
+{
+	Usage u;
+	std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+	std::string line;
+	std::getline(stat, line);
+	size_t close = line.rfind(')');
+	if (close != std::string::npos) {
+		std::istringstream rest(line.substr(close + 2));
+		std::string field;
+		unsigned long long utime = 0, stime = 0;
+		for (int n = 3; rest >> field && n <= 15; n++) {
+			if (n == 14)
+				utime = std::stoull(field);
+			if (n == 15)
+				stime = std::stoull(field);
+		}
+		u.cpu_s = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+	}
+	std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+	while (std::getline(status, line))
+		if (line.rfind("VmHWM:", 0) == 0)
+			u.peak_kib = std::stol(line.substr(6));
+	return u;
+}
+
+template <typename Pred>
+bool wait_until(Pred done, std::chrono::seconds limit)
+{
+	auto end = Clock::now() + limit;
+	while (!done()) {
+		if (Clock::now() > end)
+			return false;
+		usleep(10000);
+	}
+	return true;
+}
+
+struct BatchResult {
+	int status = -1;
+	size_t answered = 0;
+	double seconds = 0;
+};
+
+// request_response_batch to every AP, as a controller service calls it.
+BatchResult run_batch(const Settings &s, int timeout_ms)
+{
+	BatchResult r;
+	ubus_context *ctx = ubus_connect(g_socket.c_str());
+	uint32_t id = 0;
+	if (!ctx || ubus_lookup_id(ctx, "mqtt.wlc", &id) != 0)
+		return r;
+	wlc::BlobBuf b;
+	{
+		auto ids = b.array("ap_id");
+		for (size_t i = 0; i < s.aps; i++)
+			b.add(nullptr, ap_id(i));
+	}
+	b.add("command", "ubus");
+	b.add_u32("qos", 2);
+	b.add_u32("timeout", static_cast<uint32_t>(timeout_ms));
+	{
+		auto data = b.table("data");
+		b.add("object", "vigil");
+		b.add("method", "version");
+	}
+	auto t0 = Clock::now();
+	r.status = ubus_invoke(
+		ctx, id, "request_response_batch", b.head(),
+		[](ubus_request *req, int, blob_attr *msg) {
+			auto *n = static_cast<size_t *>(req->priv);
+			blob_attr *pos;
+			size_t rem;
+			blob_for_each_attr(pos, msg, rem)(*n)++;
+		},
+		&r.answered, timeout_ms + 30000);
+	r.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+	ubus_free(ctx);
+	return r;
+}
+
+// Reports rrm_ctrl keeps, read back from its files after it stopped.
+uint64_t stored_reports(const Settings &s)
+{
+	rrm::ReportStore store("/etc/wlc/rrm/radio1", 16, [] { return static_cast<int64_t>(time(nullptr)); });
+	store.load();
+	uint64_t n = 0;
+	for (size_t i = 0; i < s.aps; i++)
+		if (const auto *ap = store.find(ap_id(i)))
+			for (const auto &h : ap->histories)
+				n += h ? h->count() : 0;
+	return n;
+}
+
+Settings parse(int argc, char **argv)
+{
+	Settings s;
+	for (int i = 1; i + 1 < argc; i += 2) {
+		std::string o = argv[i];
+		double v = std::atof(argv[i + 1]);
+		if (o == "--aps")
+			s.aps = static_cast<size_t>(v);
+		else if (o == "--cycles")
+			s.cycles = std::clamp<size_t>(static_cast<size_t>(v), 1, 16);
+		else if (o == "--cycle-seconds")
+			s.cycle_s = v;
+		else if (o == "--connections")
+			s.connections = std::max<size_t>(static_cast<size_t>(v), 1);
+	}
+	return s;
+}
+
+struct Daemons {
+	pid_t broker = -1, ubusd = -1, mast = -1, ctrl = -1;
+};
+
+void write_file(const std::string &path, const std::string &text, mode_t mode)
+{
+	std::ofstream(path) << text;
+	chmod(path.c_str(), mode);
+}
+
+Daemons start_daemons()
+{
+	Daemons d;
+	std::filesystem::create_directories(g_root + "/usr/bin");
+	std::filesystem::create_directories(g_root + "/var/run/ubus");
+	// Queues big enough that the broker itself drops nothing of a 10,000-AP burst.
+	write_file(g_root + "/mosquitto.conf",
+		   "listener 1883 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\nlog_dest none\n"
+		   "max_queued_messages 0\nmax_inflight_messages 0\nset_tcp_nodelay true\n",
+		   0644);
+	write_file(g_root + "/usr/bin/wlc_init", "#!/bin/sh\nexit 0\n", 0755);
+	d.broker = spawn({"mosquitto", "-c", g_root + "/mosquitto.conf"});
+	d.ubusd = spawn({BENCH_UBUSD, "-s", g_socket});
+	struct stat st;
+	for (int i = 0; i < 500 && stat(g_socket.c_str(), &st) != 0; i++)
+		usleep(10000);
+	std::vector<std::string> env = {"WLC_ROOT=" + g_root, "PATH=" + g_root + "/usr/bin:/usr/bin:/bin",
+					"WLC_LOG_FILE=" + g_root + "/daemons.log"};
+	d.mast = spawn({BENCH_MAST, "-r", "wlc", "-m", "site1"}, env);
+	d.ctrl = spawn({BENCH_RRM_CTRL, "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11", "-w", "20",
+			"-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"},
+		       env);
+	return d;
+}
+
+void stop(pid_t &pid)
+{
+	if (pid <= 0)
+		return;
+	kill(pid, SIGTERM);
+	waitpid(pid, nullptr, 0);
+	pid = -1;
+}
+
+void stop_all(Daemons &d)
+{
+	for (pid_t *p : {&d.ctrl, &d.mast, &d.ubusd, &d.broker})
+		stop(*p);
+	std::error_code ec;
+	std::filesystem::remove_all(g_root, ec);
+}
+
+void print_usage(const char *name, Usage u, double wall_s)
+{
+	std::printf("  %-9s CPU %7.2f s (%5.1f %% of one core over %.0f s), peak memory %6.1f MiB\n", name, u.cpu_s,
+		    100 * u.cpu_s / wall_s, wall_s, static_cast<double>(u.peak_kib) / 1024);
+}
+
+// Waits for mast's and rrm_ctrl's objects, and for mast's subscriptions: a
+// probe AP's join reaches "db.ap" once they are in place.
+bool controller_ready(Swarm &swarm)
+{
+	ubus_context *ctx = ubus_connect(g_socket.c_str());
+	uint32_t id;
+	bool up = wait_until([&] { return ctx && ubus_lookup_id(ctx, "mqtt.wlc", &id) == 0 &&
+					  ubus_lookup_id(ctx, "rrm_ctrl.site1.1", &id) == 0; },
+			     std::chrono::seconds(30));
+	if (ctx)
+		ubus_free(ctx);
+	if (!up)
+		return false;
+	Connection probe("sim-probe");
+	Bytes join = encode_json(R"({"fw_version":"1","fw_revision":"1","model":"m","serial":"s","cert":"c"})");
+	bool subscribed = wait_until([&] {
+		probe.publish("zev/wlc/control/ap/probe/join_request", join, 1, false);
+		usleep(100000);
+		std::lock_guard<std::mutex> l(g_db.mu);
+		return g_db.joined.count("probe") > 0;
+	}, std::chrono::seconds(30));
+	return subscribed && swarm.listen_for_requests();
+}
+
+struct Results {
+	size_t joined = 0, online = 0;
+	double join_s = 0;
+	uint64_t reports_sent = 0, reports_kept = 0;
+	BatchResult batch;
+	uint64_t requests = 0;
+	double wall_s = 0;
+	Usage mast, ctrl, broker, ubusd, self;
+};
+
+void join_phase(const Settings &s, Swarm &swarm, Results &r)
+{
+	auto t0 = Clock::now();
+	swarm.join_all();
+	wait_until([&] {
+		std::lock_guard<std::mutex> l(g_db.mu);
+		return g_db.joined.size() >= s.aps + 1 && g_db.online.size() >= s.aps;
+	}, std::chrono::seconds(300));
+	r.join_s = std::chrono::duration<double>(Clock::now() - t0).count();
+	std::lock_guard<std::mutex> l(g_db.mu);
+	r.joined = g_db.joined.size() - 1; // the probe
+	r.online = g_db.online.size();
+}
+
+// Reports at the agents' cadence, and one batch to all APs half-way through the last cycle.
+void report_phase(const Settings &s, Swarm &swarm, Results &r)
+{
+	std::atomic<uint64_t> sent{0};
+	std::thread reporter([&] { swarm.report_cycles(sent); });
+	std::this_thread::sleep_for(std::chrono::duration<double>(s.cycle_s * (static_cast<double>(s.cycles) - 0.5)));
+	r.batch = run_batch(s, 60000);
+	reporter.join();
+	r.reports_sent = sent;
+	r.requests = swarm.requests;
+	// A grace for the last reports in flight through the broker and mast.
+	std::this_thread::sleep_for(std::chrono::seconds(3));
+}
+
+void print_results(const Settings &s, const Results &r)
+{
+	std::printf("%zu simulated APs over %zu MQTT connections, %zu agent cycle(s) of %.0f s\n", s.aps, s.connections,
+		    s.cycles, s.cycle_s);
+	std::printf("joins:    %zu of %zu in \"db.ap\", online %zu of %zu, in %.1f s; lost %lld\n", r.joined, s.aps,
+		    r.online, s.aps, r.join_s, static_cast<long long>(2 * s.aps) - static_cast<long long>(r.joined + r.online));
+	std::printf("reports:  sent %llu (%.0f/s), kept by rrm_ctrl %llu; lost %lld\n",
+		    static_cast<unsigned long long>(r.reports_sent), 3 * static_cast<double>(s.aps) / s.cycle_s,
+		    static_cast<unsigned long long>(r.reports_kept),
+		    static_cast<long long>(r.reports_sent) - static_cast<long long>(r.reports_kept));
+	std::printf("batch:    request_response_batch to %zu APs: status %d, %zu answers in the reply, %llu requests "
+		    "reached the APs, completed in %.2f s; lost %lld\n",
+		    s.aps, r.batch.status, r.batch.answered, static_cast<unsigned long long>(r.requests), r.batch.seconds,
+		    static_cast<long long>(s.aps) - static_cast<long long>(r.batch.answered));
+	std::printf("controller CPU and memory (from /proc):\n");
+	print_usage("mast", r.mast, r.wall_s);
+	print_usage("rrm_ctrl", r.ctrl, r.wall_s);
+	print_usage("mosquitto", r.broker, r.wall_s);
+	print_usage("ubusd", r.ubusd, r.wall_s);
+	print_usage("(APs sim)", r.self, r.wall_s);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	Settings s = parse(argc, argv);
+	if (!bench::private_network()) {
+		std::fprintf(stderr, "site_load_bench needs root (a network namespace of its own for port 1883)\n");
+		return 1;
+	}
+	char dir[] = "/tmp/wlc-site-load-XXXXXX";
+	g_root = mkdtemp(dir);
+	g_socket = g_root + "/var/run/ubus/ubus.sock";
+	setenv("WLC_ROOT", g_root.c_str(), 1);
+	wlc::reload_fs_root();
+	mosquitto_lib_init();
+	Daemons d = start_daemons();
+	std::atomic<bool> db_ready{false};
+	std::thread(run_database, std::ref(db_ready)).detach();
+	while (!db_ready)
+		usleep(1000);
+	auto t_start = Clock::now();
+	Swarm swarm(s);
+	if (!controller_ready(swarm)) {
+		std::fprintf(stderr, "mast, rrm_ctrl or mast's subscriptions did not come up\n");
+		stop_all(d);
+		return 1;
+	}
+	Results r;
+	join_phase(s, swarm, r);
+	report_phase(s, swarm, r);
+	r.wall_s = std::chrono::duration<double>(Clock::now() - t_start).count();
+	r.mast = usage_of(d.mast), r.ctrl = usage_of(d.ctrl), r.broker = usage_of(d.broker), r.ubusd = usage_of(d.ubusd);
+	r.self = usage_of(getpid());
+	stop(d.ctrl);
+	stop(d.mast);
+	r.reports_kept = stored_reports(s);
+	stop_all(d);
+	print_results(s, r);
+	std::fflush(stdout);
+	std::_Exit(0); // the database thread's loop ends with the process
+}
