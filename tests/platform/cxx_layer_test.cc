@@ -130,6 +130,13 @@ TEST(BlobLayer, CopyingFieldsLeavesOutMalformedOnes)
 	}
 	ASSERT_EQ(broken, 1);
 	EXPECT_EQ(wlc::BlobBuf().add_fields(msg).json(), R"({"a":"x","n":7})");
+
+	// A field without a name header: its data would be taken for a name.
+	uint32_t bare[3] = {htonl(BLOBMSG_TYPE_STRING << BLOB_ATTR_ID_SHIFT | 12), 0x41414141, 0x41414141};
+	wlc::BlobBuf with_bare;
+	with_bare.add("a", "x");
+	blob_put_raw(with_bare.raw(), bare, sizeof(bare));
+	EXPECT_EQ(wlc::BlobBuf().add_fields(with_bare.head()).json(), R"({"a":"x"})");
 }
 
 class BusLayer : public wlctest::DeviceTest {
