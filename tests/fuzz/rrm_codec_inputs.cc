@@ -11,12 +11,13 @@ namespace wlcfuzz {
 void rrm_codec_one_input(const uint8_t *data, size_t size)
 {
 	// The message as the bus hands it over: one attribute whose length
-	// lies within what arrived, in an exactly sized buffer.
+	// covers its header and lies within what arrived, in an exactly sized
+	// buffer.
 	if (size < sizeof(blob_attr))
 		return;
 	std::vector<uint8_t> buf(data, data + size);
 	auto *msg = reinterpret_cast<blob_attr *>(buf.data());
-	if (blob_raw_len(msg) > size || blob_is_extended(msg))
+	if (blob_raw_len(msg) < sizeof(blob_attr) || blob_raw_len(msg) > size || blob_is_extended(msg))
 		return;
 	// The controller's "report_add" arguments.
 	static const std::array<blobmsg_policy, 3> policy = {
