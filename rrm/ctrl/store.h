@@ -39,6 +39,16 @@ inline constexpr size_t max_file_payload = 131072;
 // Reports older than this are dropped when the files are read at start.
 inline constexpr int64_t max_file_age_s = 86400;
 
+// The entries of a history file's bytes, newest first, those older than
+// oldest left out; nullopt when the file must be refused (not a history,
+// shorter than it declares, or declaring more than max_file_payload).
+struct LoadedReport {
+	int64_t ts;
+	std::unique_ptr<Record> record;
+};
+[[nodiscard]] std::optional<std::vector<LoadedReport>> parse_history_file(Kind k, const uint8_t *bytes, size_t len,
+									  int64_t oldest);
+
 class ReportStore {
 public:
 	using Clock = std::function<int64_t()>;

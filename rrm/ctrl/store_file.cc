@@ -55,42 +55,50 @@ bool write_all(const std::string &path, const void *data, size_t len)
 	return close(fd) == 0 && ok;
 }
 
-// The payload of a history file, or nullopt when the file must be refused.
-std::optional<std::vector<uint32_t>> read_file(const std::string &path)
+// The file's bytes: its header and at most the largest payload accepted,
+// so that a declared length beyond it is seen; nullopt when unreadable.
+std::optional<std::vector<uint8_t>> read_file(const std::string &path)
 {
 	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
 		return std::nullopt;
-	uint8_t hdr[4];
-	std::optional<std::vector<uint32_t>> out;
-	if (read(fd, hdr, 4) == 4) {
-		size_t len = (size_t(hdr[1]) << 16) | (size_t(hdr[2]) << 8) | hdr[3];
-		size_t payload = len >= 4 ? len - 4 : 0;
-		if (len >= 4 && ((payload + 3) & ~size_t(3)) <= max_file_payload) {
-			std::vector<uint32_t> words(1 + (payload + 3) / 4, 0);
-			std::memcpy(words.data(), hdr, 4);
-			if (static_cast<size_t>(read(fd, words.data() + 1, payload)) == payload)
-				out = std::move(words);
-		}
-	}
+	std::vector<uint8_t> bytes(4 + max_file_payload + 1);
+	size_t got = 0;
+	ssize_t n = 0;
+	while (got < bytes.size() && (n = read(fd, bytes.data() + got, bytes.size() - got)) > 0)
+		got += static_cast<size_t>(n);
 	close(fd);
-	return out;
+	if (n < 0)
+		return std::nullopt;
+	bytes.resize(got);
+	return bytes;
 }
 
-struct Loaded {
-	int64_t ts;
-	std::unique_ptr<Record> record;
-};
+// The payload of a history file in aligned words, or nullopt when the file
+// must be refused: shorter than its header or than its declared length, or
+// declaring more than the largest payload accepted.
+std::optional<std::vector<uint32_t>> file_words(const uint8_t *bytes, size_t len)
+{
+	if (len < 4)
+		return std::nullopt;
+	size_t declared = (size_t(bytes[1]) << 16) | (size_t(bytes[2]) << 8) | bytes[3];
+	size_t payload = declared >= 4 ? declared - 4 : 0;
+	if (declared < 4 || ((payload + 3) & ~size_t(3)) > max_file_payload || len - 4 < payload)
+		return std::nullopt;
+	std::vector<uint32_t> words(1 + (payload + 3) / 4, 0);
+	std::memcpy(words.data(), bytes, 4 + payload);
+	return words;
+}
 
-// The entries of a file, newest first; nullopt when it is not a history.
-std::optional<std::vector<Loaded>> parse_file(Kind k, blob_attr *head, int64_t oldest)
+// The entries of a file's payload, newest first; nullopt when it is not a history.
+std::optional<std::vector<LoadedReport>> parse_file(Kind k, blob_attr *head, int64_t oldest)
 {
 	static const std::array<blobmsg_policy, 1> top = {{{"reports", BLOBMSG_TYPE_ARRAY}}};
 	static const std::array<blobmsg_policy, 2> entry = {{{"ts", BLOBMSG_TYPE_INT64}, {"data", BLOBMSG_TYPE_TABLE}}};
 	std::array<blob_attr *, 1> tb{};
 	if (blobmsg_parse(top.data(), 1, tb.data(), blob_data(head), blob_len(head)) != 0 || !tb[0])
 		return std::nullopt;
-	std::vector<Loaded> out;
+	std::vector<LoadedReport> out;
 	blob_attr *pos;
 	size_t rem;
 	blobmsg_for_each_attr(pos, tb[0], rem) {
@@ -108,6 +116,12 @@ std::optional<std::vector<Loaded>> parse_file(Kind k, blob_attr *head, int64_t o
 }
 
 } // namespace
+
+std::optional<std::vector<LoadedReport>> parse_history_file(Kind k, const uint8_t *bytes, size_t len, int64_t oldest)
+{
+	auto words = file_words(bytes, len);
+	return words ? parse_file(k, reinterpret_cast<blob_attr *>(words->data()), oldest) : std::nullopt;
+}
 
 void ReportStore::save(const std::string &id, Kind k, const History &h) const
 {
@@ -180,8 +194,8 @@ void ReportStore::load_ap(const std::string &id)
 		    !(k = kind_by_name(name.substr(0, dot))))
 			continue;
 		std::string path = e.path().string();
-		auto words = read_file(path);
-		auto entries = words ? parse_file(*k, reinterpret_cast<blob_attr *>(words->data()), now - max_file_age_s)
+		auto bytes = read_file(path);
+		auto entries = bytes ? parse_history_file(*k, bytes->data(), bytes->size(), now - max_file_age_s)
 				     : std::nullopt;
 		if (!entries) {
 			// Kept aside for a look, never lost; the loader passes it over from now on.
