@@ -6,6 +6,7 @@
 #include <wlc/log.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,7 +63,12 @@ std::optional<std::vector<uint8_t>> read_file(const std::string &path)
 	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
 		return std::nullopt;
-	std::vector<uint8_t> bytes(4 + max_file_payload + 1);
+	// Sized by the file (history files are mostly small), never beyond the limit.
+	struct stat st;
+	size_t size = 4 + max_file_payload + 1;
+	if (fstat(fd, &st) == 0 && st.st_size >= 0)
+		size = std::min(size, static_cast<size_t>(st.st_size));
+	std::vector<uint8_t> bytes(size);
 	size_t got = 0;
 	ssize_t n = 0;
 	while (got < bytes.size() && (n = read(fd, bytes.data() + got, bytes.size() - got)) > 0)
