@@ -33,6 +33,13 @@ std::optional<CpuJiffies> read_cpu_jiffies(const char *path)
 	FILE *f = std::fopen(wlc::root_path(path).c_str(), "re");
 	if (!f)
 		return std::nullopt;
+	std::optional<CpuJiffies> out = read_cpu_jiffies(f);
+	std::fclose(f);
+	return out;
+}
+
+std::optional<CpuJiffies> read_cpu_jiffies(FILE *f)
+{
 	std::optional<CpuJiffies> out;
 	std::string line;
 	// Every line is looked at once: lines that are not the summary are passed over.
@@ -49,7 +56,6 @@ std::optional<CpuJiffies> read_cpu_jiffies(const char *path)
 		j.total = j.busy + v[3];
 		out = j;
 	}
-	std::fclose(f);
 	return out;
 }
 

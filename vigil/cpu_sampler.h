@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@ struct CpuJiffies {
 	uint64_t total = 0;
 };
 [[nodiscard]] std::optional<CpuJiffies> read_cpu_jiffies(const char *path);
+[[nodiscard]] std::optional<CpuJiffies> read_cpu_jiffies(FILE *f);
 
 class CpuSampler {
 public:

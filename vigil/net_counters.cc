@@ -74,6 +74,13 @@ std::optional<IfaceCounterMap> read_iface_counters()
 	FILE *f = std::fopen(wlc::root_path("/proc/net/dev").c_str(), "re");
 	if (!f)
 		return std::nullopt;
+	std::optional<IfaceCounterMap> map = read_iface_counters(f);
+	std::fclose(f);
+	return map;
+}
+
+std::optional<IfaceCounterMap> read_iface_counters(FILE *f)
+{
 	IfaceCounterMap map;
 	std::string line;
 	bool ok = true;
@@ -87,7 +94,6 @@ std::optional<IfaceCounterMap> read_iface_counters()
 			map[name] = c;
 	}
 	ok = ok && !std::ferror(f);
-	std::fclose(f);
 	return ok ? std::optional<IfaceCounterMap>(std::move(map)) : std::nullopt;
 }
 

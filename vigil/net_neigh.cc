@@ -60,15 +60,21 @@ bool valid_ipv4(const char *text)
 	return inet_pton(AF_INET, text, &a) == 1;
 }
 
-// One lease file: IPv4 leases only (DHCPv6 lines and malformed lines are passed over).
+// One lease file: IPv4 leases only.
 void add_leases(const std::string &file, int vlan, wlc::BlobBuf &reply)
 {
 	FilePtr f(std::fopen(wlc::root_path("/var/" + file).c_str(), "re"));
-	if (!f)
-		return;
+	if (f)
+		read_lease_file(f.get(), vlan, reply);
+}
+
+} // namespace
+
+void read_lease_file(FILE *f, int vlan, wlc::BlobBuf &reply)
+{
 	auto list = reply.array(std::to_string(vlan).c_str());
 	std::string line;
-	while (read_line(f.get(), line)) {
+	while (read_line(f, line)) {
 		std::istringstream in(line);
 		std::string expire, mac, ip, host;
 		// A field longer than its slot would have been cut: such lines are not leases.
@@ -83,7 +89,16 @@ void add_leases(const std::string &file, int vlan, wlc::BlobBuf &reply)
 	}
 }
 
-} // namespace
+bool read_arp(FILE *f, wlc::BlobBuf &reply)
+{
+	std::string line;
+	if (!read_line(f, line))
+		return false;
+	auto entries = reply.array("entries");
+	while (read_line(f, line))
+		add_arp_entry(line, reply);
+	return true;
+}
 
 int arp_method(wlc::Request &req)
 {
@@ -92,15 +107,9 @@ int arp_method(wlc::Request &req)
 		wlc::logf(LOG_DEBUG, "FAILED %s", std::strerror(errno));
 		return UBUS_STATUS_UNKNOWN_ERROR;
 	}
-	std::string line;
-	if (!read_line(f.get(), line))
-		return UBUS_STATUS_UNKNOWN_ERROR;
 	wlc::BlobBuf reply;
-	{
-		auto entries = reply.array("entries");
-		while (read_line(f.get(), line))
-			add_arp_entry(line, reply);
-	}
+	if (!read_arp(f.get(), reply))
+		return UBUS_STATUS_UNKNOWN_ERROR;
 	req.reply(reply);
 	return UBUS_STATUS_OK;
 }

@@ -5,6 +5,7 @@
 #include <wlc/bus.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -25,6 +26,8 @@ using IfaceCounterMap = std::map<std::string, IfaceCounters>;
 // Reads /proc/net/dev and the sysfs counters; nullopt when the file cannot
 // be read or a line is malformed.
 [[nodiscard]] std::optional<IfaceCounterMap> read_iface_counters();
+// The same from an open /proc/net/dev text (the sysfs counters still read).
+[[nodiscard]] std::optional<IfaceCounterMap> read_iface_counters(FILE *f);
 
 // The paths of the platform's "network.interface.*" objects; nullopt when
 // the lookup fails.
@@ -34,6 +37,14 @@ int vlan_method(wlc::Bus &bus, wlc::Request &req);
 int dns_method(wlc::Bus &bus, wlc::Request &req);
 int switchport_method(wlc::Request &req);
 int ip_route_method(wlc::Request &req);
+// The readers of the "arp" and "dhcp_leases" replies, given the open text.
+// /proc/net/arp: its neighbours on VLAN bridges as the "entries" array;
+// false when the text is empty.
+[[nodiscard]] bool read_arp(FILE *f, wlc::BlobBuf &reply);
+// A VLAN's dnsmasq lease file: its IPv4 leases as the array named after the
+// VLAN (DHCPv6 lines and malformed lines are passed over).
+void read_lease_file(FILE *f, int vlan, wlc::BlobBuf &reply);
+
 int arp_method(wlc::Request &req);
 int dhcp_leases_method(wlc::Request &req);
 

@@ -12,6 +12,7 @@
 #include "../core/platform_command.h"
 #include "../core/state_file.h"
 #include "../led/indicator.h"
+#include "../mqtt/readers.h"
 #include "../relay/relays.h"
 #include "agent_parts.h"
 #include "identity.h"
@@ -29,16 +30,6 @@ constexpr int kVersionRetryMs = 1000;
 constexpr auto kLastWordsLimit = std::chrono::milliseconds(2000);
 constexpr const char *kApplyFile = "/tmp/ap_apply.config";
 constexpr const char *kVersionTopic = "zev/wlc/firmware/version";
-
-enum { V_VERSION, V_REVISION, V_MAX };
-const std::array<blobmsg_policy, V_MAX> kVersionPolicy = {{
-	{"version", BLOBMSG_TYPE_STRING}, {"revision", BLOBMSG_TYPE_STRING},
-}};
-
-enum { C_ID, C_CONFIG, C_DRAFT, C_MAX };
-const std::array<blobmsg_policy, C_MAX> kConfigPolicy = {{
-	{"id", BLOBMSG_TYPE_STRING}, {"config", BLOBMSG_TYPE_TABLE}, {"draft", BLOBMSG_TYPE_BOOL},
-}};
 
 // A topic level must not become a wildcard or split into levels.
 bool valid_topic_level(std::string_view level)
@@ -173,35 +164,31 @@ void Agent::bad_version()
 void Agent::version(const void *payload, size_t len)
 {
 	wlc::logf(LOG_NOTICE, "Receive VERSION message");
-	blob_attr *attr = payload_check(payload, len);
-	if (!attr) {
+	std::optional<VersionMessage> m = read_version(payload, len);
+	if (!m) {
 		bad_version();
 		return;
 	}
-	wlc::Fields<V_MAX> f;
-	f.parse(kVersionPolicy, attr);
 	parts_->log_stream_start();
 	wlc::logf(LOG_DEBUG, "Check VERSION '%s' value", "revision");
-	if (!f.has(V_REVISION)) {
+	if (!m->revision) {
 		wlc::logf(LOG_ERR, "Missing '%s' field in VERSION message", "revision");
 		bad_version();
 		return;
 	}
-	std::string revision(*f.str(V_REVISION));
 	const char *own = zev_devinfo_fw_revision();
-	if (strcasecmp(revision.c_str(), own) == 0) {
+	if (strcasecmp(m->revision->c_str(), own) == 0) {
 		wlc::logf(LOG_DEBUG, "Same %s", "revision");
 		adopted();
 		return;
 	}
-	wlc::logf(LOG_DEBUG, "Mismatch %ss: I am '%s' and WLC is '%s'", "revision", own, revision.c_str());
-	std::string offered(f.str(V_VERSION).value_or(""));
-	if (!valid_topic_level(offered)) {
-		wlc::logf(LOG_ERR, "Unusable version '%s' in VERSION message", offered.c_str());
+	wlc::logf(LOG_DEBUG, "Mismatch %ss: I am '%s' and WLC is '%s'", "revision", own, m->revision->c_str());
+	if (!valid_topic_level(m->version)) {
+		wlc::logf(LOG_ERR, "Unusable version '%s' in VERSION message", m->version.c_str());
 		bad_version();
 		return;
 	}
-	firmware_wait(offered);
+	firmware_wait(m->version);
 }
 
 void Agent::firmware_wait(const std::string &version)
@@ -261,27 +248,24 @@ void Agent::command(const char *what, const std::vector<std::vector<std::string>
 
 void Agent::config(const void *payload, size_t len)
 {
-	blob_attr *attr = payload_check(payload, len);
-	wlc::Fields<C_MAX> f;
-	if (!attr || !f.parse(kConfigPolicy, attr) || !f.has(C_ID) || !f.has(C_CONFIG)) {
+	std::optional<ConfigMessage> m = read_config(payload, len);
+	if (!m) {
 		wlc::logf(LOG_ERR, "received bad config message");
 		return;
 	}
-	if (*f.str(C_ID) != own_id_) {
-		wlc::logf(LOG_ERR, "received config message for other AP: %s", std::string(*f.str(C_ID)).c_str());
+	if (m->id != own_id_) {
+		wlc::logf(LOG_ERR, "received config message for other AP: %s", m->id.c_str());
 		return;
 	}
-	bool draft = f.boolean(C_DRAFT).value_or(false);
-	std::string json = wlc::BlobBuf().add_fields(f[C_CONFIG]).json();
-	if (json.empty()) {
+	if (m->json.empty()) {
 		wlc::logf(LOG_ERR, "failed to build JSON from received config");
 		return;
 	}
-	if (!replace_file(kApplyFile, json)) {
+	if (!replace_file(kApplyFile, m->json)) {
 		wlc::logf(LOG_ERR, "failed to dump JSON config to tmp file");
 		return;
 	}
-	draft_ = draft;
+	draft_ = m->draft;
 	pending_path_ = kApplyFile;
 	apply_timer_.set(kApplyDelayMs);
 	wlc::logf(LOG_NOTICE, "receive config message, apply it in %d seconds", kApplyDelayMs / 1000);

@@ -3,9 +3,7 @@
 
 #include <wlc/log.h>
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,7 +12,6 @@ namespace mast {
 namespace {
 
 constexpr int kRestartMs = 1000;
-constexpr size_t kHeader = sizeof(blob_attr);
 
 } // namespace
 
@@ -38,7 +35,7 @@ void LogStream::stop()
 	watch_.reset();
 	retired_.reset();
 	fd_.reset();
-	buf_.clear();
+	frames_.clear();
 }
 
 int LogStream::start()
@@ -78,7 +75,7 @@ void LogStream::attach(int fd)
 {
 	watch_.reset();
 	fd_.reset(fd);
-	buf_.clear();
+	frames_.clear();
 	fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 	watch_ = std::make_unique<wlc::FdWatch>(fd, [this](unsigned) { readable(); });
 	watch_->start(ULOOP_READ);
@@ -97,32 +94,15 @@ void LogStream::readable()
 			broken("closed");
 			return;
 		}
-		buf_.append(chunk, static_cast<size_t>(n));
-		if (!publish_entries())
-			return;
-	}
-}
-
-// Publishes every whole entry; false when the stream was found broken.
-bool LogStream::publish_entries()
-{
-	size_t pos = 0;
-	while (buf_.size() - pos >= kHeader) {
-		uint32_t id_len;
-		std::memcpy(&id_len, buf_.data() + pos, sizeof(id_len));
-		size_t len = ntohl(id_len) & BLOB_ATTR_LEN_MASK;
-		if (len < kHeader || len > kMaxEntry) {
+		bool whole = frames_.feed(chunk, static_cast<size_t>(n), [this](const char *entry, size_t len) {
+			(void)inst_.publish(topic_, entry, len, 0, false);
+			published_++;
+		});
+		if (!whole) {
 			broken("bad entry length");
-			return false;
+			return;
 		}
-		if (buf_.size() - pos < len)
-			break;
-		(void)inst_.publish(topic_, buf_.data() + pos, len, 0, false);
-		published_++;
-		pos += len;
 	}
-	buf_.erase(0, pos);
-	return true;
 }
 
 // A stream that cannot be read on is closed and asked for anew, after a
@@ -134,7 +114,7 @@ void LogStream::broken(const char *why)
 	watch_->stop();
 	retired_ = std::move(watch_);
 	fd_.reset();
-	buf_.clear();
+	frames_.clear();
 	restart_.set(kRestartMs);
 }
 

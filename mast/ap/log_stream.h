@@ -10,14 +10,12 @@
 #include <string>
 
 #include "../mqtt/instance.h"
+#include "log_frames.h"
 
 namespace mast {
 
 class LogStream {
 public:
-	// An entry longer than this is no log line: the stream is taken as broken.
-	static constexpr size_t kMaxEntry = 64 * 1024;
-
 	LogStream(wlc::Bus &bus, MqttInstance &inst, const std::string &own_id);
 	~LogStream();
 	LogStream(const LogStream &) = delete;
@@ -40,7 +38,6 @@ private:
 	static void on_done(ubus_request *req, int status) noexcept;
 	void attach(int fd);
 	void readable();
-	bool publish_entries();
 	void broken(const char *why);
 
 	wlc::Bus &bus_;
@@ -51,7 +48,7 @@ private:
 	wlc::UniqueFd fd_;
 	std::unique_ptr<wlc::FdWatch> watch_;
 	std::unique_ptr<wlc::FdWatch> retired_;
-	std::string buf_;
+	LogFrames frames_;
 	size_t published_ = 0;
 	wlc::Timer restart_;
 };

@@ -8,6 +8,7 @@
 #include "../bridge/command_runner.h"
 #include "../core/bus_calls.h"
 #include "../led/indicator.h"
+#include "../mqtt/readers.h"
 #include "../relay/relays.h"
 
 namespace mast {
@@ -16,20 +17,6 @@ namespace {
 
 constexpr Colour kMagenta = {255, 0, 255};
 constexpr Colour kBlue = {0, 0, 255};
-
-enum { J_FW_VERSION, J_FW_REVISION, J_MODEL, J_SERIAL, J_CERT, J_IP, J_MAC, J_HOSTNAME, J_CONFIG, J_MAX };
-const std::array<blobmsg_policy, J_MAX> kJoinPolicy = {{
-	{"fw_version", BLOBMSG_TYPE_STRING}, {"fw_revision", BLOBMSG_TYPE_STRING}, {"model", BLOBMSG_TYPE_STRING},
-	{"serial", BLOBMSG_TYPE_STRING}, {"cert", BLOBMSG_TYPE_STRING}, {"ip", BLOBMSG_TYPE_STRING},
-	{"mac", BLOBMSG_TYPE_STRING}, {"hostname", BLOBMSG_TYPE_STRING}, {"config", BLOBMSG_TYPE_TABLE},
-}};
-
-enum { O_ONLINE, O_FW_VERSION, O_FW_REVISION, O_MODEL, O_SERIAL, O_IP, O_MAC, O_HOSTNAME, O_MAX };
-const std::array<blobmsg_policy, O_MAX> kOnlinePolicy = {{
-	{"online", BLOBMSG_TYPE_BOOL}, {"fw_version", BLOBMSG_TYPE_STRING}, {"fw_revision", BLOBMSG_TYPE_STRING},
-	{"model", BLOBMSG_TYPE_STRING}, {"serial", BLOBMSG_TYPE_STRING}, {"ip", BLOBMSG_TYPE_STRING},
-	{"mac", BLOBMSG_TYPE_STRING}, {"hostname", BLOBMSG_TYPE_STRING},
-}};
 
 std::string ap_of(const TopicLevels &topic)
 {
@@ -115,38 +102,21 @@ void Controller::join_request(const TopicLevels &topic, const void *payload, siz
 {
 	std::string ap = ap_of(topic);
 	wlc::logf(LOG_DEBUG, "Receive JOIN_REQ from %s", ap.c_str());
-	blob_attr *attr = payload_check(payload, len);
-	if (!attr) {
+	wlc::BlobBuf rec;
+	switch (read_join_request(ap, payload, len, rec)) {
+	case JoinRead::missing_payload:
 		wlc::logf(LOG_NOTICE, "Bad JOIN_REQ from %s: missing payload", ap.c_str());
 		return;
-	}
-	wlc::Fields<J_MAX> f;
-	f.parse(kJoinPolicy, attr);
-	for (int required : {J_FW_VERSION, J_FW_REVISION, J_MODEL, J_SERIAL, J_CERT}) {
-		if (!f.has(static_cast<size_t>(required))) {
-			wlc::logf(LOG_NOTICE, "Bad JOIN_REQ from %s: not enough data", ap.c_str());
-			return;
-		}
+	case JoinRead::not_enough_data:
+		wlc::logf(LOG_NOTICE, "Bad JOIN_REQ from %s: not enough data", ap.c_str());
+		return;
+	case JoinRead::ok:
+		break;
 	}
 	uint32_t db = bus_.lookup("db.ap");
 	if (!db) {
 		wlc::logf(LOG_DEBUG, "Missing database ubus object");
 		return;
-	}
-	wlc::BlobBuf rec;
-	rec.add("id", ap);
-	rec.add("cert", *f.str(J_CERT));
-	rec.add("fw_version", *f.str(J_FW_VERSION));
-	rec.add("fw_revision", *f.str(J_FW_REVISION));
-	rec.add("model", *f.str(J_MODEL));
-	rec.add("serial", *f.str(J_SERIAL));
-	rec.add_bool("join_req", true);
-	for (auto [field, name] : {std::pair{J_IP, "ip"}, std::pair{J_MAC, "mac"}, std::pair{J_HOSTNAME, "hostname"}})
-		if (f.has(static_cast<size_t>(field)))
-			rec.add(name, *f.str(static_cast<size_t>(field)));
-	if (f.has(J_CONFIG)) {
-		auto config = rec.table("custom_config");
-		rec.add_fields(f[J_CONFIG]);
 	}
 	call_nowait(bus_, db, "set", rec);
 }
@@ -158,20 +128,7 @@ void Controller::presence(const TopicLevels &topic, const void *payload, size_t 
 		return;
 	std::string ap = ap_of(topic);
 	wlc::BlobBuf rec;
-	rec.add("id", ap);
-	bool online = false;
-	if (blob_attr *attr = payload_check(payload, len)) {
-		wlc::Fields<O_MAX> f;
-		f.parse(kOnlinePolicy, attr);
-		static const std::pair<int, const char *> strings[] = {
-			{O_FW_VERSION, "fw_version"}, {O_FW_REVISION, "fw_revision"}, {O_MODEL, "model"},
-			{O_SERIAL, "serial"}, {O_IP, "ip"}, {O_MAC, "mac"}, {O_HOSTNAME, "hostname"}};
-		for (auto [field, name] : strings)
-			if (f.has(static_cast<size_t>(field)))
-				rec.add(name, *f.str(static_cast<size_t>(field)));
-		online = f.boolean(O_ONLINE).value_or(false);
-	}
-	rec.add_bool("online", online);
+	bool online = read_presence(ap, payload, len, rec);
 	call_nowait(bus_, db, "set", rec);
 	wlc::logf(LOG_DEBUG, "AP %s is %s", ap.c_str(), online ? "online" : "offline");
 }

@@ -33,10 +33,15 @@ BlobBuf &BlobBuf::add_fields(const blob_attr *table)
 {
 	if (!table)
 		return *this;
+	// The table may come straight from untrusted bytes (a payload whose
+	// outer length alone was checked): a field without a name header, or
+	// whose name or length does not hold together, would be copied past its
+	// end, so it is left out.
 	blob_attr *pos;
 	size_t rem;
 	blobmsg_for_each_attr(pos, table, rem)
-		add_field(pos);
+		if (blob_is_extended(pos) && blobmsg_check_attr(pos, false))
+			add_field(pos);
 	return *this;
 }
 

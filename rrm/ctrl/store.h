@@ -42,6 +42,26 @@ inline constexpr size_t max_file_bytes = max_file_payload + 4;
 // Reports older than this are dropped when the files are read at start.
 inline constexpr int64_t max_file_age_s = 86400;
 
+// One report read back from a history file.
+struct LoadedReport {
+	int64_t ts;
+	std::unique_ptr<Record> record;
+};
+
+// What a history file's bytes hold: its reports oldest first, those older
+// than oldest left out. A file is one or more history tables one after
+// another; the first must be whole, and a damaged table after it (a write
+// cut short) ends the file there.
+struct ParsedHistory {
+	std::vector<LoadedReport> entries;
+	size_t tables = 0; // whole tables read
+	bool clean = true; // every byte belongs to a whole table
+};
+
+// nullopt when the file must be refused: its first table is not a whole history.
+[[nodiscard]] std::optional<ParsedHistory> parse_history_file(Kind k, const uint8_t *bytes, size_t len,
+							      int64_t oldest);
+
 class ReportStore {
 public:
 	using Clock = std::function<int64_t()>;

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <span>
 
@@ -43,20 +44,15 @@ std::optional<FileBytes> read_file(const std::string &path)
 	return f;
 }
 
-struct Loaded {
-	int64_t ts;
-	std::unique_ptr<Record> record;
-};
-
 // The entries of one table, newest first; nullopt when it is not a history.
-std::optional<std::vector<Loaded>> parse_table(Kind k, blob_attr *head, int64_t oldest)
+std::optional<std::vector<LoadedReport>> parse_table(Kind k, blob_attr *head, int64_t oldest)
 {
 	static const std::array<blobmsg_policy, 1> top = {{{"reports", BLOBMSG_TYPE_ARRAY}}};
 	static const std::array<blobmsg_policy, 2> entry = {{{"ts", BLOBMSG_TYPE_INT64}, {"data", BLOBMSG_TYPE_TABLE}}};
 	std::array<blob_attr *, 1> tb{};
 	if (blobmsg_parse(top.data(), 1, tb.data(), blob_data(head), blob_len(head)) != 0 || !tb[0])
 		return std::nullopt;
-	std::vector<Loaded> out;
+	std::vector<LoadedReport> out;
 	blob_attr *pos;
 	size_t rem;
 	blobmsg_for_each_attr(pos, tb[0], rem) {
@@ -73,27 +69,18 @@ std::optional<std::vector<Loaded>> parse_table(Kind k, blob_attr *head, int64_t 
 	return out;
 }
 
-struct Parsed {
-	std::vector<Loaded> entries; // oldest first
-	size_t tables = 0;
-	bool clean = true; // every byte read belongs to a whole table
-};
-
-// The entries of a file; nullopt when its first table is not a whole history.
-std::optional<Parsed> parse_file(Kind k, FileBytes &f, int64_t oldest)
+// The tables of a file held in aligned words.
+ParsedHistory parse_words(Kind k, std::vector<uint32_t> &words, size_t size, int64_t oldest)
 {
-	Parsed p;
-	p.clean = f.whole;
+	ParsedHistory p;
 	size_t at = 0;
-	while (at < f.size) {
-		auto *head = reinterpret_cast<blob_attr *>(f.words.data() + at / 4);
-		size_t len = f.size - at >= 4 ? blob_raw_len(head) : 0;
-		std::optional<std::vector<Loaded>> table;
-		if (len >= 4 && len <= f.size - at)
+	while (at < size) {
+		auto *head = reinterpret_cast<blob_attr *>(words.data() + at / 4);
+		size_t len = size - at >= 4 ? blob_raw_len(head) : 0;
+		std::optional<std::vector<LoadedReport>> table;
+		if (len >= 4 && len <= size - at)
 			table = parse_table(k, head, oldest);
 		if (!table) {
-			if (p.tables == 0)
-				return std::nullopt;
 			p.clean = false;
 			break;
 		}
@@ -102,8 +89,31 @@ std::optional<Parsed> parse_file(Kind k, FileBytes &f, int64_t oldest)
 			p.entries.push_back(std::move(*r));
 		at += (len + 3) & ~size_t(3);
 	}
+	return p;
+}
+
+} // namespace
+
+std::optional<ParsedHistory> parse_history_file(Kind k, const uint8_t *bytes, size_t len, int64_t oldest)
+{
+	std::vector<uint32_t> words((len + 3) / 4, 0);
+	if (len > 0)
+		std::memcpy(words.data(), bytes, len);
+	ParsedHistory p = parse_words(k, words, len, oldest);
 	if (p.tables == 0)
 		return std::nullopt;
+	return p;
+}
+
+namespace {
+
+// The entries of a file as read; nullopt when its first table is not a whole history.
+std::optional<ParsedHistory> parse_file(Kind k, FileBytes &f, int64_t oldest)
+{
+	ParsedHistory p = parse_words(k, f.words, f.size, oldest);
+	if (p.tables == 0)
+		return std::nullopt;
+	p.clean = p.clean && f.whole;
 	return p;
 }
 
@@ -140,7 +150,7 @@ void ReportStore::load_ap(const std::string &id)
 			continue;
 		std::string path = e.path().string();
 		std::optional<FileBytes> bytes = read_file(path);
-		std::optional<Parsed> p = bytes ? parse_file(*k, *bytes, now - max_file_age_s) : std::nullopt;
+		std::optional<ParsedHistory> p = bytes ? parse_file(*k, *bytes, now - max_file_age_s) : std::nullopt;
 		if (!p) {
 			// Kept aside for a look, never lost; the loader passes it over from now on.
 			wlc::logf(LOG_WARNING, "refused report file %s", path.c_str());
@@ -155,7 +165,7 @@ void ReportStore::load_ap(const std::string &id)
 		}
 		ApRecord &ap = record_for(id);
 		auto h = std::make_unique<History>(history_length_);
-		for (Loaded &r : p->entries) {
+		for (LoadedReport &r : p->entries) {
 			ap.last_seen = std::max(ap.last_seen, r.ts);
 			h->push(r.ts, std::move(r.record));
 		}

@@ -1,4 +1,5 @@
-// mast's parts on their own: options, payloads and topics, LED periods, the command runner.
+// mast's parts on their own: options, payloads and topics, message readers, the log
+// stream's framing, LED periods, the command runner.
 #include <gtest/gtest.h>
 
 #include <wlc/log.h>
@@ -12,7 +13,9 @@
 #include "core/options.h"
 #include "harness.h"
 #include "led/indicator.h"
+#include "ap/log_frames.h"
 #include "mqtt/payload.h"
+#include "mqtt/readers.h"
 
 namespace {
 
@@ -87,6 +90,82 @@ TEST(MastPayload, CheckAndTopics)
 	EXPECT_EQ(levels[4], "ap1");
 	EXPECT_EQ(mast::join_topic(levels, 127), "zev/wlc/telemetry/ap/ap1/response/ubus");
 	EXPECT_EQ(mast::join_topic(levels, 19), "zev/wlc/telemetry"); // "/ap" would not fit whole
+}
+
+TEST(MastReaders, JoinAndPresenceRecords)
+{
+	wlc::BlobBuf join;
+	join.add("fw_version", "1.2.3").add("fw_revision", "r1").add("model", "m").add("serial", "S").add("ip", "10.0.0.2");
+	{
+		auto config = join.table("config");
+		join.add_u32("channel", 36);
+	}
+	auto len = [](const wlc::BlobBuf &b) { return blob_raw_len(b.head()); };
+	wlc::BlobBuf rec;
+	EXPECT_EQ(mast::read_join_request("ap1", join.head(), len(join), rec), mast::JoinRead::not_enough_data); // no cert
+	join.add("cert", "PEM");
+	rec.reset();
+	ASSERT_EQ(mast::read_join_request("ap1", join.head(), len(join), rec), mast::JoinRead::ok);
+	EXPECT_EQ(rec.json(), R"({"id":"ap1","cert":"PEM","fw_version":"1.2.3","fw_revision":"r1","model":"m","serial":"S",)"
+			      R"("join_req":true,"ip":"10.0.0.2","custom_config":{"channel":36}})");
+	EXPECT_EQ(mast::read_join_request("ap1", join.head(), 3, rec), mast::JoinRead::missing_payload);
+
+	wlc::BlobBuf online;
+	online.add_bool("online", true).add("model", "m");
+	wlc::BlobBuf presence;
+	EXPECT_TRUE(mast::read_presence("ap1", online.head(), len(online), presence));
+	EXPECT_EQ(presence.json(), R"({"id":"ap1","model":"m","online":true})");
+	wlc::BlobBuf gone;
+	EXPECT_FALSE(mast::read_presence("ap1", online.head(), 2, gone)); // unreadable: offline
+	EXPECT_EQ(gone.json(), R"({"id":"ap1","online":false})");
+}
+
+TEST(MastReaders, VersionAndConfig)
+{
+	wlc::BlobBuf version;
+	version.add("version", "1.2.4");
+	auto v = mast::read_version(version.head(), blob_raw_len(version.head()));
+	ASSERT_TRUE(v);
+	EXPECT_FALSE(v->revision);
+	EXPECT_EQ(v->version, "1.2.4");
+	EXPECT_FALSE(mast::read_version(version.head(), 1));
+
+	wlc::BlobBuf config;
+	config.add("id", "ap1").add_bool("draft", true);
+	EXPECT_FALSE(mast::read_config(config.head(), blob_raw_len(config.head()))); // no configuration table
+	{
+		auto table = config.table("config");
+		config.add("hostname", "ap1");
+	}
+	auto c = mast::read_config(config.head(), blob_raw_len(config.head()));
+	ASSERT_TRUE(c);
+	EXPECT_EQ(c->id, "ap1");
+	EXPECT_TRUE(c->draft);
+	EXPECT_EQ(c->json, R"({"hostname":"ap1"})");
+}
+
+TEST(MastLogFrames, EntriesWholeHoweverTheReadsSplitThem)
+{
+	std::string stream;
+	std::vector<std::string> sent;
+	for (const char *msg : {"first line", "a second, longer line of the log"}) {
+		wlc::BlobBuf e;
+		e.add("msg", msg).add_u32("priority", 6);
+		sent.emplace_back(reinterpret_cast<const char *>(e.head()), blob_raw_len(e.head()));
+		stream += sent.back();
+	}
+	mast::LogFrames frames;
+	std::vector<std::string> got;
+	for (char byte : stream)
+		ASSERT_TRUE(frames.feed(&byte, 1, [&](const char *d, size_t l) { got.emplace_back(d, l); }));
+	EXPECT_EQ(got, sent);
+	EXPECT_EQ(frames.pending(), 0u);
+	// A length shorter than a header, or longer than any log line, breaks the stream.
+	const char tiny[4] = {0, 0, 0, 2};
+	EXPECT_FALSE(frames.feed(tiny, 4, [](const char *, size_t) { FAIL(); }));
+	frames.clear();
+	const char huge[4] = {0, 1, 0, 4};
+	EXPECT_FALSE(frames.feed(huge, 4, [](const char *, size_t) { FAIL(); }));
 }
 
 TEST(MastLed, PeriodsForStationCounts)

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
+#include <arpa/inet.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,6 +107,36 @@ TEST(BlobLayer, BuildsNestedMessagesAndReadsTypedFields)
 	EXPECT_EQ(moved.json(), "{}");
 	EXPECT_TRUE(moved.add_json(R"({"a":[1,2]})"));
 	EXPECT_FALSE(moved.add_json("not json"));
+}
+
+// A payload whose outer length alone was checked is copied field by field:
+// a field whose name runs past its end must not be copied (it would read and
+// write past the payload), the fields around it still are.
+TEST(BlobLayer, CopyingFieldsLeavesOutMalformedOnes)
+{
+	wlc::BlobBuf b;
+	b.add("a", "x").add("bad", "yy").add_u32("n", 7);
+	std::vector<uint8_t> raw(reinterpret_cast<const uint8_t *>(b.head()),
+				 reinterpret_cast<const uint8_t *>(b.head()) + blob_raw_len(b.head()));
+	auto *msg = reinterpret_cast<blob_attr *>(raw.data());
+	blob_attr *pos;
+	size_t rem;
+	int broken = 0;
+	blobmsg_for_each_attr(pos, msg, rem) {
+		if (std::string_view(blobmsg_name(pos)) == "bad") {
+			static_cast<blobmsg_hdr *>(blob_data(pos))->namelen = htons(0x7fff);
+			broken++;
+		}
+	}
+	ASSERT_EQ(broken, 1);
+	EXPECT_EQ(wlc::BlobBuf().add_fields(msg).json(), R"({"a":"x","n":7})");
+
+	// A field without a name header: its data would be taken for a name.
+	uint32_t bare[3] = {htonl(BLOBMSG_TYPE_STRING << BLOB_ATTR_ID_SHIFT | 12), 0x41414141, 0x41414141};
+	wlc::BlobBuf with_bare;
+	with_bare.add("a", "x");
+	blob_put_raw(with_bare.raw(), bare, sizeof(bare));
+	EXPECT_EQ(wlc::BlobBuf().add_fields(with_bare.head()).json(), R"({"a":"x"})");
 }
 
 class BusLayer : public wlctest::DeviceTest {

@@ -38,7 +38,8 @@ public:
 	BlobBuf &add_u64(const char *name, uint64_t v) { blobmsg_add_u64(&buf_, name, v); return *this; }
 	BlobBuf &add_double(const char *name, double v) { blobmsg_add_double(&buf_, name, v); return *this; }
 	BlobBuf &add_field(blob_attr *field) { blobmsg_add_blob(&buf_, field); return *this; }
-	// Copies every field of a table (or of a message's attribute list); null adds nothing.
+	// Copies every well-formed field of a table (or of a message's attribute
+	// list); malformed ones are left out, null adds nothing.
 	BlobBuf &add_fields(const blob_attr *table);
 
 	// A table or array open until the returned scope ends (or close() is called).

@@ -1,0 +1,112 @@
+// Readers of the join, presence, version and configuration messages.
+#include "readers.h"
+
+#include <array>
+#include <utility>
+
+#include "payload.h"
+
+namespace mast {
+
+namespace {
+
+enum { J_FW_VERSION, J_FW_REVISION, J_MODEL, J_SERIAL, J_CERT, J_IP, J_MAC, J_HOSTNAME, J_CONFIG, J_MAX };
+const std::array<blobmsg_policy, J_MAX> kJoinPolicy = {{
+	{"fw_version", BLOBMSG_TYPE_STRING}, {"fw_revision", BLOBMSG_TYPE_STRING}, {"model", BLOBMSG_TYPE_STRING},
+	{"serial", BLOBMSG_TYPE_STRING}, {"cert", BLOBMSG_TYPE_STRING}, {"ip", BLOBMSG_TYPE_STRING},
+	{"mac", BLOBMSG_TYPE_STRING}, {"hostname", BLOBMSG_TYPE_STRING}, {"config", BLOBMSG_TYPE_TABLE},
+}};
+
+enum { O_ONLINE, O_FW_VERSION, O_FW_REVISION, O_MODEL, O_SERIAL, O_IP, O_MAC, O_HOSTNAME, O_MAX };
+const std::array<blobmsg_policy, O_MAX> kOnlinePolicy = {{
+	{"online", BLOBMSG_TYPE_BOOL}, {"fw_version", BLOBMSG_TYPE_STRING}, {"fw_revision", BLOBMSG_TYPE_STRING},
+	{"model", BLOBMSG_TYPE_STRING}, {"serial", BLOBMSG_TYPE_STRING}, {"ip", BLOBMSG_TYPE_STRING},
+	{"mac", BLOBMSG_TYPE_STRING}, {"hostname", BLOBMSG_TYPE_STRING},
+}};
+
+enum { V_VERSION, V_REVISION, V_MAX };
+const std::array<blobmsg_policy, V_MAX> kVersionPolicy = {{
+	{"version", BLOBMSG_TYPE_STRING}, {"revision", BLOBMSG_TYPE_STRING},
+}};
+
+enum { C_ID, C_CONFIG, C_DRAFT, C_MAX };
+const std::array<blobmsg_policy, C_MAX> kConfigPolicy = {{
+	{"id", BLOBMSG_TYPE_STRING}, {"config", BLOBMSG_TYPE_TABLE}, {"draft", BLOBMSG_TYPE_BOOL},
+}};
+
+} // namespace
+
+JoinRead read_join_request(const std::string &ap, const void *payload, size_t len, wlc::BlobBuf &rec)
+{
+	blob_attr *attr = payload_check(payload, len);
+	if (!attr)
+		return JoinRead::missing_payload;
+	wlc::Fields<J_MAX> f;
+	f.parse(kJoinPolicy, attr);
+	for (int required : {J_FW_VERSION, J_FW_REVISION, J_MODEL, J_SERIAL, J_CERT})
+		if (!f.has(static_cast<size_t>(required)))
+			return JoinRead::not_enough_data;
+	rec.add("id", ap);
+	rec.add("cert", *f.str(J_CERT));
+	rec.add("fw_version", *f.str(J_FW_VERSION));
+	rec.add("fw_revision", *f.str(J_FW_REVISION));
+	rec.add("model", *f.str(J_MODEL));
+	rec.add("serial", *f.str(J_SERIAL));
+	rec.add_bool("join_req", true);
+	for (auto [field, name] : {std::pair{J_IP, "ip"}, std::pair{J_MAC, "mac"}, std::pair{J_HOSTNAME, "hostname"}})
+		if (f.has(static_cast<size_t>(field)))
+			rec.add(name, *f.str(static_cast<size_t>(field)));
+	if (f.has(J_CONFIG)) {
+		auto config = rec.table("custom_config");
+		rec.add_fields(f[J_CONFIG]);
+	}
+	return JoinRead::ok;
+}
+
+bool read_presence(const std::string &ap, const void *payload, size_t len, wlc::BlobBuf &rec)
+{
+	rec.add("id", ap);
+	bool online = false;
+	if (blob_attr *attr = payload_check(payload, len)) {
+		wlc::Fields<O_MAX> f;
+		f.parse(kOnlinePolicy, attr);
+		static const std::pair<int, const char *> strings[] = {
+			{O_FW_VERSION, "fw_version"}, {O_FW_REVISION, "fw_revision"}, {O_MODEL, "model"},
+			{O_SERIAL, "serial"}, {O_IP, "ip"}, {O_MAC, "mac"}, {O_HOSTNAME, "hostname"}};
+		for (auto [field, name] : strings)
+			if (f.has(static_cast<size_t>(field)))
+				rec.add(name, *f.str(static_cast<size_t>(field)));
+		online = f.boolean(O_ONLINE).value_or(false);
+	}
+	rec.add_bool("online", online);
+	return online;
+}
+
+std::optional<VersionMessage> read_version(const void *payload, size_t len)
+{
+	blob_attr *attr = payload_check(payload, len);
+	if (!attr)
+		return std::nullopt;
+	wlc::Fields<V_MAX> f;
+	f.parse(kVersionPolicy, attr);
+	VersionMessage m;
+	if (f.has(V_REVISION))
+		m.revision = std::string(*f.str(V_REVISION));
+	m.version = std::string(f.str(V_VERSION).value_or(""));
+	return m;
+}
+
+std::optional<ConfigMessage> read_config(const void *payload, size_t len)
+{
+	blob_attr *attr = payload_check(payload, len);
+	wlc::Fields<C_MAX> f;
+	if (!attr || !f.parse(kConfigPolicy, attr) || !f.has(C_ID) || !f.has(C_CONFIG))
+		return std::nullopt;
+	ConfigMessage m;
+	m.id = std::string(*f.str(C_ID));
+	m.draft = f.boolean(C_DRAFT).value_or(false);
+	m.json = wlc::BlobBuf().add_fields(f[C_CONFIG]).json();
+	return m;
+}
+
+} // namespace mast

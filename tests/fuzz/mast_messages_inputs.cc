@@ -1,0 +1,36 @@
+// mast's message readers under untrusted payloads.
+#include "mast_messages_inputs.h"
+
+#include <vector>
+
+#include "mqtt/payload.h"
+#include "mqtt/readers.h"
+
+namespace wlcfuzz {
+
+void mast_messages_one_input(const uint8_t *data, size_t size)
+{
+	// An exactly sized copy, aligned as the broker client's payloads are
+	// (allocated): any read past the end is caught.
+	std::vector<uint8_t> buf(data, data + size);
+	const void *payload = buf.data();
+	// What the relays do with a checked payload: its fields copied into a
+	// bus message, rendered as the command runner takes it.
+	if (blob_attr *attr = mast::payload_check(payload, size)) {
+		wlc::BlobBuf relay;
+		relay.add_fields(attr);
+		(void)relay.json(true);
+	}
+	wlc::BlobBuf join;
+	if (mast::read_join_request("ap-00-11-22", payload, size, join) == mast::JoinRead::ok)
+		(void)join.json();
+	wlc::BlobBuf presence;
+	(void)mast::read_presence("ap-00-11-22", payload, size, presence);
+	(void)presence.json();
+	if (auto v = mast::read_version(payload, size))
+		(void)v->version.size();
+	if (auto c = mast::read_config(payload, size))
+		(void)c->json.size();
+}
+
+} // namespace wlcfuzz
