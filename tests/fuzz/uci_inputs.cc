@@ -40,6 +40,9 @@ const std::string &conf_dir()
 
 void write_file(const std::string &path, const uint8_t *data, size_t size)
 {
+	// A new file each time: ext4 flushes a file truncated and written again
+	// when it is closed, which would make every run wait for the disk.
+	std::remove(path.c_str());
 	std::FILE *f = std::fopen(path.c_str(), "wb");
 	if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0)
 		std::abort();
