@@ -30,8 +30,14 @@ foreach(lib ubox ubus blobmsg_json uci)
   add_library(platform::${lib} ALIAS ${lib})
 endforeach()
 
-add_executable(ubusd ubusd/main.cc ubusd/clients.cc ubusd/protocol.cc)
-target_link_libraries(ubusd PRIVATE ubus_wire ubox fsroot)
+# The daemon's clients and message handling, apart from its main (the fuzz
+# target of its message handling drives them without a listening socket).
+add_library(ubusd_core STATIC ubusd/clients.cc ubusd/protocol.cc)
+target_include_directories(ubusd_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/ubusd)
+target_link_libraries(ubusd_core PUBLIC ubus_wire ubox)
+
+add_executable(ubusd ubusd/main.cc)
+target_link_libraries(ubusd PRIVATE ubusd_core fsroot)
 
 add_executable(ubus_cli cli/ubus.cc)
 set_target_properties(ubus_cli PROPERTIES OUTPUT_NAME ubus)

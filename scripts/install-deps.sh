@@ -4,6 +4,9 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
+  # The fuzzing build: clang, and its sanitizer and libFuzzer runtimes
+  # (libclang_rt.fuzzer), which clang itself does not pull in.
+  clang libclang-rt-dev
   libjson-c-dev libssl-dev openssl
   libmosquitto-dev mosquitto mosquitto-clients
   libcurl4-openssl-dev curl

@@ -1,28 +1,52 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds and runs every test in three configurations:
+# Installs what is needed, builds and runs every test in four configurations
+# (or only those named: test.sh [config...]):
 #   normal    the bundled platform libraries;
 #   sanitize  the same under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   platform  against platform libraries installed in a prefix as a device
 #             provides them (here: the bundled ones, installed from the normal
-#             build), with the platform's own ubusd and ubus.
+#             build), with the platform's own ubusd and ubus;
+#   fuzz      the whole tree (benchmarks included) built with clang for
+#             fuzzing; the saved fuzz inputs are replayed, and every fuzz
+#             target runs for 5 seconds (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+configs=("$@")
+[ ${#configs[@]} -gt 0 ] || configs=(normal sanitize platform fuzz)
+for config in "${configs[@]}"; do
+  case $config in
+    normal | sanitize | platform | fuzz) ;;
+    *) echo "unknown configuration: $config (normal, sanitize, platform, fuzz)" >&2; exit 2 ;;
+  esac
+done
 
 ./scripts/install-deps.sh
 
 jobs=$(( $(nproc) * 2 ))
 prefix=$PWD/build-platform-prefix
 status=0
-for config in normal sanitize platform; do
+for config in "${configs[@]}"; do
   start=$SECONDS
   dir=build-$config
   extra=()
+  tests=()
   case $config in
     sanitize) extra=(-DWLC_SANITIZE=ON -DWLC_BENCH=OFF) ;;
     platform)
+      if [ ! -d build-normal ]; then
+        echo "the platform configuration installs from build-normal: run the normal one first" >&2
+        exit 1
+      fi
       rm -rf "$prefix"
       cmake --install build-normal --component platform --prefix "$prefix" >/dev/null
       extra=(-DCMAKE_PREFIX_PATH="$prefix" -DWLC_BENCH=OFF) ;;
+    fuzz)
+      # Only the replays run here: the other tests run in the configurations
+      # above, and programs built for fuzzing are not meant to load into
+      # uninstrumented ones (the PAM module into pamtester).
+      extra=(-DWLC_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+      tests=(-R 'FuzzReplay|Replay') ;;
   esac
   echo "== $config: build"
   ./scripts/build.sh "$dir" "${extra[@]}"
@@ -32,7 +56,11 @@ for config in normal sanitize platform; do
   fi
   echo "== $config: test"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=1
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${tests[@]}" || status=1
+  if [ "$config" = fuzz ]; then
+    echo "== fuzz: 5 s per fuzz target"
+    ./scripts/fuzz.sh 5 || status=1
+  fi
   echo "== $config: $(( SECONDS - start )) s"
 done
 exit $status

@@ -3,6 +3,7 @@
 #include <wlc/c/blobmsg_json.h>
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,7 +17,9 @@ bool add_element(blob_buf *b, const char *name, json_object *obj, int depth);
 bool add_members(blob_buf *b, json_object *obj, int depth)
 {
 	json_object_object_foreach(obj, key, val) {
-		if (!add_element(b, key, val, depth))
+		// A table member needs a name: without one the table would not hold
+		// together as blobmsg, and it would render without its name.
+		if (!key[0] || !add_element(b, key, val, depth))
 			return false;
 	}
 	return true;
@@ -132,7 +135,9 @@ void JsonWriter::string(const char *str)
 
 void JsonWriter::scalar(const blob_attr *attr)
 {
-	char buf[64];
+	// Room for any double in "%lf": up to 309 integer digits, sign, point
+	// and six decimals.
+	char buf[320];
 	auto *a = const_cast<blob_attr *>(attr);
 	switch (blob_id(attr)) {
 	case BLOBMSG_TYPE_INT8:
@@ -147,9 +152,17 @@ void JsonWriter::scalar(const blob_attr *attr)
 	case BLOBMSG_TYPE_INT64:
 		std::snprintf(buf, sizeof(buf), "%" PRId64, static_cast<int64_t>(blobmsg_get_u64(a)));
 		break;
-	case BLOBMSG_TYPE_DOUBLE:
-		std::snprintf(buf, sizeof(buf), "%lf", blobmsg_get_double(a));
+	case BLOBMSG_TYPE_DOUBLE: {
+		// JSON has no infinity or NaN (a number too large for a double
+		// loads as one): those render as null, so the text stays JSON.
+		double v = blobmsg_get_double(a);
+		if (!std::isfinite(v)) {
+			out_ += "null";
+			return;
+		}
+		std::snprintf(buf, sizeof(buf), "%lf", v);
 		break;
+	}
 	case BLOBMSG_TYPE_STRING:
 		string(blobmsg_get_string(a));
 		return;

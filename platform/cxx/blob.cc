@@ -31,7 +31,7 @@ BlobBuf &BlobBuf::add(const char *name, std::string_view s)
 
 BlobBuf &BlobBuf::add_fields(const blob_attr *table)
 {
-	if (!table)
+	if (!table || !name_fits(table))
 		return *this;
 	// The table may come straight from untrusted bytes (a payload whose
 	// outer length alone was checked): a field without a name header, or
@@ -55,6 +55,17 @@ std::string BlobBuf::json(bool indent) const
 	std::unique_ptr<char, decltype(&std::free)> text(
 		indent ? blobmsg_format_json_indent(buf_.head, true, 0) : blobmsg_format_json(buf_.head, true), &std::free);
 	return text ? std::string(text.get()) : std::string();
+}
+
+bool name_fits(const blob_attr *attr)
+{
+	if (!blob_is_extended(attr))
+		return true;
+	size_t len = blob_len(attr);
+	if (len < sizeof(blobmsg_hdr))
+		return false;
+	const auto *hdr = static_cast<const blobmsg_hdr *>(blob_data(attr));
+	return static_cast<size_t>(blobmsg_hdrlen(blobmsg_namelen(hdr))) <= len;
 }
 
 std::optional<std::string_view> get_string(const blob_attr *attr)

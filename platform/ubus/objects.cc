@@ -126,8 +126,12 @@ int ubus_add_object(ubus_context *ctx, ubus_object *obj)
 	req.raw_data_cb = object_added;
 	req.priv = obj;
 	ret = ubus_complete_request(ctx, &req, 0);
-	if (ret)
+	if (ret) {
+		// The daemon may have sent an id before failing: the object is not
+		// registered here, and removing it must not touch the object list.
+		obj->id = 0;
 		return ret;
+	}
 	if (!obj->id)
 		return UBUS_STATUS_NO_DATA;
 	if (!obj->methods && obj->type) {

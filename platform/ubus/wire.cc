@@ -13,22 +13,28 @@ namespace {
 
 constexpr size_t kHeaderLen = sizeof(ubus_msghdr) + sizeof(blob_attr);
 
-const blob_attr_info kAttrTypes[UBUS_ATTR_MAX] = {
-	[UBUS_ATTR_UNSPEC] = {},
-	[UBUS_ATTR_STATUS] = {BLOB_ATTR_INT32, 0, 0, nullptr},
-	[UBUS_ATTR_OBJPATH] = {BLOB_ATTR_STRING, 0, 0, nullptr},
-	[UBUS_ATTR_OBJID] = {BLOB_ATTR_INT32, 0, 0, nullptr},
-	[UBUS_ATTR_METHOD] = {BLOB_ATTR_STRING, 0, 0, nullptr},
-	[UBUS_ATTR_OBJTYPE] = {BLOB_ATTR_INT32, 0, 0, nullptr},
-	[UBUS_ATTR_SIGNATURE] = {BLOB_ATTR_NESTED, 0, 0, nullptr},
-	[UBUS_ATTR_DATA] = {BLOB_ATTR_NESTED, 0, 0, nullptr},
-	[UBUS_ATTR_TARGET] = {BLOB_ATTR_INT32, 0, 0, nullptr},
-	[UBUS_ATTR_ACTIVE] = {BLOB_ATTR_INT8, 0, 0, nullptr},
-	[UBUS_ATTR_NO_REPLY] = {BLOB_ATTR_INT8, 0, 0, nullptr},
-	[UBUS_ATTR_SUBSCRIBERS] = {BLOB_ATTR_NESTED, 0, 0, nullptr},
-	[UBUS_ATTR_USER] = {BLOB_ATTR_STRING, 0, 0, nullptr},
-	[UBUS_ATTR_GROUP] = {BLOB_ATTR_STRING, 0, 0, nullptr},
-};
+// The blob type each message attribute must hold; BLOB_ATTR_UNSPEC for
+// attributes taken as they come (nested lists are checked by their readers).
+constexpr unsigned int attr_type(unsigned int id)
+{
+	switch (id) {
+	case UBUS_ATTR_STATUS:
+	case UBUS_ATTR_OBJID:
+	case UBUS_ATTR_OBJTYPE:
+	case UBUS_ATTR_TARGET:
+		return BLOB_ATTR_INT32;
+	case UBUS_ATTR_OBJPATH:
+	case UBUS_ATTR_METHOD:
+	case UBUS_ATTR_USER:
+	case UBUS_ATTR_GROUP:
+		return BLOB_ATTR_STRING;
+	case UBUS_ATTR_ACTIVE:
+	case UBUS_ATTR_NO_REPLY:
+		return BLOB_ATTR_INT8;
+	default:
+		return BLOB_ATTR_UNSPEC;
+	}
+}
 
 void keep_fd(int &slot, int fd)
 {
@@ -202,9 +208,9 @@ bool parse_attrs(const Message &msg, blob_attr **tb)
 		unsigned int id = blob_id(pos);
 		if (id >= UBUS_ATTR_MAX)
 			continue;
-		const blob_attr_info &info = kAttrTypes[id];
-		if (info.type != BLOB_ATTR_UNSPEC && info.type != BLOB_ATTR_NESTED &&
-		    !blob_check_type(blob_data(pos), static_cast<unsigned int>(blob_len(pos)), static_cast<int>(info.type)))
+		const unsigned int type = attr_type(id);
+		if (type != BLOB_ATTR_UNSPEC &&
+		    !blob_check_type(blob_data(pos), static_cast<unsigned int>(blob_len(pos)), static_cast<int>(type)))
 			return false;
 		tb[id] = pos;
 	}

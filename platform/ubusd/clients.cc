@@ -61,7 +61,7 @@ void make_parent_dirs(const std::string &path)
 
 } // namespace
 
-Daemon::Daemon() : rng_(std::random_device{}())
+Daemon::Daemon(uint32_t id_seed) : rng_(id_seed)
 {
 	daemon_of_listener = this;
 	reaper_.cb = on_reap;
@@ -127,20 +127,26 @@ void Daemon::accept_clients()
 		int fd = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
 		if (fd < 0)
 			return;
-		auto cl = std::make_unique<Client>();
-		cl->daemon = this;
-		cl->id = new_id();
-		cl->sock.fd = fd;
-		cl->sock.cb = on_client;
-		fill_credentials(*cl);
-		if (uloop_fd_add(&cl->sock, ULOOP_READ) < 0) {
-			close(fd);
-			continue;
-		}
-		Client *raw = cl.get();
-		clients_[raw->id] = std::move(cl);
-		send(raw, UBUS_MSG_HELLO, 0, raw->id, nullptr);
+		add_client(fd);
 	}
+}
+
+Client *Daemon::add_client(int fd)
+{
+	auto cl = std::make_unique<Client>();
+	cl->daemon = this;
+	cl->id = new_id();
+	cl->sock.fd = fd;
+	cl->sock.cb = on_client;
+	fill_credentials(*cl);
+	if (uloop_fd_add(&cl->sock, ULOOP_READ) < 0) {
+		close(fd);
+		return nullptr;
+	}
+	Client *raw = cl.get();
+	clients_[raw->id] = std::move(cl);
+	send(raw, UBUS_MSG_HELLO, 0, raw->id, nullptr);
+	return raw;
 }
 
 void Daemon::client_ready(Client *cl, unsigned int events)

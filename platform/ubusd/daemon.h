@@ -50,12 +50,17 @@ struct Object {
 
 class Daemon {
 public:
-	Daemon();
+	// Ids are drawn from a generator seeded with id_seed (random by default).
+	explicit Daemon(uint32_t id_seed = std::random_device{}());
 	~Daemon();
 	Daemon(const Daemon &) = delete;
 	Daemon &operator=(const Daemon &) = delete;
 
 	bool listen(const std::string &path);
+
+	// Takes a connected stream socket (non-blocking) as a new client and
+	// greets it; nullptr when the loop cannot watch it (the socket is closed).
+	Client *add_client(int fd);
 
 	// Called from the event loop.
 	void accept_clients();

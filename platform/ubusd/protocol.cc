@@ -100,8 +100,9 @@ int Daemon::handle_lookup(Client *cl, const ubuswire::Message &msg, blob_attr **
 {
 	std::string pattern = tb[UBUS_ATTR_OBJPATH] ? blob_get_string(tb[UBUS_ATTR_OBJPATH]) : "*";
 	bool found = false;
-	auto it = pattern.back() == '*' ? paths_.lower_bound(pattern.substr(0, pattern.size() - 1))
-					: paths_.find(pattern);
+	// An empty path names no object (and has no last character to look at).
+	bool prefix = !pattern.empty() && pattern.back() == '*';
+	auto it = prefix ? paths_.lower_bound(pattern.substr(0, pattern.size() - 1)) : paths_.find(pattern);
 	for (; it != paths_.end() && path_matches(pattern, it->first); ++it) {
 		send_object_data(cl, msg, *it->second);
 		found = true;

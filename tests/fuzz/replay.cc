@@ -51,13 +51,13 @@ Bytes mutate(const Bytes &seed, std::mt19937 &rng)
 
 } // namespace
 
-void replay(const std::string &target, Reader reader)
+void replay(const std::string &target, Reader reader, size_t runs)
 {
 	std::vector<Bytes> inputs = saved_inputs(target);
 	ASSERT_FALSE(inputs.empty()) << "no saved inputs for " << target;
-	// About 20,000 runs per target whatever the corpus size, so that the
+	// The same number of runs whatever the corpus size, so that the
 	// sanitizer build stays quick.
-	const size_t per_input = std::max<size_t>(200, 20000 / inputs.size());
+	const size_t per_input = std::max<size_t>(runs / 100, runs / inputs.size());
 	std::mt19937 rng(20261208);
 	for (const Bytes &in : inputs) {
 		reader(in.data(), in.size());

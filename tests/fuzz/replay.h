@@ -13,7 +13,8 @@ namespace wlcfuzz {
 
 using Reader = void (*)(const uint8_t *data, size_t size);
 
-// Fails the running test when the target has no saved inputs.
-void replay(const std::string &target, Reader reader);
+// Runs every saved input and, in all, about runs mutations of them; fails
+// the running test when the target has no saved inputs.
+void replay(const std::string &target, Reader reader, size_t runs = 20000);
 
 } // namespace wlcfuzz

@@ -246,4 +246,29 @@ TEST(BlobmsgJson, LoadsFileAndEscapesControlCharacters)
 	std::free(json);
 }
 
+TEST(BlobmsgJson, RefusesMembersWithoutName)
+{
+	// A table member needs its name; without one the table would not hold
+	// together, and its rendering would not be JSON.
+	Buf buf;
+	EXPECT_FALSE(blobmsg_add_json_from_string(&buf.b, R"({"a":1,"":2})"));
+	Buf nested;
+	EXPECT_FALSE(blobmsg_add_json_from_string(&nested.b, R"({"a":[{"":1}]})"));
+}
+
+TEST(BlobmsgJson, RendersEveryDoubleAsJson)
+{
+	Buf buf;
+	ASSERT_TRUE(blobmsg_add_json_from_string(&buf.b, R"({"big":-1.5e300,"over":-2.7e308,"nan":NaN})"));
+	std::unique_ptr<char, decltype(&std::free)> json(blobmsg_format_json(buf.b.head, true), &std::free);
+	ASSERT_TRUE(json);
+	// Every digit of the large number, and null for what JSON cannot hold.
+	std::string expected = "{\"big\":-15" + std::string(299, '0') + ".000000,\"over\":null,\"nan\":null}";
+	EXPECT_EQ(std::string(json.get()).size(), expected.size());
+	EXPECT_EQ(std::string(json.get()).substr(0, 10), "{\"big\":-15");
+	EXPECT_NE(std::string(json.get()).find(".000000,\"over\":null,\"nan\":null}"), std::string::npos);
+	Buf again;
+	EXPECT_TRUE(blobmsg_add_json_from_string(&again.b, json.get()));
+}
+
 } // namespace

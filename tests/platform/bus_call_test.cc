@@ -89,6 +89,9 @@ TEST_F(BusTest, LookupGivesPathIdAndSignature)
 	EXPECT_EQ(ubus_lookup(ctx_, "nothing", cb, &seen), UBUS_STATUS_NOT_FOUND);
 	uint32_t id;
 	EXPECT_EQ(ubus_lookup_id(ctx_, "nothing", &id), UBUS_STATUS_NOT_FOUND);
+	// The empty path names no object, and the daemon keeps serving.
+	EXPECT_EQ(ubus_lookup_id(ctx_, "", &id), UBUS_STATUS_NOT_FOUND);
+	EXPECT_EQ(ubus_lookup_id(ctx_, "svc", &id), 0);
 }
 
 TEST_F(BusTest, InvokeCarriesArgumentsAndReply)

@@ -92,7 +92,9 @@ int CtrlTest::report_add(const std::string &type, const std::string &id, const s
 
 void CtrlTest::report_site(const SiteModel &site)
 {
-	for (const auto &[id, radio] : site.radios) {
+	for (const auto &entry : site.radios) {
+		const auto &id = entry.first;
+		const auto &radio = entry.second;
 		EXPECT_EQ(report_add("bss", id, [&](wlc::BlobBuf &b) { rrm::encode_bss(b, site.heard_by(id)); }), 0);
 		EXPECT_EQ(report_add("radio", id, [&](wlc::BlobBuf &b) { rrm::encode_radio(b, radio); }), 0);
 	}

@@ -77,6 +77,11 @@ private:
 	blob_buf buf_ = {};
 };
 
+// Whether the name header of a named (extended) attribute lies within it, so
+// that its data can be found; a plain bus message attribute has none. A peer
+// can set the extended bit on any attribute it sends.
+[[nodiscard]] bool name_fits(const blob_attr *attr);
+
 // Typed access to one field; absent or mistyped fields give nullopt.
 std::optional<std::string_view> get_string(const blob_attr *attr);
 std::optional<uint32_t> get_u32(const blob_attr *attr);
@@ -95,6 +100,8 @@ public:
 		tb_.fill(nullptr);
 		if (!msg)
 			return true;
+		if (!name_fits(msg))
+			return false;
 		int r = blobmsg_parse(policy.data(), N, tb_.data(), blobmsg_data(msg),
 				      static_cast<unsigned int>(blobmsg_data_len(msg)));
 		return r == 0 || r == -EINVAL;
