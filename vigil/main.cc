@@ -21,7 +21,6 @@ int main(int argc, char **argv)
 			vigil::WlanMap wlans = vigil::parse_options(argc, argv);
 			uloop_init();
 			bus.watch();
-			bus.on_lost([] { uloop_end(); });
 			auto service = std::make_unique<vigil::Service>(bus, std::move(wlans));
 			curl_global_init(CURL_GLOBAL_ALL);
 			if (service->start() != UBUS_STATUS_OK)

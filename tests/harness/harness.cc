@@ -200,16 +200,31 @@ std::string ubus_tool()
 	return WLC_UBUS;
 }
 
-BusDaemon::BusDaemon(const TempRoot &root)
+std::unique_ptr<Process> start_bus_daemon(const std::string &socket)
 {
-	socket_ = root.at("/var/run/ubus/ubus.sock");
-	proc_ = std::make_unique<Process>(std::vector<std::string>{WLC_UBUSD, "-s", socket_});
-	bool up = wait_until([this] {
+	auto proc = std::make_unique<Process>(std::vector<std::string>{WLC_UBUSD, "-s", socket});
+	bool up = wait_until([&] {
 		struct stat st;
-		return stat(socket_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+		return stat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 	}, kStartLimit);
 	if (!up)
 		throw std::runtime_error("bus daemon did not start");
+	return proc;
+}
+
+void restart_bus_daemon(std::unique_ptr<Process> &daemon, const std::string &socket)
+{
+	daemon->kill(SIGKILL);
+	daemon->wait(kStartLimit);
+	daemon.reset();
+	unlink(socket.c_str());
+	daemon = start_bus_daemon(socket);
+}
+
+BusDaemon::BusDaemon(const TempRoot &root)
+{
+	socket_ = root.at("/var/run/ubus/ubus.sock");
+	proc_ = start_bus_daemon(socket_);
 }
 
 namespace {
