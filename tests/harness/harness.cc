@@ -18,6 +18,7 @@
 #include <sched.h>
 #include <sstream>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -319,6 +320,13 @@ bool enter_private_netns()
 	ok = ok && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
 	close(s);
 	return ok;
+}
+
+bool enter_private_mountns()
+{
+	if (unshare(CLONE_NEWNS) < 0)
+		return false;
+	return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
 void DeviceTest::SetUp()

@@ -107,6 +107,10 @@ std::string ubus_tool();
 // Moves the calling process into a network namespace of its own with the
 // loopback interface up. Returns false where that is not permitted.
 bool enter_private_netns();
+// Moves the calling process (and the children it starts from now on) into a
+// mount namespace of its own, nothing shared back with the host, so a test can
+// mount over a directory of its root. Returns false where that is not permitted.
+bool enter_private_mountns();
 
 // A device of its own: temp root (WLC_ROOT points at it) and bus daemon.
 class DeviceTest : public ::testing::Test {
