@@ -195,11 +195,20 @@ void ReportStore::load_ap(const std::string &id)
 		}
 		ApRecord &ap = record_for(id);
 		auto h = std::make_unique<History>(history_length_);
+		// A stamp later than now comes from before the clock stepped back: the
+		// report arrived at the latest now, and must age from there, not live on.
+		bool from_future = false;
 		for (auto r = entries->rbegin(); r != entries->rend(); ++r) {
-			ap.last_seen = std::max(ap.last_seen, r->ts);
-			h->push(r->ts, std::move(r->record));
+			from_future = from_future || r->ts > now;
+			int64_t ts = std::min(r->ts, now);
+			ap.last_seen = std::max(ap.last_seen, ts);
+			h->push(ts, std::move(r->record));
 		}
 		ap.histories[*k] = std::move(h);
+		if (from_future) {
+			wlc::logf(LOG_NOTICE, "reports in %s are stamped later than now, taken as now", path.c_str());
+			save(id, *k, *ap.histories[*k]);
+		}
 	}
 	generation_++;
 }
