@@ -56,10 +56,12 @@ TEST_F(BadStoreFiles, AreSetAsideAndTheRestLoads)
 	// b: cut in the middle; c: bytes of no format; d's bss: a text file in its place.
 	std::string bss_b = wlctest::read_text(file("b", "bss"));
 	wlctest::write_text(file("b", "bss"), bss_b.substr(0, bss_b.size() / 2));
-	wlctest::write_text(file("c", "radio"), std::string("\x7f\xff\xff\xff garbage \x00\x01", 18));
+	static const char noise[] = "\x7f\xff\xff\xff garbage \x00\x01";
+	wlctest::write_text(file("c", "radio"), std::string(noise, sizeof(noise) - 1));
 	wlctest::write_text(file("d", "bss"), "{\"reports\": []}\n");
 	// A header that claims more than a file may hold.
-	wlctest::write_text(file("c", "bss"), std::string("\x00\x10\x00\x08\x00\x00\x00\x00", 8));
+	static const char oversized[] = "\x00\x10\x00\x08\x00\x00\x00\x00";
+	wlctest::write_text(file("c", "bss"), std::string(oversized, sizeof(oversized) - 1));
 	run_ctrl();
 
 	std::string log = ctrl_log();
