@@ -202,6 +202,7 @@ void ReportStore::load_ap(const std::string &id)
 			from_future = from_future || r->ts > now;
 			int64_t ts = std::min(r->ts, now);
 			ap.last_seen = std::max(ap.last_seen, ts);
+			newest_stamp_ = std::max(newest_stamp_, ts);
 			h->push(ts, std::move(r->record));
 		}
 		ap.histories[*k] = std::move(h);

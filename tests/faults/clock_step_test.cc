@@ -61,4 +61,32 @@ TEST_F(ClockStepBack, ReportsFromTheFutureAgeFromNow)
 	EXPECT_FALSE(std::filesystem::exists(root_->path() + "/etc/wlc/rrm/radio1/c/radio.blob"));
 }
 
+TEST_F(ClockStepBack, WhileRunningReportsAgeFromNow)
+{
+	int64_t corrected = now_;
+	now_ = corrected + month_;
+	start();
+	rrmtest::SiteModel site = rrmtest::worked_site();
+	report_site(site);
+	EXPECT_TRUE(in_model("c"));
+
+	now_ = corrected; // the time is put right while the controller runs
+	EXPECT_TRUE(in_model("c"));
+	EXPECT_NE(log_text().find("clock stepped back, reports stamped later than now are taken as now"), std::string::npos)
+		<< log_text();
+	EXPECT_NE(list("c").find(R"({"c":{"reports":[{"ts":)" + std::to_string(corrected) + ","), std::string::npos)
+		<< list("c");
+
+	now_ += rrm::max_report_age_s + 1;
+	site.radios.erase("c");
+	report_site(site);
+	EXPECT_FALSE(in_model("c"));
+	EXPECT_TRUE(in_model("a"));
+	// What the files hold was taken as now too: after a restart a day later c is gone.
+	stop();
+	now_ += rrm::max_file_age_s;
+	start();
+	EXPECT_EQ(list("c"), "status 5");
+}
+
 } // namespace
