@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "acs_select.h"
 
@@ -106,10 +107,15 @@ void record_channel(int band, int channel)
 	}
 	if (stored == channel)
 		return;
-	if (FILE *f = std::fopen(path.c_str(), "we")) {
-		std::fprintf(f, "%d", channel);
-		std::fclose(f);
-	}
+	// Replaced whole: a crash or power cut mid-write leaves the old record, never an empty one.
+	std::string tmp = path + ".tmp";
+	FILE *f = std::fopen(tmp.c_str(), "we");
+	if (!f)
+		return;
+	bool ok = std::fprintf(f, "%d", channel) > 0 && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+	ok = std::fclose(f) == 0 && ok;
+	if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0)
+		std::remove(tmp.c_str());
 }
 
 struct Selection {

@@ -21,7 +21,6 @@ int main(int argc, char **argv)
 			vigil::WlanMap wlans = vigil::parse_options(argc, argv);
 			uloop_init();
 			bus.watch();
-			bus.on_lost([] { uloop_end(); });
 			auto service = std::make_unique<vigil::Service>(bus, std::move(wlans));
 			if (service->start() != UBUS_STATUS_OK)
 				wlc::logf(LOG_ERR, "Failed to init ubus methods");

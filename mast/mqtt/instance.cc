@@ -147,10 +147,17 @@ void MqttInstance::start_connect()
 {
 	int rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepalive);
 	if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(client_) >= 0) {
+		start_error_ = MOSQ_ERR_SUCCESS;
 		watch_socket();
 		housekeeping_timer_.set(kHousekeepingMs);
 		return;
 	}
+	// Said once per cause, not on every retry: an unreadable certificate or
+	// key file fails here until it is replaced.
+	if (rc != MOSQ_ERR_SUCCESS && rc != start_error_)
+		wlc::logf(LOG_WARNING, "MQTT connection to %s:%d cannot start: %s", config_.host.c_str(), config_.port,
+			  mosquitto_strerror(rc));
+	start_error_ = rc;
 	disconnect();
 	connect_timer_.set(kConnectRetryMs);
 }

@@ -118,6 +118,7 @@ private:
 	mosquitto *client_ = nullptr;
 	bool connected_ = false;
 	bool tls_ = false;
+	int start_error_ = 0; // why the last connection could not start (a MOSQ_ERR_ code)
 	wlc::Timer connect_timer_;
 	wlc::Timer housekeeping_timer_;
 	std::unique_ptr<wlc::FdWatch> watch_;

@@ -63,6 +63,8 @@ int BusObject::add(Bus &bus)
 {
 	if (ctx_ || !bus.ctx())
 		return UBUS_STATUS_INVALID_ARGUMENT;
+	if (!bus.online())
+		return UBUS_STATUS_CONNECTION_FAILED;
 	type_.id = 0;
 	int ret = ubus_add_object(bus.ctx(), &slot_.raw);
 	if (ret == 0)
@@ -133,7 +135,14 @@ bool Bus::connect(const std::string &path)
 	slot->raw.connection_lost = &Bus::connection_lost;
 	slot_ = std::move(slot);
 	ctx_ = &slot_->raw;
+	path_ = path;
 	return true;
+}
+
+void Bus::watch()
+{
+	ubus_add_uloop(ctx_);
+	watched_ = true;
 }
 
 void Bus::close()
@@ -145,6 +154,8 @@ void Bus::close()
 		call->bus_ = nullptr;
 		call->abort();
 	}
+	retry_.cancel();
+	watched_ = lost_now_ = false;
 	ubus_shutdown(ctx_);
 	ctx_ = nullptr;
 	slot_.reset();
@@ -153,14 +164,40 @@ void Bus::close()
 void Bus::connection_lost(ubus_context *ctx) noexcept
 {
 	Bus *self = reinterpret_cast<Slot *>(ctx)->owner;
-	if (self->lost_)
-		self->lost_();
+	// A dead socket left in the loop would wake it without end.
+	if (ctx->sock.registered)
+		uloop_fd_delete(&ctx->sock);
+	self->lost_now_ = true;
+	if (self->watched_)
+		self->retry_.set(0);
+	try {
+		if (self->lost_)
+			self->lost_();
+	} catch (...) {
+	}
+}
+
+void Bus::reconnect()
+{
+	if (!ctx_ || !lost_now_)
+		return;
+	if (ubus_reconnect(ctx_, path_.empty() ? nullptr : path_.c_str()) != UBUS_STATUS_OK) {
+		retry_.set(kReconnectRetryMs);
+		return;
+	}
+	ubus_add_uloop(ctx_);
+	lost_now_ = false;
+	try {
+		if (restored_)
+			restored_();
+	} catch (...) {
+	}
 }
 
 uint32_t Bus::lookup(const std::string &path)
 {
 	uint32_t id = 0;
-	if (!ctx_ || ubus_lookup_id(ctx_, path.c_str(), &id) != 0)
+	if (!online() || ubus_lookup_id(ctx_, path.c_str(), &id) != 0)
 		return 0;
 	return id;
 }
@@ -168,7 +205,7 @@ uint32_t Bus::lookup(const std::string &path)
 int Bus::call(uint32_t id, const std::string &method, const BlobBuf &args,
 	      const AsyncCall::DataHandler &on_data, int timeout_ms)
 {
-	if (!ctx_)
+	if (!online())
 		return UBUS_STATUS_CONNECTION_FAILED;
 	auto cb = [](ubus_request *req, int, blob_attr *msg) {
 		auto *handler = static_cast<const AsyncCall::DataHandler *>(req->priv);
@@ -182,7 +219,7 @@ int Bus::call(uint32_t id, const std::string &method, const BlobBuf &args,
 int Bus::call_async(uint32_t id, const std::string &method, const BlobBuf &args, AsyncCall &call,
 		    AsyncCall::DataHandler on_data, AsyncCall::DoneHandler on_done)
 {
-	if (!ctx_)
+	if (!online())
 		return UBUS_STATUS_CONNECTION_FAILED;
 	call.abort();
 	int ret = ubus_invoke_async(ctx_, id, method.c_str(), args.head(), &call.slot_.raw);

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 using ubuswire::Message;
 using ubuswire::ReadResult;
@@ -141,6 +142,23 @@ int init_context(ubus_context *ctx, const char *path)
 	return 0;
 }
 
+// Registers again every object the connection had: the new daemon knows
+// neither their ids nor their types.
+void refresh_objects(ubus_context *ctx)
+{
+	std::vector<ubus_object *> objs;
+	ubus_object *obj, *tmp;
+	list_for_each_entry_safe(obj, tmp, &ctx->objects, list) {
+		list_del_init(&obj->list);
+		if (obj->type)
+			obj->type->id = 0;
+		obj->id = 0;
+		objs.push_back(obj);
+	}
+	for (ubus_object *o : objs)
+		(void)ubus_add_object(ctx, o);
+}
+
 } // namespace
 
 void mark_lost(ubus_context *ctx)
@@ -211,22 +229,28 @@ ubus_context *ubus_connect(const char *path)
 
 int ubus_reconnect(ubus_context *ctx, const char *path)
 {
+	// Like the platform's library: the old socket goes, the new one is not
+	// watched (the caller adds it to the loop), and the objects are re-added.
 	int fd = open_socket(path);
 	if (fd < 0)
 		return UBUS_STATUS_CONNECTION_FAILED;
-	bool watched = ctx->sock.registered;
 	uloop_fd_delete(&ctx->sock);
 	if (ctx->sock.fd >= 0)
 		close(ctx->sock.fd);
-	delete &io_of(ctx);
-	ctx->io = new Io;
+	if (ctx->io)
+		delete &io_of(ctx);
+	ctx->io = new (std::nothrow) Io;
+	if (!ctx->io) {
+		close(fd);
+		ctx->sock.fd = -1;
+		return UBUS_STATUS_NO_MEMORY;
+	}
 	ctx->sock.fd = fd;
 	ctx->sock.eof = false;
 	ctx->sock.error = false;
 	if (!read_hello(ctx))
 		return UBUS_STATUS_CONNECTION_FAILED;
-	if (watched)
-		ubus_add_uloop(ctx);
+	refresh_objects(ctx);
 	return UBUS_STATUS_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <unistd.h>
 
 #include "radio.h"
 
@@ -56,7 +57,8 @@ bool write_setting(int radio, const char *name, int value)
 	FILE *f = std::fopen(tmp.c_str(), "we");
 	if (!f)
 		return false;
-	bool ok = std::fprintf(f, "%d", value) > 0;
+	// On flash before it replaces the old value, so a power cut leaves one or the other.
+	bool ok = std::fprintf(f, "%d", value) > 0 && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
 	ok = std::fclose(f) == 0 && ok;
 	if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
 		std::remove(tmp.c_str());

@@ -47,7 +47,7 @@ bool Controller::refresh_model()
 {
 	if (model_ && !model_->stale && model_->generation == store_.generation())
 		return true;
-	int64_t now = clock_();
+	int64_t now = store_.now();
 	std::optional<Model> m = build_model(store_.model_inputs(now - max_report_age_s), cfg_.channels, now,
 					     store_.generation());
 	if (!m)

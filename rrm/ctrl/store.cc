@@ -93,7 +93,7 @@ int ReportStore::add(std::string_view kind, std::string_view id, const blob_attr
 	std::unique_ptr<Record> record = decode_record(*k, data);
 	if (!record)
 		return UBUS_STATUS_INVALID_ARGUMENT;
-	int64_t now = clock_();
+	int64_t now = this->now();
 	std::string key(id);
 	ApRecord &ap = record_for(key);
 	auto &h = ap.histories[*k];
@@ -104,12 +104,56 @@ int ReportStore::add(std::string_view kind, std::string_view id, const blob_attr
 		return UBUS_STATUS_UNKNOWN_ERROR;
 	}
 	h->push(now, std::move(record));
+	newest_stamp_ = std::max(newest_stamp_, now);
 	ap.received[*k]++;
 	ap.last_seen = std::max(ap.last_seen, now);
 	if (*k != kind_channels)
 		generation_++;
 	save(key, *k, ap);
 	return 0;
+}
+
+int64_t ReportStore::now()
+{
+	int64_t now = clock_();
+	if (now < newest_stamp_) {
+		wlc::logf(LOG_NOTICE, "clock stepped back, reports stamped later than now are taken as now");
+		take_future_as(now);
+	}
+	return now;
+}
+
+namespace {
+
+bool stamped_after(const History &h, int64_t now)
+{
+	for (uint64_t i = 0; i < h.count(); i++)
+		if (h.newest(i).ts > now)
+			return true;
+	return false;
+}
+
+} // namespace
+
+void ReportStore::take_future_as(int64_t now)
+{
+	for (auto &[id, ap] : aps_) {
+		ap.last_seen = std::min(ap.last_seen, now);
+		for (size_t k = 0; k < kind_count; k++) {
+			std::unique_ptr<History> &h = ap.histories[k];
+			if (!h || !stamped_after(*h, now))
+				continue;
+			auto taken = std::make_unique<History>(history_length_);
+			for (uint64_t i = h->count(); i-- > 0;) {
+				History::Entry e = h->newest(i);
+				taken->push(std::min(e.ts, now), std::make_unique<Record>(*e.record));
+			}
+			h = std::move(taken);
+			save_whole(id, static_cast<Kind>(k), ap);
+		}
+	}
+	newest_stamp_ = now;
+	generation_++;
 }
 
 const ReportStore::ApRecord *ReportStore::find(const std::string &id) const

@@ -68,6 +68,10 @@ public:
 
 	ReportStore(std::string dir, uint64_t history_length, Clock clock, size_t max_aps = default_max_aps);
 
+	// The clock's time. When it reads earlier than a stamp the store holds, the
+	// clock has stepped back: every later stamp is taken as now (files
+	// rewritten), so those reports age from now instead of living on.
+	int64_t now();
 	// A "report_add": a bus status (0, INVALID_ARGUMENT, UNKNOWN_ERROR).
 	[[nodiscard]] int add(std::string_view kind, std::string_view id, const blob_attr *data);
 	// Reads the files under the store directory; returns the APs loaded.
@@ -111,6 +115,7 @@ private:
 	[[nodiscard]] std::string file_path(const std::string &id, Kind k) const;
 	void save(const std::string &id, Kind k, ApRecord &ap) const;
 	void save_whole(const std::string &id, Kind k, ApRecord &ap) const;
+	void take_future_as(int64_t now);
 	void load_ap(const std::string &id);
 	bool list_ap(wlc::BlobBuf &buf, Kind k, const std::string &id, const ApRecord &ap, uint32_t limit) const;
 
@@ -119,6 +124,7 @@ private:
 	Clock clock_;
 	size_t max_aps_;
 	uint64_t generation_ = 0;
+	int64_t newest_stamp_ = INT64_MIN; // the latest stamp held
 	std::map<std::string, ApRecord> aps_;
 };
 

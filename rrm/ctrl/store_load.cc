@@ -165,13 +165,23 @@ void ReportStore::load_ap(const std::string &id)
 		}
 		ApRecord &ap = record_for(id);
 		auto h = std::make_unique<History>(history_length_);
+		// A stamp later than now comes from before the clock stepped back: the
+		// report arrived at the latest now, and must age from there, not live on.
+		bool from_future = false;
 		for (LoadedReport &r : p->entries) {
-			ap.last_seen = std::max(ap.last_seen, r.ts);
-			h->push(r.ts, std::move(r.record));
+			from_future = from_future || r.ts > now;
+			int64_t ts = std::min(r.ts, now);
+			ap.last_seen = std::max(ap.last_seen, ts);
+			newest_stamp_ = std::max(newest_stamp_, ts);
+			h->push(ts, std::move(r.record));
 		}
 		ap.histories[*k] = std::move(h);
 		// A clean file takes further reports at its end; a damaged one is written whole first.
 		ap.files[*k] = {bytes->size, p->tables - 1, p->clean};
+		if (from_future) {
+			wlc::logf(LOG_NOTICE, "reports in %s are stamped later than now, taken as now", path.c_str());
+			save_whole(id, *k, ap);
+		}
 	}
 	generation_++;
 }

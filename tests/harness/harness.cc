@@ -18,6 +18,7 @@
 #include <sched.h>
 #include <sstream>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -200,16 +201,31 @@ std::string ubus_tool()
 	return WLC_UBUS;
 }
 
-BusDaemon::BusDaemon(const TempRoot &root)
+std::unique_ptr<Process> start_bus_daemon(const std::string &socket)
 {
-	socket_ = root.at("/var/run/ubus/ubus.sock");
-	proc_ = std::make_unique<Process>(std::vector<std::string>{WLC_UBUSD, "-s", socket_});
-	bool up = wait_until([this] {
+	auto proc = std::make_unique<Process>(std::vector<std::string>{WLC_UBUSD, "-s", socket});
+	bool up = wait_until([&] {
 		struct stat st;
-		return stat(socket_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+		return stat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 	}, kStartLimit);
 	if (!up)
 		throw std::runtime_error("bus daemon did not start");
+	return proc;
+}
+
+void restart_bus_daemon(std::unique_ptr<Process> &daemon, const std::string &socket)
+{
+	daemon->kill(SIGKILL);
+	daemon->wait(kStartLimit);
+	daemon.reset();
+	unlink(socket.c_str());
+	daemon = start_bus_daemon(socket);
+}
+
+BusDaemon::BusDaemon(const TempRoot &root)
+{
+	socket_ = root.at("/var/run/ubus/ubus.sock");
+	proc_ = start_bus_daemon(socket_);
 }
 
 namespace {
@@ -304,6 +320,13 @@ bool enter_private_netns()
 	ok = ok && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
 	close(s);
 	return ok;
+}
+
+bool enter_private_mountns()
+{
+	if (unshare(CLONE_NEWNS) < 0)
+		return false;
+	return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
 void DeviceTest::SetUp()

@@ -66,12 +66,19 @@ bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds lim
 // Runs this process's event loop in short slices until cond holds or the limit passes.
 bool pump(const std::function<bool()> &cond, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
+// Starts a bus daemon on socket and waits for its socket.
+std::unique_ptr<Process> start_bus_daemon(const std::string &socket);
+// Kills a bus daemon at once, as a crash would, and starts a new one on the
+// same socket (the dead one leaves its socket file behind).
+void restart_bus_daemon(std::unique_ptr<Process> &daemon, const std::string &socket);
+
 // A bus daemon of its own on a socket under the root.
 class BusDaemon {
 public:
 	explicit BusDaemon(const TempRoot &root);
 	const std::string &socket() const { return socket_; }
 	Process &process() { return *proc_; }
+	void restart() { restart_bus_daemon(proc_, socket_); }
 
 private:
 	std::string socket_;
@@ -100,6 +107,10 @@ std::string ubus_tool();
 // Moves the calling process into a network namespace of its own with the
 // loopback interface up. Returns false where that is not permitted.
 bool enter_private_netns();
+// Moves the calling process (and the children it starts from now on) into a
+// mount namespace of its own, nothing shared back with the host, so a test can
+// mount over a directory of its root. Returns false where that is not permitted.
+bool enter_private_mountns();
 
 // A device of its own: temp root (WLC_ROOT points at it) and bus daemon.
 class DeviceTest : public ::testing::Test {

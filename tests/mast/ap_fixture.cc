@@ -84,7 +84,8 @@ void ApTest::start_broker(ApBroker kind)
 	broker_ = std::make_unique<wlctest::Broker>(*root_, wlctest::BrokerOptions{1883, 8883, &served, true});
 	// A running controller is back on the new broker before the test goes on.
 	if (mast_) {
-		ASSERT_TRUE(pump([&] { return connections() > before; }, 20s)) << log_text();
+		// A reconnection that could not start waits 10 s before the next try.
+		ASSERT_TRUE(pump([&] { return connections() > before; }, wlctest::kStartLimit)) << log_text();
 	}
 }
 

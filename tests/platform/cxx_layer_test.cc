@@ -279,3 +279,41 @@ TEST_F(BusLayer, CallStillWaitingWhenItsBusClosesIsAbortedFirst)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(BusLayer, LostConnectionComesBackWithItsObjects)
+{
+	int calls = 0;
+	wlc::BusObject counter("counter", {{"count", {}, [&](wlc::Request &, blob_attr *) {
+						    calls++;
+						    return UBUS_STATUS_OK;
+					    }}});
+	ASSERT_EQ(counter.add(server_), UBUS_STATUS_OK);
+	bool lost = false, restored = false;
+	server_.on_lost([&] {
+		lost = true;
+		// Nothing reaches the bus until the connection is back.
+		EXPECT_FALSE(server_.online());
+		EXPECT_EQ(server_.lookup("counter"), 0u);
+	});
+	server_.on_restored([&] { restored = true; });
+	bus_->restart();
+	ASSERT_TRUE(wlctest::pump([&] { return restored && client_.online() && client_.lookup("counter") != 0; }, 20s));
+	EXPECT_TRUE(lost);
+	EXPECT_TRUE(counter.added());
+	EXPECT_EQ(counter.id(), client_.lookup("counter"));
+	int status = -1;
+	wlc::AsyncCall c;
+	ASSERT_EQ(client_.call_async(client_.lookup("counter"), "count", wlc::BlobBuf(), c, nullptr,
+				     [&](int s) { status = s; }),
+		  0);
+	ASSERT_TRUE(wlctest::pump([&] { return status != -1; }));
+	EXPECT_EQ(status, UBUS_STATUS_OK);
+	EXPECT_EQ(calls, 1);
+	// Removing it after the restart takes it off the new bus.
+	counter.remove();
+	EXPECT_EQ(client_.lookup("counter"), 0u);
+}
+
+} // namespace

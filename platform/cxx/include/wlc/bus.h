@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "blob.h"
+#include "loop.h"
 
 namespace wlc {
 
@@ -134,10 +135,15 @@ private:
 	DoneHandler done_;
 };
 
-// A bus connection, freed when destroyed.
+// A bus connection, freed when destroyed. Once watched, a connection the bus
+// daemon drops is connected again from the event loop (every
+// kReconnectRetryMs until the daemon is back); the library puts the
+// connection's objects back on the new bus, so a BusObject stays valid.
 class Bus {
 public:
-	Bus() = default;
+	static constexpr int kReconnectRetryMs = 1000;
+
+	Bus() : retry_([this] { reconnect(); }) {}
 	~Bus() { close(); }
 	Bus(const Bus &) = delete;
 	Bus &operator=(const Bus &) = delete;
@@ -145,11 +151,15 @@ public:
 	// path empty: the default socket. Returns false when it cannot connect.
 	bool connect(const std::string &path = {});
 	void close();
-	// Lets the event loop serve the connection.
-	void watch() { ubus_add_uloop(ctx_); }
+	// Lets the event loop serve the connection, and reconnect it when lost.
+	void watch();
 	bool connected() const { return ctx_ != nullptr; }
+	// False from a loss until the connection is back.
+	bool online() const { return ctx_ != nullptr && !lost_now_; }
 	ubus_context *ctx() const { return ctx_; }
+	// Told when the daemon drops the connection, and when it is back (objects re-added).
 	void on_lost(std::function<void()> cb) { lost_ = std::move(cb); }
+	void on_restored(std::function<void()> cb) { restored_ = std::move(cb); }
 
 	// The id of an object; 0 when absent.
 	uint32_t lookup(const std::string &path);
@@ -167,10 +177,16 @@ private:
 		Bus *owner = nullptr;
 	};
 	static void connection_lost(ubus_context *ctx) noexcept;
+	void reconnect();
 
 	std::unique_ptr<Slot> slot_;
 	ubus_context *ctx_ = nullptr;
+	std::string path_;
+	bool watched_ = false;
+	bool lost_now_ = false;
+	Timer retry_;
 	std::function<void()> lost_;
+	std::function<void()> restored_;
 	std::set<AsyncCall *> calls_; // pending, aborted on close
 };
 

@@ -1,0 +1,145 @@
+// State files under crashes: every file a daemon keeps is replaced whole (a
+// reader of the old file, like a daemon killed mid-write, sees the old
+// content, never a part), and the report store reloads what it held when
+// rrm_ctrl is killed with SIGKILL in the middle of a burst of reports.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+#include "agent/agent.h"
+#include "ctrl_fixture.h"
+#include "vigil_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the file that fd was opened on holds now.
+std::string read_fd(int fd)
+{
+	std::string out;
+	char buf[256];
+	ssize_t n;
+	while ((n = pread(fd, buf, sizeof(buf), static_cast<off_t>(out.size()))) > 0)
+		out.append(buf, static_cast<size_t>(n));
+	return out;
+}
+
+// ap2 on channel 1 is heard, channel 11 is busy: qbss picks 1, noise picks 6.
+class AcsRecord : public vigiltest::VigilTest {
+protected:
+	void SetUp() override
+	{
+		VigilTest::SetUp();
+		start_site({{"ap1", ""}, {"ap2", R"("lan_mac": "00:11:22:a3:b4:d6", "radios": [{"band": 2, "channel": 1}])"}},
+			   R"({"a": "ap1", "b": "ap2", "rssi": -58})");
+		ASSERT_EQ(site_->command("load 1 5 20"), "ok");
+		ASSERT_EQ(site_->command("load 6 30 20"), "ok");
+		ASSERT_EQ(site_->command("load 11 60 500"), "ok");
+		start_vigil();
+	}
+	void select(const std::string &alg)
+	{
+		ASSERT_EQ(call("radio_acs", R"({"radio": 0, "alg": ")" + alg + R"(", "ch_list": [1, 6, 11]})"), 0)
+			<< log_text();
+	}
+};
+
+TEST_F(AcsRecord, IsReplacedWhole)
+{
+	select("qbss");
+	std::string path = dev("/etc/wlc/acs/radio2");
+	ASSERT_EQ(wlctest::read_text(path), "1");
+	int old = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	ASSERT_GE(old, 0);
+	select("noise");
+	EXPECT_EQ(wlctest::read_text(path), "6");
+	EXPECT_EQ(read_fd(old), "1");
+	close(old);
+	EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+class AgentSetting : public wlctest::DeviceTest {};
+
+TEST_F(AgentSetting, IsReplacedWhole)
+{
+	ASSERT_TRUE(rrm::write_setting(0, "channel", 6));
+	std::string path = root_->path() + "/etc/wlc/rrm/cfg/radio0/channel";
+	int old = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	ASSERT_GE(old, 0);
+	ASSERT_TRUE(rrm::write_setting(0, "channel", 11));
+	EXPECT_EQ(rrm::read_setting(0, "channel"), 11);
+	EXPECT_EQ(read_fd(old), "6");
+	close(old);
+	EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+class StoreAfterKill : public rrmtest::CtrlTest {
+protected:
+	std::unique_ptr<wlctest::Process> run_ctrl()
+	{
+		std::vector<std::string> args = {std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl",
+						  "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11",
+						  "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"};
+		auto p = std::make_unique<wlctest::Process>(
+			args, std::vector<std::string>{"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + ctrl_log_path()});
+		EXPECT_TRUE(wlctest::pump([&] { return client_.lookup(object_) != 0; }, wlctest::kStartLimit)) << ctrl_log();
+		return p;
+	}
+	std::string ctrl_log_path() const { return root_->path() + "/ctrl.log"; }
+	std::string ctrl_log() const { return wlctest::read_text(ctrl_log_path()); }
+	// Sends the site's radio reports without waiting; returns once the first is answered.
+	void burst(const rrmtest::SiteModel &site, std::vector<std::unique_ptr<wlc::AsyncCall>> &calls, bool &answered)
+	{
+		uint32_t id = client_.lookup(object_);
+		for (int round = 0; round < 20; round++) {
+			for (const auto &[ap, radio] : site.radios) {
+				wlc::BlobBuf b;
+				b.add("type", "radio");
+				b.add("id", ap);
+				{
+					auto data = b.table("data");
+					rrm::encode_radio(b, radio);
+				}
+				calls.push_back(std::make_unique<wlc::AsyncCall>());
+				ASSERT_EQ(client_.call_async(id, "report_add", b, *calls.back(), nullptr,
+							     [&](int) { answered = true; }),
+					  0);
+			}
+		}
+	}
+};
+
+TEST_F(StoreAfterKill, ReportsReloadWhole)
+{
+	auto ctrl = run_ctrl();
+	rrmtest::SiteModel site = rrmtest::worked_site();
+	report_site(site);
+	std::string before = model_json();
+	ASSERT_EQ(before, "status 5"); // reports kept, no plan asked for yet
+
+	std::vector<std::unique_ptr<wlc::AsyncCall>> calls;
+	bool answered = false;
+	burst(site, calls, answered);
+	ASSERT_TRUE(wlctest::pump([&] { return answered; }, 20s));
+	ctrl->kill(SIGKILL); // in the middle of the burst
+	ctrl->wait(20s);
+	calls.clear();
+
+	ctrl = run_ctrl();
+	std::string log = ctrl_log();
+	EXPECT_NE(log.find("[site1/1] loaded reports of 4 APs"), std::string::npos) << log;
+	EXPECT_EQ(log.find("refused report file"), std::string::npos) << log;
+	for (const auto &e : std::filesystem::recursive_directory_iterator(root_->path() + "/etc/wlc/rrm"))
+		EXPECT_NE(e.path().extension(), ".bad") << e.path();
+	for (const auto &[ap, radio] : site.radios) {
+		std::string list;
+		EXPECT_EQ(call_json(object_, "report_list", R"({"type":"bss","id":")" + ap + R"(","limit":1})", &list), 0);
+		EXPECT_NE(list.find(R"({")" + ap + R"(":{"reports":[{"ts":)"), std::string::npos) << list;
+	}
+}
+
+} // namespace
