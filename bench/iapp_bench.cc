@@ -36,6 +36,7 @@
 namespace {
 
 using bench::private_network;
+using bench::encode_json;
 using bench::spawn;
 
 using Clock = std::chrono::steady_clock;
@@ -162,24 +163,13 @@ struct Client {
 	}
 };
 
-std::vector<uint8_t> encode(const std::string &json)
-{
-	blob_buf b = {};
-	blob_buf_init(&b, 0);
-	blobmsg_add_json_from_string(&b, json.c_str());
-	auto *p = reinterpret_cast<uint8_t *>(b.head);
-	std::vector<uint8_t> out(p, p + blob_raw_len(b.head));
-	blob_buf_free(&b);
-	return out;
-}
-
 void BM_SameHopsThroughTheBrokerAlone(benchmark::State &state)
 {
 	Client ap1("bench-ap1"), ap2("bench-ap2");
-	auto sta_add = encode(R"({"from":"ap1-a3-b4-c5","sta":"aa:bb:cc:00:00:01"})");
-	auto key_get = encode(R"({"from":"ap1-a3-b4-d6","wlan":"office","sta":"aa:bb:cc:00:00:01","bssid":"02:11:22:a3:c4:d6"})");
+	auto sta_add = encode_json(R"({"from":"ap1-a3-b4-c5","sta":"aa:bb:cc:00:00:01"})");
+	auto key_get = encode_json(R"({"from":"ap1-a3-b4-d6","wlan":"office","sta":"aa:bb:cc:00:00:01","bssid":"02:11:22:a3:c4:d6"})");
 	// key_set: the same fields with a key table of the same size (string members stand in for the binary ones).
-	auto key_set = encode(R"({"from":"ap1-a3-b4-c5","wlan":"office","sta":"aa:bb:cc:00:00:01","bssid":"02:11:22:a3:c4:d6",
+	auto key_set = encode_json(R"({"from":"ap1-a3-b4-c5","wlan":"office","sta":"aa:bb:cc:00:00:01","bssid":"02:11:22:a3:c4:d6",
 		"key":{"pmk_r0_id":"0123456789abcde","pmk_r0_kh_id":"ap1.r0k","pmk_r1_id":"0123456789abcde",
 		"pmk_r1_key":"0123456789abcdef0123456789abcde","cipher":4,"akm":4,"lifetime":43200,"reassoc_timeout":1000}})");
 	ap2.on_msg = [&](const mosquitto_message *msg) {

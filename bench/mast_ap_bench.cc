@@ -34,6 +34,7 @@ namespace {
 
 using bench::MqttClient;
 using bench::spawn;
+using bench::stop;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kLogLines = 10000;
@@ -108,15 +109,6 @@ bool wait_adopted(ubus_context *ctx, std::chrono::seconds limit)
 		usleep(1000);
 	}
 	return false;
-}
-
-void stop(pid_t &pid)
-{
-	if (pid <= 0)
-		return;
-	kill(pid, SIGTERM);
-	waitpid(pid, nullptr, 0);
-	pid = -1;
 }
 
 // Plays the controller's services: approves every join, keeps the VERSION

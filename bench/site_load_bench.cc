@@ -50,6 +50,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using bench::spawn;
+using bench::stop;
 
 struct Settings {
 	size_t aps = 10000;
@@ -431,15 +432,6 @@ Daemons start_daemons()
 			"-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"},
 		       env);
 	return d;
-}
-
-void stop(pid_t &pid)
-{
-	if (pid <= 0)
-		return;
-	kill(pid, SIGTERM);
-	waitpid(pid, nullptr, 0);
-	pid = -1;
 }
 
 void stop_all(Daemons &d)

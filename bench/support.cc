@@ -4,11 +4,13 @@
 #include <wlc/c/blobmsg_json.h>
 #include <wlc/c/ubus.h>
 
+#include <csignal>
 #include <cstring>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace bench {
@@ -27,6 +29,15 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
 		_exit(127);
 	}
 	return pid;
+}
+
+void stop(pid_t &pid)
+{
+	if (pid <= 0)
+		return;
+	kill(pid, SIGTERM);
+	waitpid(pid, nullptr, 0);
+	pid = -1;
 }
 
 bool private_network()

@@ -18,6 +18,9 @@ namespace bench {
 
 // Starts argv (found through PATH) with env added to the environment.
 pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
+
+// Ends a program started by spawn (SIGTERM, then waits for it); pid becomes -1.
+void stop(pid_t &pid);
 // Moves this process into a network namespace of its own with lo up.
 bool private_network();
 // Serves the object "bench" with a method "echo" answering its message, on the

@@ -5,31 +5,14 @@
 
 #include <filesystem>
 
-#include "ctrl_fixture.h"
+#include "ctrl_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class BadStoreFiles : public rrmtest::CtrlTest {
+class BadStoreFiles : public faulttest::CtrlProcessTest {
 protected:
-	void TearDown() override
-	{
-		ctrl_proc_.reset();
-		CtrlTest::TearDown();
-	}
-	void run_ctrl()
-	{
-		ctrl_proc_.reset();
-		std::vector<std::string> args = {std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl",
-						 "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11",
-						 "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"};
-		ctrl_proc_ = std::make_unique<wlctest::Process>(
-			args, std::vector<std::string>{"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + log_path()});
-		ASSERT_TRUE(wlctest::pump([&] { return client_.lookup(object_) != 0; }, wlctest::kStartLimit)) << ctrl_log();
-	}
-	std::string log_path() const { return root_->path() + "/ctrl.log"; }
-	std::string ctrl_log() const { return wlctest::read_text(log_path()); }
 	std::string file(const std::string &ap, const std::string &kind) const
 	{
 		return root_->path() + "/etc/wlc/rrm/radio1/" + ap + "/" + kind + ".blob";
@@ -40,8 +23,6 @@ protected:
 		int status = call_json(object_, "report_list", R"({"type":")" + kind + R"(","id":")" + ap + R"("})", &reply);
 		return status == 0 ? reply : "status " + std::to_string(status);
 	}
-
-	std::unique_ptr<wlctest::Process> ctrl_proc_;
 };
 
 TEST_F(BadStoreFiles, AreSetAsideAndTheRestLoads)

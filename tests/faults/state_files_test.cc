@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "agent/agent.h"
-#include "ctrl_fixture.h"
+#include "ctrl_process.h"
 #include "vigil_fixture.h"
 
 namespace {
@@ -77,20 +77,8 @@ TEST_F(AgentSetting, IsReplacedWhole)
 	EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
-class StoreAfterKill : public rrmtest::CtrlTest {
+class StoreAfterKill : public faulttest::CtrlProcessTest {
 protected:
-	std::unique_ptr<wlctest::Process> run_ctrl()
-	{
-		std::vector<std::string> args = {std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl",
-						  "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11",
-						  "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"};
-		auto p = std::make_unique<wlctest::Process>(
-			args, std::vector<std::string>{"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + ctrl_log_path()});
-		EXPECT_TRUE(wlctest::pump([&] { return client_.lookup(object_) != 0; }, wlctest::kStartLimit)) << ctrl_log();
-		return p;
-	}
-	std::string ctrl_log_path() const { return root_->path() + "/ctrl.log"; }
-	std::string ctrl_log() const { return wlctest::read_text(ctrl_log_path()); }
 	// Sends the site's radio reports without waiting; returns once the first is answered.
 	void burst(const rrmtest::SiteModel &site, std::vector<std::unique_ptr<wlc::AsyncCall>> &calls, bool &answered)
 	{
@@ -115,7 +103,7 @@ protected:
 
 TEST_F(StoreAfterKill, ReportsReloadWhole)
 {
-	auto ctrl = run_ctrl();
+	auto ctrl = start_ctrl();
 	rrmtest::SiteModel site = rrmtest::worked_site();
 	report_site(site);
 	std::string before = model_json();
@@ -129,7 +117,7 @@ TEST_F(StoreAfterKill, ReportsReloadWhole)
 	ctrl->wait(20s);
 	calls.clear();
 
-	ctrl = run_ctrl();
+	ctrl = start_ctrl();
 	std::string log = ctrl_log();
 	EXPECT_NE(log.find("[site1/1] loaded reports of 4 APs"), std::string::npos) << log;
 	EXPECT_EQ(log.find("refused report file"), std::string::npos) << log;

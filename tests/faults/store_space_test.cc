@@ -11,7 +11,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include "ctrl_fixture.h"
+#include "ctrl_process.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ size_t count_of(const std::string &text, const std::string &what)
 	return n;
 }
 
-class StoreSpace : public rrmtest::CtrlTest {
+class StoreSpace : public faulttest::CtrlProcessTest {
 protected:
 	void SetUp() override
 	{
@@ -43,20 +43,8 @@ protected:
 		if (mounted_)
 			umount2(store_.c_str(), MNT_DETACH);
 		if (root_)
-			CtrlTest::TearDown();
+			CtrlProcessTest::TearDown();
 	}
-	void run_ctrl()
-	{
-		ctrl_proc_.reset();
-		std::vector<std::string> args = {std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl",
-						 "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11",
-						 "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"};
-		ctrl_proc_ = std::make_unique<wlctest::Process>(
-			args, std::vector<std::string>{"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + log_path()});
-		ASSERT_TRUE(wlctest::pump([&] { return client_.lookup(object_) != 0; }, wlctest::kStartLimit)) << ctrl_log();
-	}
-	std::string log_path() const { return root_->path() + "/ctrl.log"; }
-	std::string ctrl_log() const { return wlctest::read_text(log_path()); }
 	int radio_report(const std::string &ap, int channel)
 	{
 		rrm::RadioReport r;
@@ -101,7 +89,6 @@ protected:
 	static constexpr size_t kHistory = 16; // reports kept per AP and kind
 	std::string store_;
 	bool mounted_ = false;
-	std::unique_ptr<wlctest::Process> ctrl_proc_;
 };
 
 TEST_F(StoreSpace, FullStoreLosesNothing)

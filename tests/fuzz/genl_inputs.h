@@ -6,13 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace wlcfuzz {
 
 void genl_one_input(const uint8_t *data, size_t size);
-
-// Well-formed datagrams of the switch driver and the family controller.
-std::vector<std::vector<uint8_t>> genl_seeds();
 
 } // namespace wlcfuzz
