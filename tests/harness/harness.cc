@@ -329,6 +329,18 @@ bool enter_private_mountns()
 	return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
+void InRootTest::SetUp()
+{
+	setenv("WLC_ROOT", root_.path().c_str(), 1);
+	wlc::reload_fs_root();
+}
+
+void InRootTest::TearDown()
+{
+	unsetenv("WLC_ROOT");
+	wlc::reload_fs_root();
+}
+
 void DeviceTest::SetUp()
 {
 	root_ = std::make_unique<TempRoot>();

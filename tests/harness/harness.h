@@ -112,6 +112,16 @@ bool enter_private_netns();
 // mount over a directory of its root. Returns false where that is not permitted.
 bool enter_private_mountns();
 
+// A temp root of its own that this process's paths resolve in (WLC_ROOT
+// points at it while the test runs).
+class InRootTest : public ::testing::Test {
+protected:
+	void SetUp() override;
+	void TearDown() override;
+
+	TempRoot root_;
+};
+
 // A device of its own: temp root (WLC_ROOT points at it) and bus daemon.
 class DeviceTest : public ::testing::Test {
 protected:

@@ -101,20 +101,7 @@ TEST(TelemetryRelay, CallTimeLimitIsClamped)
 	EXPECT_EQ(TelemetryRelay::call_timeout_ms(0xffffffffu), 1);
 }
 
-class StateFile : public ::testing::Test {
-protected:
-	void SetUp() override
-	{
-		setenv("WLC_ROOT", root_.path().c_str(), 1);
-		wlc::reload_fs_root();
-	}
-	void TearDown() override
-	{
-		unsetenv("WLC_ROOT");
-		wlc::reload_fs_root();
-	}
-	wlctest::TempRoot root_;
-};
+using StateFile = wlctest::InRootTest;
 
 TEST_F(StateFile, ReplacedWholeAndTheDirectoryMade)
 {

@@ -16,18 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace rrm;
 
-class StoreTest : public ::testing::Test {
+class StoreTest : public wlctest::InRootTest {
 protected:
-	void SetUp() override
-	{
-		setenv("WLC_ROOT", root_.path().c_str(), 1);
-		wlc::reload_fs_root();
-	}
-	void TearDown() override
-	{
-		unsetenv("WLC_ROOT");
-		wlc::reload_fs_root();
-	}
 
 	ReportStore store(size_t max_aps = default_max_aps)
 	{
@@ -86,7 +76,6 @@ protected:
 		return r ? std::get<RadioReport>(*r).channel : -1;
 	}
 
-	wlctest::TempRoot root_;
 	int64_t now_ = 1700000000;
 };
 

@@ -14,18 +14,8 @@
 
 namespace {
 
-class InRoot : public ::testing::Test {
+class InRoot : public wlctest::InRootTest {
 protected:
-	void SetUp() override
-	{
-		setenv("WLC_ROOT", root_.path().c_str(), 1);
-		wlc::reload_fs_root();
-	}
-	void TearDown() override
-	{
-		unsetenv("WLC_ROOT");
-		wlc::reload_fs_root();
-	}
 	// A /proc/stat whose summary line has these busy and idle jiffies.
 	void stat(uint64_t user, uint64_t idle, uint64_t iowait = 0)
 	{
@@ -33,7 +23,6 @@ protected:
 								   " " + std::to_string(iowait) + " 0 0 0 0 0\n"
 								   "cpu0 1 2 3 4 5 6 7 8 0 0\n");
 	}
-	wlctest::TempRoot root_;
 };
 
 using Options = InRoot;
