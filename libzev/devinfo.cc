@@ -8,6 +8,7 @@
 #include "devinfo_internal.h"
 #include "driver/seam.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
@@ -81,6 +82,26 @@ void load_firmware()
 	zev_util_keyval_read("/etc/openwrt_release", read_firmware, nullptr);
 }
 
+// A build date YYYYMMDD; anything else (other length, a non-digit, no such
+// month or day) leaves the date unset.
+void read_build_date(const char *value, zev_release &rel)
+{
+	if (std::strlen(value) != 8 || !std::all_of(value, value + 8, [](char c) { return c >= '0' && c <= '9'; }))
+		return;
+	auto number = [value](int from, int count) {
+		int n = 0;
+		for (int i = from; i < from + count; i++)
+			n = n * 10 + (value[i] - '0');
+		return n;
+	};
+	int month = number(4, 2), day = number(6, 2);
+	if (month < 1 || month > 12 || day < 1 || day > 31)
+		return;
+	rel.build_year = static_cast<uint16_t>(number(0, 4));
+	rel.build_month = static_cast<uint8_t>(month);
+	rel.build_day = static_cast<uint8_t>(day);
+}
+
 void read_release(const char *key, const char *value, void *user)
 {
 	auto *rel = static_cast<zev_release *>(user);
@@ -93,11 +114,8 @@ void read_release(const char *key, const char *value, void *user)
 	} else if (strcasecmp(key, "DISTRIB_REVISION") == 0) {
 		std::strncpy(rel->revision, value, 32);
 		rel->revision[sizeof(rel->revision) - 1] = '\0';
-	} else if (strcasecmp(key, "DISTRIB_BUILDDATE") == 0 && std::strlen(value) == 8) {
-		auto digit = [&](int i) { return value[i] - '0'; };
-		rel->build_year = static_cast<uint16_t>(digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3));
-		rel->build_month = static_cast<uint8_t>(digit(4) * 10 + digit(5));
-		rel->build_day = static_cast<uint8_t>(digit(6) * 10 + digit(7));
+	} else if (strcasecmp(key, "DISTRIB_BUILDDATE") == 0) {
+		read_build_date(value, *rel);
 	}
 }
 
@@ -237,7 +255,11 @@ int64_t zev_devinfo_uptime(void)
 	double up;
 	int n = std::fscanf(f, "%lf", &up);
 	std::fclose(f);
-	return n == 1 ? static_cast<int64_t>(up) : -1;
+	// Seconds since boot: a reading that is not one (negative, not a number,
+	// beyond any count) is no reading.
+	if (n != 1 || !(up >= 0 && up < 9.2e18))
+		return -1;
+	return static_cast<int64_t>(up);
 }
 
 int zev_devinfo_get_env(const char *name, char *dst, size_t len)

@@ -1,6 +1,8 @@
 // mast's message readers under untrusted payloads.
 #include "mast_messages_inputs.h"
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "mqtt/payload.h"
@@ -31,6 +33,17 @@ void mast_messages_one_input(const uint8_t *data, size_t size)
 		(void)v->version.size();
 	if (auto c = mast::read_config(payload, size))
 		(void)c->json.size();
+
+	// The same bytes as a received topic: split into levels and joined
+	// again, whole or within a limit, as the relays rebuild topics.
+	std::string topic(reinterpret_cast<const char *>(data), size);
+	mast::TopicLevels levels = mast::split_topic(topic);
+	if (mast::join_topic(levels, topic.size()) != topic)
+		std::abort();
+	size_t limit = size ? data[0] : 0;
+	std::string cut = mast::join_topic(levels, limit);
+	if (cut.size() > limit || topic.compare(0, cut.size(), cut) != 0)
+		std::abort();
 }
 
 } // namespace wlcfuzz

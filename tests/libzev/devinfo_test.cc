@@ -89,8 +89,11 @@ TEST_F(Devinfo, AddressUptimeAndBootEnvironment)
 	EXPECT_EQ(zev_devinfo_ipv4(nullptr, nullptr), 0);
 	wlctest::write_text(path("/proc/uptime"), "12345.67 54321.00\n");
 	EXPECT_EQ(zev_devinfo_uptime(), 12345);
-	wlctest::write_text(path("/proc/uptime"), "garbage\n");
-	EXPECT_EQ(zev_devinfo_uptime(), -1);
+	// Readings that are no count of seconds.
+	for (const char *bad : {"garbage\n", "-5.00 1.00\n", "nan 0\n", "1e300 0\n"}) {
+		wlctest::write_text(path("/proc/uptime"), bad);
+		EXPECT_EQ(zev_devinfo_uptime(), -1) << bad;
+	}
 
 	char slot[8] = "unset";
 	ASSERT_EQ(zev_devinfo_get_env("dual_boot.current_slot", slot, sizeof(slot)), 0);
@@ -132,6 +135,13 @@ TEST_F(Devinfo, ReleaseFile)
 	EXPECT_EQ(rel.build_month, 0);
 	EXPECT_EQ(rel.build_day, 0);
 	EXPECT_STREQ(rel.id, "AVeryLongDistri"); // 15 characters and the terminator
+	// Eight characters that are no date leave it unset.
+	for (const char *bad : {"2024ab01", "20241301", "20240300", "2024031 "}) {
+		wlctest::write_text(path("/etc/rel3"), std::string("DISTRIB_BUILDDATE=") + bad + "\n");
+		ASSERT_EQ(zev_devinfo_release_read("/etc/rel3", &rel), 0);
+		EXPECT_EQ(rel.build_year, 0) << bad;
+		EXPECT_EQ(rel.build_month, 0) << bad;
+	}
 	EXPECT_EQ(zev_devinfo_release_read("/etc/none", &rel), -1);
 }
 
