@@ -8,7 +8,8 @@
 # (the source tree is never written). Crashes, leaks, time-outs and
 # out-of-memory inputs go to build-fuzz/fuzz-artifacts/<name>/, the fuzzer's
 # output to build-fuzz/fuzz-logs/<name>.log. Prints per target the runs, the
-# coverage reached (libFuzzer's cov and ft), the corpus size and the findings;
+# coverage reached (libFuzzer's cov and ft, with where the run started
+# from in brackets), the corpus size and the findings;
 # exits non-zero when any target found something.
 #
 # A finding is mended, then kept as a reproducer in tests/data/fuzz/<name>/
@@ -69,7 +70,7 @@ wait
 
 # The table: libFuzzer's last status line gives cov, ft and runs.
 status=0
-printf '%-14s %12s %8s %8s %8s  %s\n' target runs cov ft corpus findings
+printf '%-16s %12s %13s %13s %8s  %s\n' target runs 'cov (start)' 'ft (start)' corpus findings
 for name in "${targets[@]}"; do
   log=$dir/fuzz-logs/$name.log
   last=$(grep -E '^#[0-9]+' "$log" | tail -n 1 || true)
@@ -77,6 +78,10 @@ for name in "${targets[@]}"; do
   [ -n "$runs" ] || runs=$(sed -E -n 's/^#([0-9]+).*/\1/p' <<<"$last")
   cov=$(sed -E -n 's/.* cov: ([0-9]+).*/\1/p' <<<"$last")
   ft=$(sed -E -n 's/.* ft: ([0-9]+).*/\1/p' <<<"$last")
+  # Where the run started from: the line after loading the corpus.
+  inited=$(grep -E '^#[0-9]+[[:space:]]+INITED' "$log" | head -n 1 || true)
+  cov0=$(sed -E -n 's/.* cov: ([0-9]+).*/\1/p' <<<"$inited")
+  ft0=$(sed -E -n 's/.* ft: ([0-9]+).*/\1/p' <<<"$inited")
   corpus=$(find "$dir/fuzz-corpus/$name" -type f | wc -l)
   findings=$(find "$dir/fuzz-artifacts/$name" -type f -printf '%f\n' | sort | tr '\n' ' ')
   rc=$(cat "$dir/fuzz-logs/$name.rc")
@@ -84,6 +89,7 @@ for name in "${targets[@]}"; do
     findings="exit status $rc (see $log)"
   fi
   [ -n "$findings" ] && status=1
-  printf '%-14s %12s %8s %8s %8s  %s\n' "$name" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$corpus" "${findings:-none}"
+  printf '%-16s %12s %13s %13s %8s  %s\n' "$name" "${runs:-?}" "${cov:-?} (${cov0:-?})" "${ft:-?} (${ft0:-?})" \
+    "$corpus" "${findings:-none}"
 done
 exit $status
