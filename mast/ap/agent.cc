@@ -292,13 +292,12 @@ void Agent::apply()
 
 void Agent::reconfig(const void *payload, size_t len)
 {
-	blob_attr *attr = payload_check(payload, len);
-	wlc::Fields<1> f;
-	if (!attr || !f.parse({{{"msg_id", BLOBMSG_TYPE_INT32}}}, attr) || !f.has(0)) {
+	std::optional<uint32_t> id = read_reconfig(payload, len);
+	if (!id) {
 		wlc::logf(LOG_WARNING, "recv bad reconfig request");
 		return;
 	}
-	reconfig_id_ = *f.u32(0);
+	reconfig_id_ = id;
 	reconfig_notify();
 }
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "../core/platform_command.h"
+#include "../mqtt/readers.h"
 
 namespace mast {
 
@@ -21,11 +22,6 @@ namespace {
 constexpr const char *kImageFile = "/tmp/ap_fw.bin";
 constexpr const char *kTrustFile = "/etc/wlc/mqtt_ca.crt";
 constexpr int kRetryMs = 1000;
-
-enum { F_PATH, F_PORT, F_MAX };
-const std::array<blobmsg_policy, F_MAX> kFirmwarePolicy = {{
-	{"path", BLOBMSG_TYPE_STRING}, {"port", BLOBMSG_TYPE_INT32},
-}};
 
 // The saved controller certificate is an anchor of its own, whether it is
 // an authority or the controller's server certificate.
@@ -113,14 +109,13 @@ void Firmware::handle(const TopicLevels &topic, const void *payload, size_t len)
 		wlc::logf(LOG_WARNING, "Firmware download already running");
 		return;
 	}
-	blob_attr *attr = payload_check(payload, len);
-	wlc::Fields<F_MAX> f;
-	if (!attr || !f.parse(kFirmwarePolicy, attr) || !f.has(F_PATH) || !f.has(F_PORT)) {
+	std::optional<FirmwareMessage> m = read_firmware(payload, len);
+	if (!m) {
 		fail("Bad FIRMWARE message!");
 		return;
 	}
 	wlc::logf(LOG_INFO, "Downloading firmware...");
-	std::string url = "https://" + host_ + ":" + std::to_string(*f.u32(F_PORT)) + "/" + std::string(*f.str(F_PATH));
+	std::string url = "https://" + host_ + ":" + std::to_string(m->port) + "/" + m->path;
 	wlc::logf(LOG_DEBUG, "Firmware URL: %s", url.c_str());
 	if (!ready()) {
 		wlc::logf(LOG_ERR, "Failed to init cURL!");

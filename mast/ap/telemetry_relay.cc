@@ -5,22 +5,9 @@
 
 #include <algorithm>
 
+#include "../mqtt/readers.h"
+
 namespace mast {
-
-namespace {
-
-enum { R_MSG_ID, R_DATA, R_MAX };
-const std::array<blobmsg_policy, R_MAX> kRequestPolicy = {{
-	{"msg_id", BLOBMSG_TYPE_INT32}, {"data", BLOBMSG_TYPE_TABLE},
-}};
-
-enum { U_OBJECT, U_METHOD, U_TIMEOUT, U_MESSAGE, U_MAX };
-const std::array<blobmsg_policy, U_MAX> kUbusPolicy = {{
-	{"object", BLOBMSG_TYPE_STRING}, {"method", BLOBMSG_TYPE_STRING}, {"timeout", BLOBMSG_TYPE_INT32},
-	{"message", BLOBMSG_TYPE_TABLE},
-}};
-
-} // namespace
 
 // One running call: done once it completed or timed out, freed from the loop.
 struct TelemetryRelay::Call {
@@ -39,22 +26,21 @@ TelemetryRelay::~TelemetryRelay() = default;
 
 void TelemetryRelay::handle(const void *payload, size_t len)
 {
-	blob_attr *attr = payload_check(payload, len);
-	if (!attr) {
+	TelemetryRequest req;
+	switch (read_telemetry_request(payload, len, req)) {
+	case RequestRead::ok:
+		break;
+	case RequestRead::bad_payload:
 		wlc::logf(LOG_WARNING, "FAILED msg_check");
 		return;
-	}
-	wlc::Fields<R_MAX> req;
-	if (!req.parse(kRequestPolicy, attr) || !req.has(R_MSG_ID) || !req.has(R_DATA)) {
+	case RequestRead::bad_request:
 		wlc::logf(LOG_WARNING, "FAILED parse response");
 		return;
-	}
-	wlc::Fields<U_MAX> u;
-	if (!u.parse(kUbusPolicy, req[R_DATA]) || !u.has(U_OBJECT) || !u.has(U_METHOD)) {
+	case RequestRead::bad_command:
 		wlc::logf(LOG_WARNING, "FAILED bad ubus command!");
 		return;
 	}
-	std::string object(*u.str(U_OBJECT)), method(*u.str(U_METHOD));
+	const std::string &object = req.object, &method = req.method;
 	uint32_t id = bus_.lookup(object);
 	if (!id) {
 		wlc::logf(LOG_WARNING, "FAILED to find '%s' ubus object", object.c_str());
@@ -66,9 +52,9 @@ void TelemetryRelay::handle(const void *payload, size_t len)
 	}
 	auto call = std::make_unique<Call>();
 	Call *raw = call.get();
-	raw->response.add_u32("msg_id", *req.u32(R_MSG_ID));
+	raw->response.add_u32("msg_id", req.msg_id);
 	wlc::BlobBuf args;
-	args.add_fields(u[U_MESSAGE]);
+	args.add_fields(req.message);
 	int rc = bus_.call_async(id, method, args, raw->call, [raw](blob_attr *reply) {
 		auto data = raw->response.table("data");
 		raw->response.add_fields(reply);
@@ -82,7 +68,7 @@ void TelemetryRelay::handle(const void *payload, size_t len)
 		raw->done = true;
 		reaper_.set(0);
 	});
-	raw->timer->set(call_timeout_ms(u.u32(U_TIMEOUT)));
+	raw->timer->set(call_timeout_ms(req.timeout_ms));
 	calls_.push_back(std::move(call));
 }
 

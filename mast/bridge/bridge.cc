@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "../mqtt/instance.h"
+#include "../mqtt/readers.h"
 #include "command_runner.h"
 
 namespace mast {
@@ -249,28 +250,22 @@ void Bridge::expire(int32_t id)
 
 void Bridge::handle_response(const TopicLevels &topic, const void *payload, size_t len)
 {
-	blob_attr *attr = payload_check(payload, len);
-	if (!attr)
+	std::optional<ResponseMessage> resp = read_response(payload, len);
+	if (!resp)
 		return;
-	enum { RESP_ID, RESP_DATA, RESP_MAX };
-	static const std::array<blobmsg_policy, RESP_MAX> policy = {{{"msg_id", BLOBMSG_TYPE_INT32}, {"data", BLOBMSG_TYPE_TABLE}}};
-	blob_attr *tb[RESP_MAX];
-	blobmsg_parse(policy.data(), RESP_MAX, tb, blobmsg_data(attr), static_cast<unsigned int>(blobmsg_data_len(attr)));
-	if (!tb[RESP_ID])
-		return;
-	int32_t id = static_cast<int32_t>(blobmsg_get_u32(tb[RESP_ID]));
+	int32_t id = resp->id;
 	auto it = pending_.find(id);
 	if (it == pending_.end())
 		return;
 	Pending &p = *it->second;
 	if (p.batch && p.remaining > 0) {
-		p.collect(topic.size() > 4 ? topic[4] : std::string(), tb[RESP_DATA]);
+		p.collect(topic.size() > 4 ? topic[4] : std::string(), resp->data);
 		if (--p.remaining > 0)
 			return;
 		p.answer(id, p.buffer);
 	} else {
 		wlc::BlobBuf data;
-		data.add_fields(tb[RESP_DATA]);
+		data.add_fields(resp->data);
 		p.answer(id, data);
 	}
 	finish(id);

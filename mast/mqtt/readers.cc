@@ -1,4 +1,5 @@
-// Readers of the join, presence, version and configuration messages.
+// Readers of the join, presence, version, configuration, firmware, request,
+// response, reconfig and log messages.
 #include "readers.h"
 
 #include <array>
@@ -33,6 +34,31 @@ enum { C_ID, C_CONFIG, C_DRAFT, C_MAX };
 const std::array<blobmsg_policy, C_MAX> kConfigPolicy = {{
 	{"id", BLOBMSG_TYPE_STRING}, {"config", BLOBMSG_TYPE_TABLE}, {"draft", BLOBMSG_TYPE_BOOL},
 }};
+
+enum { F_PATH, F_PORT, F_MAX };
+const std::array<blobmsg_policy, F_MAX> kFirmwarePolicy = {{
+	{"path", BLOBMSG_TYPE_STRING}, {"port", BLOBMSG_TYPE_INT32},
+}};
+
+enum { R_MSG_ID, R_DATA, R_MAX };
+const std::array<blobmsg_policy, R_MAX> kRequestPolicy = {{
+	{"msg_id", BLOBMSG_TYPE_INT32}, {"data", BLOBMSG_TYPE_TABLE},
+}};
+
+enum { U_OBJECT, U_METHOD, U_TIMEOUT, U_MESSAGE, U_MAX };
+const std::array<blobmsg_policy, U_MAX> kUbusPolicy = {{
+	{"object", BLOBMSG_TYPE_STRING}, {"method", BLOBMSG_TYPE_STRING}, {"timeout", BLOBMSG_TYPE_INT32},
+	{"message", BLOBMSG_TYPE_TABLE},
+}};
+
+enum { L_MSG, L_ID, L_PRIORITY, L_SOURCE, L_TIME, L_MAX };
+const std::array<blobmsg_policy, L_MAX> kLogPolicy = {{
+	{"msg", BLOBMSG_TYPE_STRING}, {"id", BLOBMSG_TYPE_INT32}, {"priority", BLOBMSG_TYPE_INT32},
+	{"source", BLOBMSG_TYPE_INT32}, {"time", BLOBMSG_TYPE_INT64},
+}};
+
+const std::array<blobmsg_policy, 1> kMsgIdPolicy = {{{"msg_id", BLOBMSG_TYPE_INT32}}};
+const std::array<blobmsg_policy, 2> kResponsePolicy = {{{"msg_id", BLOBMSG_TYPE_INT32}, {"data", BLOBMSG_TYPE_TABLE}}};
 
 } // namespace
 
@@ -107,6 +133,61 @@ std::optional<ConfigMessage> read_config(const void *payload, size_t len)
 	m.draft = f.boolean(C_DRAFT).value_or(false);
 	m.json = wlc::BlobBuf().add_fields(f[C_CONFIG]).json();
 	return m;
+}
+
+std::optional<FirmwareMessage> read_firmware(const void *payload, size_t len)
+{
+	blob_attr *attr = payload_check(payload, len);
+	wlc::Fields<F_MAX> f;
+	if (!attr || !f.parse(kFirmwarePolicy, attr) || !f.has(F_PATH) || !f.has(F_PORT))
+		return std::nullopt;
+	return FirmwareMessage{std::string(*f.str(F_PATH)), *f.u32(F_PORT)};
+}
+
+RequestRead read_telemetry_request(const void *payload, size_t len, TelemetryRequest &req)
+{
+	blob_attr *attr = payload_check(payload, len);
+	if (!attr)
+		return RequestRead::bad_payload;
+	wlc::Fields<R_MAX> r;
+	if (!r.parse(kRequestPolicy, attr) || !r.has(R_MSG_ID) || !r.has(R_DATA))
+		return RequestRead::bad_request;
+	wlc::Fields<U_MAX> u;
+	if (!u.parse(kUbusPolicy, r[R_DATA]) || !u.has(U_OBJECT) || !u.has(U_METHOD))
+		return RequestRead::bad_command;
+	req.msg_id = *r.u32(R_MSG_ID);
+	req.object = std::string(*u.str(U_OBJECT));
+	req.method = std::string(*u.str(U_METHOD));
+	req.timeout_ms = u.u32(U_TIMEOUT);
+	req.message = u[U_MESSAGE];
+	return RequestRead::ok;
+}
+
+std::optional<ResponseMessage> read_response(const void *payload, size_t len)
+{
+	blob_attr *attr = payload_check(payload, len);
+	wlc::Fields<2> f;
+	if (!attr || !f.parse(kResponsePolicy, attr) || !f.has(0))
+		return std::nullopt;
+	return ResponseMessage{static_cast<int32_t>(*f.u32(0)), f[1]};
+}
+
+std::optional<uint32_t> read_reconfig(const void *payload, size_t len)
+{
+	blob_attr *attr = payload_check(payload, len);
+	wlc::Fields<1> f;
+	if (!attr || !f.parse(kMsgIdPolicy, attr))
+		return std::nullopt;
+	return f.u32(0);
+}
+
+std::optional<LogEntry> read_log_entry(const void *payload, size_t len)
+{
+	blob_attr *attr = payload_check(payload, len);
+	wlc::Fields<L_MAX> f;
+	if (!attr || !f.parse(kLogPolicy, attr) || !f.has(L_MSG) || !f.has(L_PRIORITY))
+		return std::nullopt;
+	return LogEntry{std::string(*f.str(L_MSG)), *f.u32(L_PRIORITY)};
 }
 
 } // namespace mast

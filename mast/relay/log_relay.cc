@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "../core/bus_calls.h"
+#include "../mqtt/readers.h"
 
 namespace mast {
 
@@ -34,11 +35,6 @@ struct LogRelay {
 
 LogRelay relay;
 
-enum { LOG_MSG, LOG_ID, LOG_PRIORITY, LOG_SOURCE, LOG_TIME, LOG_MAX };
-const std::array<blobmsg_policy, LOG_MAX> kLogPolicy = {{
-	{"msg", BLOBMSG_TYPE_STRING}, {"id", BLOBMSG_TYPE_INT32}, {"priority", BLOBMSG_TYPE_INT32},
-	{"source", BLOBMSG_TYPE_INT32}, {"time", BLOBMSG_TYPE_INT64},
-}};
 
 // The id of "log"; 0 when it is missing (logged once until it is found again).
 uint32_t find_log(wlc::Bus &bus)
@@ -89,15 +85,14 @@ void send_held()
 
 void relay_entry(const TopicLevels &topic, const void *payload, size_t len)
 {
-	blob_attr *attr = payload_check(payload, len);
-	if (!attr || !relay.bus || topic.size() < 5)
+	if (!relay.bus || topic.size() < 5)
 		return;
-	wlc::Fields<LOG_MAX> f;
-	if (!f.parse(kLogPolicy, attr) || !f.has(LOG_MSG) || !f.has(LOG_PRIORITY))
+	std::optional<LogEntry> entry = read_log_entry(payload, len);
+	if (!entry)
 		return;
 	auto add = std::make_shared<wlc::BlobBuf>();
-	add->add("msg", *f.str(LOG_MSG));
-	add->add_u32("priority", *f.u32(LOG_PRIORITY));
+	add->add("msg", entry->msg);
+	add->add_u32("priority", entry->priority);
 	add->add("hostname", topic[4]);
 	uint64_t seq = relay.next_seq++;
 	if (relay.log_id == 0 || !relay.held.empty())

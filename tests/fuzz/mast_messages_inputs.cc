@@ -33,6 +33,24 @@ void mast_messages_one_input(const uint8_t *data, size_t size)
 		(void)v->version.size();
 	if (auto c = mast::read_config(payload, size))
 		(void)c->json.size();
+	if (auto fw = mast::read_firmware(payload, size))
+		(void)("https://controller:" + std::to_string(fw->port) + "/" + fw->path).size();
+	// The telemetry relay's call arguments and the bridge's answer are
+	// copies of tables inside the payload.
+	mast::TelemetryRequest req;
+	if (mast::read_telemetry_request(payload, size, req) == mast::RequestRead::ok) {
+		wlc::BlobBuf args;
+		args.add_fields(req.message);
+		(void)args.json(true);
+	}
+	if (auto resp = mast::read_response(payload, size)) {
+		wlc::BlobBuf answer;
+		answer.add_fields(resp->data);
+		(void)answer.json(true);
+	}
+	(void)mast::read_reconfig(payload, size);
+	if (auto entry = mast::read_log_entry(payload, size))
+		(void)entry->msg.size();
 
 	// The same bytes as a received topic: split into levels and joined
 	// again, whole or within a limit, as the relays rebuild topics.

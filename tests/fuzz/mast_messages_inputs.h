@@ -1,8 +1,8 @@
 // One pass of mast's message readers over an untrusted payload: the
 // payload check and the relays' copy of a checked payload, the JOIN_REQ and
-// ONLINE readers of the controller and the VERSION and CONFIG readers of the
-// agent, the records they make rendered as the bus and the configuration
-// file would take them; then the same bytes as a received topic, split into
+// ONLINE, response and log readers of the controller, the VERSION, CONFIG,
+// FIRMWARE, request and reconfig readers of the agent, the records they make
+// rendered as the bus and the configuration file would take them; then the same bytes as a received topic, split into
 // levels and joined again. Used by the fuzzer and by the mutation test that
 // replays it in every build.
 #pragma once

@@ -144,6 +144,70 @@ TEST(MastReaders, VersionAndConfig)
 	EXPECT_EQ(c->json, R"({"hostname":"ap1"})");
 }
 
+// The AP's requests from the controller and what comes back: a field of the
+// wrong type counts as missing, and tables handed on point into the payload.
+TEST(MastReaders, FirmwareRequestResponseReconfigAndLog)
+{
+	auto len = [](const wlc::BlobBuf &b) { return blob_raw_len(b.head()); };
+	wlc::BlobBuf fw;
+	fw.add("path", "fw/ap.bin");
+	EXPECT_FALSE(mast::read_firmware(fw.head(), len(fw))); // no port
+	fw.add_u32("port", 8443);
+	auto f = mast::read_firmware(fw.head(), len(fw));
+	ASSERT_TRUE(f);
+	EXPECT_EQ(f->path, "fw/ap.bin");
+	EXPECT_EQ(f->port, 8443u);
+
+	mast::TelemetryRequest req;
+	EXPECT_EQ(mast::read_telemetry_request(fw.head(), 2, req), mast::RequestRead::bad_payload);
+	wlc::BlobBuf request;
+	request.add_u32("msg_id", 7);
+	EXPECT_EQ(mast::read_telemetry_request(request.head(), len(request), req), mast::RequestRead::bad_request);
+	{
+		auto data = request.table("data");
+		request.add("object", "system");
+		request.add_u32("timeout", 500);
+	}
+	EXPECT_EQ(mast::read_telemetry_request(request.head(), len(request), req), mast::RequestRead::bad_command);
+	wlc::BlobBuf call;
+	call.add_u32("msg_id", 7);
+	{
+		auto data = call.table("data");
+		call.add("object", "system").add("method", "board");
+		auto message = call.table("message");
+		call.add("name", "x");
+	}
+	ASSERT_EQ(mast::read_telemetry_request(call.head(), len(call), req), mast::RequestRead::ok);
+	EXPECT_EQ(req.msg_id, 7u);
+	EXPECT_EQ(req.object, "system");
+	EXPECT_EQ(req.method, "board");
+	EXPECT_FALSE(req.timeout_ms);
+	EXPECT_EQ(wlc::BlobBuf().add_fields(req.message).json(), R"({"name":"x"})");
+
+	wlc::BlobBuf response;
+	response.add("msg_id", "12"); // a text id is no id
+	EXPECT_FALSE(mast::read_response(response.head(), len(response)));
+	wlc::BlobBuf answer;
+	answer.add_u32("msg_id", 0xFFFFFFFFu);
+	auto r = mast::read_response(answer.head(), len(answer));
+	ASSERT_TRUE(r);
+	EXPECT_EQ(r->id, -1);
+	EXPECT_EQ(r->data, nullptr);
+
+	EXPECT_EQ(mast::read_reconfig(answer.head(), len(answer)), 0xFFFFFFFFu);
+	EXPECT_FALSE(mast::read_reconfig(fw.head(), len(fw)));
+
+	wlc::BlobBuf entry;
+	entry.add("msg", "line").add_u32("priority", 30);
+	auto e = mast::read_log_entry(entry.head(), len(entry));
+	ASSERT_TRUE(e);
+	EXPECT_EQ(e->msg, "line");
+	EXPECT_EQ(e->priority, 30u);
+	wlc::BlobBuf no_priority;
+	no_priority.add("msg", "line");
+	EXPECT_FALSE(mast::read_log_entry(no_priority.head(), len(no_priority)));
+}
+
 TEST(MastLogFrames, EntriesWholeHoweverTheReadsSplitThem)
 {
 	std::string stream;
