@@ -17,9 +17,14 @@ protected:
 		ctrl_proc_.reset();
 		CtrlTest::TearDown();
 	}
-	// Starts rrm_ctrl for site1, radio 1, and waits for its object.
+	// Starts rrm_ctrl for site1, radio 1, and waits for its object. A killed
+	// rrm_ctrl's object stays on the bus until the bus daemon has seen its
+	// connection close: that is waited for first, so that the object found is
+	// the new process's.
 	std::unique_ptr<wlctest::Process> start_ctrl()
 	{
+		EXPECT_TRUE(wlctest::pump([&] { return client_.lookup(object_) == 0; }, wlctest::kStartLimit))
+			<< "an earlier rrm_ctrl's object is still on the bus";
 		std::vector<std::string> args = {std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl",
 						 "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11",
 						 "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"};

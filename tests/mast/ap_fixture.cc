@@ -96,13 +96,19 @@ std::string ApTest::server_cert_path() const
 
 void ApTest::start_ap(const std::vector<std::string> &args)
 {
+	// A stopped or killed mast's object stays on the bus until the bus daemon
+	// has seen its connection close; the object waited for below must be the
+	// new one's.
+	ap_mast_.reset();
+	ASSERT_TRUE(pump([&] { return ap_bus_.lookup("mast") == 0; }, wlctest::kStartLimit))
+		<< "an earlier mast's object is still on the bus";
 	std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/mast/mast"};
 	argv.insert(argv.end(), args.begin(), args.end());
 	// The AP's PATH holds only its own root's program directories.
 	std::string path = ap_root_ + "/usr/sbin:" + ap_root_ + "/usr/bin:" + ap_root_ + "/sbin:" + ap_root_ + "/bin";
 	ap_mast_ = std::make_unique<wlctest::Process>(argv, std::vector<std::string>{
 		"WLC_ROOT=" + ap_root_, "WLC_LOG_FILE=" + ap_path("/mast.log"), "PATH=" + path});
-	ASSERT_TRUE(pump([&] { return ap_bus_.lookup("mast") != 0; }, 10s)) << ap_log();
+	ASSERT_TRUE(pump([&] { return ap_bus_.lookup("mast") != 0; }, wlctest::kStartLimit)) << ap_log();
 }
 
 void ApTest::start_ap_service(const std::string &program, const std::vector<std::string> &args)
