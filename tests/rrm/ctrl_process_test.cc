@@ -55,8 +55,11 @@ TEST_F(CtrlProcessTest, RestartKeepsModel)
 	EXPECT_NE(ctrl_log().find("rrm_ctrl.info: [site1/1] Stop RRM controller daemon"), std::string::npos);
 
 	published_.clear();
+	// Its object stays on the bus until the bus daemon has seen the stopped
+	// process's connection close; the one found next must be the new one's.
+	ASSERT_TRUE(wlctest::pump([&] { return client_.lookup(object_) == 0; }, wlctest::kStartLimit));
 	p = run_ctrl(good_);
-	ASSERT_TRUE(wlctest::pump([&] { return client_.lookup(object_) != 0; }, 10s));
+	ASSERT_TRUE(wlctest::pump([&] { return client_.lookup(object_) != 0; }, wlctest::kStartLimit));
 	EXPECT_EQ(call_json(object_, "config", R"({"channel_timer":1})", &reply), 0);
 	ASSERT_TRUE(wlctest::pump([&] { return !published_.empty(); }, 10s)) << ctrl_log();
 	EXPECT_EQ(published_[0].path, "zev/wlc/rrm/site1/ap/c/1/cmd/config");
