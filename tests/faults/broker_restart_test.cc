@@ -70,7 +70,7 @@ TEST_F(BrokerRestart, EverythingComesBackUnderLoad)
 	ASSERT_TRUE(pump([&] { return count(ap_log(), "mast.notice: Connected") > ap_connections; },
 			 wlctest::kStartLimit)) << ap_log();
 	ASSERT_TRUE(pump([&] { return db_saw({R"("id":")" + ap_id_ + '"', R"("online":true)"}); }, wlctest::kStartLimit))
-		<< log_text();
+		<< log_text() << "\nThe AP's log:\n" << ap_log() << "\nThe broker's log:\n" << broker_->log_text();
 	// Its presence is retained on the new broker.
 	wlctest::MqttClient watcher("watcher", 1883);
 	ASSERT_TRUE(watcher.subscribe("zev/wlc/control/ap/" + ap_id_ + "/online"));

@@ -100,6 +100,11 @@ Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts), l
 		throw std::runtime_error("broker did not start:\n" + read_text(log_));
 }
 
+std::string Broker::log_text() const
+{
+	return read_text(log_);
+}
+
 int Broker::subscriptions(const std::string &client_id, const std::string &filter) const
 {
 	// Each subscription put in place is logged as "<time>: <client> <qos> <filter>".

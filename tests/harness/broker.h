@@ -36,6 +36,8 @@ public:
 	// place (its log says so as it does): the sign that messages published from
 	// now on reach that client.
 	int subscriptions(const std::string &client_id, const std::string &filter) const;
+	// What the broker logged (every broker started on this root appends to it).
+	std::string log_text() const;
 
 private:
 	BrokerOptions opts_;
