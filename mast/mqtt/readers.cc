@@ -40,8 +40,9 @@ const std::array<blobmsg_policy, F_MAX> kFirmwarePolicy = {{
 	{"path", BLOBMSG_TYPE_STRING}, {"port", BLOBMSG_TYPE_INT32},
 }};
 
-enum { R_MSG_ID, R_DATA, R_MAX };
-const std::array<blobmsg_policy, R_MAX> kRequestPolicy = {{
+// A request or a response: its id and its data table.
+enum { E_MSG_ID, E_DATA, E_MAX };
+const std::array<blobmsg_policy, E_MAX> kEnvelopePolicy = {{
 	{"msg_id", BLOBMSG_TYPE_INT32}, {"data", BLOBMSG_TYPE_TABLE},
 }};
 
@@ -57,8 +58,8 @@ const std::array<blobmsg_policy, L_MAX> kLogPolicy = {{
 	{"source", BLOBMSG_TYPE_INT32}, {"time", BLOBMSG_TYPE_INT64},
 }};
 
-const std::array<blobmsg_policy, 1> kMsgIdPolicy = {{{"msg_id", BLOBMSG_TYPE_INT32}}};
-const std::array<blobmsg_policy, 2> kResponsePolicy = {{{"msg_id", BLOBMSG_TYPE_INT32}, {"data", BLOBMSG_TYPE_TABLE}}};
+enum { M_MSG_ID, M_MAX };
+const std::array<blobmsg_policy, M_MAX> kMsgIdPolicy = {{{"msg_id", BLOBMSG_TYPE_INT32}}};
 
 } // namespace
 
@@ -149,13 +150,13 @@ RequestRead read_telemetry_request(const void *payload, size_t len, TelemetryReq
 	blob_attr *attr = payload_check(payload, len);
 	if (!attr)
 		return RequestRead::bad_payload;
-	wlc::Fields<R_MAX> r;
-	if (!r.parse(kRequestPolicy, attr) || !r.has(R_MSG_ID) || !r.has(R_DATA))
+	wlc::Fields<E_MAX> r;
+	if (!r.parse(kEnvelopePolicy, attr) || !r.has(E_MSG_ID) || !r.has(E_DATA))
 		return RequestRead::bad_request;
 	wlc::Fields<U_MAX> u;
-	if (!u.parse(kUbusPolicy, r[R_DATA]) || !u.has(U_OBJECT) || !u.has(U_METHOD))
+	if (!u.parse(kUbusPolicy, r[E_DATA]) || !u.has(U_OBJECT) || !u.has(U_METHOD))
 		return RequestRead::bad_command;
-	req.msg_id = *r.u32(R_MSG_ID);
+	req.msg_id = *r.u32(E_MSG_ID);
 	req.object = std::string(*u.str(U_OBJECT));
 	req.method = std::string(*u.str(U_METHOD));
 	req.timeout_ms = u.u32(U_TIMEOUT);
@@ -166,19 +167,19 @@ RequestRead read_telemetry_request(const void *payload, size_t len, TelemetryReq
 std::optional<ResponseMessage> read_response(const void *payload, size_t len)
 {
 	blob_attr *attr = payload_check(payload, len);
-	wlc::Fields<2> f;
-	if (!attr || !f.parse(kResponsePolicy, attr) || !f.has(0))
+	wlc::Fields<E_MAX> f;
+	if (!attr || !f.parse(kEnvelopePolicy, attr) || !f.has(E_MSG_ID))
 		return std::nullopt;
-	return ResponseMessage{static_cast<int32_t>(*f.u32(0)), f[1]};
+	return ResponseMessage{static_cast<int32_t>(*f.u32(E_MSG_ID)), f[E_DATA]};
 }
 
 std::optional<uint32_t> read_reconfig(const void *payload, size_t len)
 {
 	blob_attr *attr = payload_check(payload, len);
-	wlc::Fields<1> f;
+	wlc::Fields<M_MAX> f;
 	if (!attr || !f.parse(kMsgIdPolicy, attr))
 		return std::nullopt;
-	return f.u32(0);
+	return f.u32(M_MSG_ID);
 }
 
 std::optional<LogEntry> read_log_entry(const void *payload, size_t len)

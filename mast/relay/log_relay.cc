@@ -35,7 +35,6 @@ struct LogRelay {
 
 LogRelay relay;
 
-
 // The id of "log"; 0 when it is missing (logged once until it is found again).
 uint32_t find_log(wlc::Bus &bus)
 {
