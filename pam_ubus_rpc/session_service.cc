@@ -4,6 +4,7 @@
 #include "secret.h"
 
 #include <fsroot/fsroot.h>
+#include <wlc/platform_values.h>
 
 #include <time.h>
 
@@ -43,7 +44,7 @@ void read_login_reply(blob_attr *msg, LoginResult &result)
 
 bool SessionService::connect()
 {
-	std::string socket = wlc::root_path(UBUS_UNIX_SOCKET);
+	std::string socket = wlc::root_path(wlc::platform::kBusSocket);
 	for (int attempt = 0; attempt < kConnectAttempts && !bus_.connected(); attempt++) {
 		if (attempt)
 			pause_100us();

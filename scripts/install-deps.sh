@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config python3
   # The fuzzing build: clang, and its sanitizer and libFuzzer runtimes
   # (libclang_rt.fuzzer), which clang itself does not pull in.
   clang libclang-rt-dev

@@ -3,6 +3,7 @@
 
 #include <wlc/c/blobmsg_json.h>
 #include <wlc/log.h>
+#include <wlc/platform_values.h>
 
 #include <cstdlib>
 
@@ -17,7 +18,7 @@ namespace {
 constexpr int kDefaultTimeoutMs = 3000;
 // The most a reply may hold: the bus daemon drops the connection of a client
 // that sends a longer message (room is left for the message's own headers).
-constexpr size_t kMaxReplyBytes = UBUS_MAX_MSGLEN - 4096;
+constexpr size_t kMaxReplyBytes = wlc::platform::kBusMaxMessageLength - 4096;
 
 enum { SEND_PATH, SEND_MESSAGE, SEND_QOS, SEND_RETAIN, SEND_MAX };
 const std::array<blobmsg_policy, SEND_MAX> kSendPolicy = {{

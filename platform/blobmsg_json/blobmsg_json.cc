@@ -1,6 +1,7 @@
 // JSON rendering of blobmsg fields (compact and tab-indented) and loading of
 // JSON objects into blobmsg buffers.
 #include <wlc/c/blobmsg_json.h>
+#include <wlc/platform_values.h>
 
 #include <cinttypes>
 #include <cmath>
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr int kMaxJsonDepth = BLOBMSG_MAX_DEPTH;
+constexpr int kMaxJsonDepth = wlc::platform::kBlobmsgMaxDepth;
 
 bool add_element(blob_buf *b, const char *name, json_object *obj, int depth);
 
@@ -205,7 +206,7 @@ void JsonWriter::list(const char *data, size_t len, bool array, int depth)
 	size_t rem = len;
 	__blob_for_each_attr(pos, data, rem) {
 		// Members that do not hold together are left out rather than read.
-		if (depth > BLOBMSG_MAX_DEPTH || !blobmsg_check_attr(pos, false))
+		if (depth > wlc::platform::kBlobmsgMaxDepth || !blobmsg_check_attr(pos, false))
 			continue;
 		if (!first) {
 			out_ += ',';

@@ -2,8 +2,6 @@
 #ifndef UBUS_COMMON_H
 #define UBUS_COMMON_H
 
-#define UBUS_UNIX_SOCKET "/var/run/ubus/ubus.sock"
-
 #define UBUS_SIGNATURE_METHOD (BLOBMSG_TYPE_LAST + 1)
 #define UBUS_SIGNATURE_END    (BLOBMSG_TYPE_LAST + 2)
 

@@ -53,8 +53,7 @@ enum ubus_msg_attr {
 	UBUS_ATTR_SUBSCRIBERS,
 	UBUS_ATTR_USER,
 	UBUS_ATTR_GROUP,
-	UBUS_ATTR_LAST,
-	UBUS_ATTR_MAX = UBUS_ATTR_LAST,
+	UBUS_ATTR_MAX,
 };
 
 enum ubus_msg_status {
@@ -74,8 +73,5 @@ enum ubus_msg_status {
 	UBUS_STATUS_SYSTEM_ERROR,
 	__UBUS_STATUS_LAST
 };
-
-/* Largest attribute list a message may carry. */
-#define UBUS_MAX_MSGLEN 1048576
 
 #endif

@@ -112,7 +112,6 @@ struct uci_section *uci_lookup_section(struct uci_context *ctx, struct uci_packa
 struct uci_option *uci_lookup_option(struct uci_context *ctx, struct uci_section *s, const char *name);
 const char *uci_lookup_option_string(struct uci_context *ctx, struct uci_section *s, const char *name);
 
-#define uci_list_entry(type, ptr) ((struct type *)(void *)((char *)(ptr) - offsetof(struct type, e.list)))
 #define list_to_element(ptr) ((struct uci_element *)(void *)((char *)(ptr) - offsetof(struct uci_element, list)))
 
 #define uci_foreach_element(_list, _ptr) \

@@ -1,5 +1,6 @@
 // Named, typed fields: building, checking and parsing against policies.
 #include <wlc/c/ubox.h>
+#include <wlc/platform_values.h>
 
 #include <cstdio>
 #include <cstring>
@@ -56,7 +57,7 @@ bool check_attr(const blob_attr *attr, bool name, size_t avail, int depth)
 	const char *data = static_cast<const char *>(blobmsg_data(attr));
 	size_t data_len = blobmsg_data_len(attr);
 	if (id == BLOBMSG_TYPE_ARRAY || id == BLOBMSG_TYPE_TABLE) {
-		if (depth >= BLOBMSG_MAX_DEPTH)
+		if (depth >= wlc::platform::kBlobmsgMaxDepth)
 			return false;
 		int count = 0;
 		return check_list(data, data_len, id == BLOBMSG_TYPE_ARRAY ? BLOBMSG_TYPE_UNSPEC : -1,

@@ -3,6 +3,7 @@
 #include "client_internal.h"
 
 #include <fsroot/fsroot.h>
+#include <wlc/platform_values.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -24,7 +25,7 @@ constexpr int kSendWaitMs = 5000;
 
 int open_socket(const char *path)
 {
-	std::string where = path ? std::string(path) : wlc::root_path(UBUS_UNIX_SOCKET);
+	std::string where = path ? std::string(path) : wlc::root_path(wlc::platform::kBusSocket);
 	sockaddr_un addr = {};
 	addr.sun_family = AF_UNIX;
 	if (where.size() >= sizeof(addr.sun_path))

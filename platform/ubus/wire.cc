@@ -6,6 +6,7 @@
 #include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <wlc/platform_values.h>
 
 namespace ubuswire {
 
@@ -113,7 +114,7 @@ ReadResult Reader::read(int sock, Message &out)
 		blob_attr head;
 		std::memcpy(&head, header_ + sizeof(ubus_msghdr), sizeof(head));
 		size_t raw = blob_raw_len(&head);
-		if (raw < sizeof(blob_attr) || raw > UBUS_MAX_MSGLEN + sizeof(blob_attr))
+		if (raw < sizeof(blob_attr) || raw > wlc::platform::kBusMaxMessageLength + sizeof(blob_attr))
 			return ReadResult::Invalid;
 		body_len_ = raw - sizeof(blob_attr);
 		body_.assign((raw + 3) / 4, 0);

@@ -2,6 +2,7 @@
 #include <wlc/c/ubus.h>
 
 #include <fsroot/fsroot.h>
+#include <wlc/platform_values.h>
 
 #include <cstdio>
 #include <unistd.h>
@@ -10,7 +11,7 @@
 
 int main(int argc, char **argv)
 {
-	std::string path = wlc::root_path(UBUS_UNIX_SOCKET);
+	std::string path = wlc::root_path(wlc::platform::kBusSocket);
 	int ch;
 	while ((ch = getopt(argc, argv, "s:")) != -1) {
 		switch (ch) {

@@ -1,6 +1,7 @@
 // Checks and parsing of untrusted blobmsg data, and the JSON loader.
 #include <wlc/c/ubox.h>
 #include <wlc/c/blobmsg_json.h>
+#include <wlc/platform_values.h>
 
 #include <gtest/gtest.h>
 
@@ -167,7 +168,7 @@ TEST(BlobmsgCheck, NestingDeeperThanTheLimitIsRefused)
 {
 	Buf buf;
 	std::vector<void *> cookies;
-	for (int i = 0; i < BLOBMSG_MAX_DEPTH + 8; i++)
+	for (int i = 0; i < wlc::platform::kBlobmsgMaxDepth + 8; i++)
 		cookies.push_back(blobmsg_open_table(&buf.b, "t"));
 	blobmsg_add_u8(&buf.b, "leaf", 1);
 	while (!cookies.empty()) {

@@ -45,8 +45,8 @@ TEST_F(Loop, TimersFireInDeadlineOrderAndCanBeCancelled)
 	EXPECT_TRUE(c.t.pending);
 	EXPECT_EQ(uloop_timeout_cancel(&c.t), 0);
 	EXPECT_EQ(uloop_timeout_cancel(&c.t), -1);
-	EXPECT_EQ(uloop_timeout_remaining(&c.t), -1);
-	int left = uloop_timeout_remaining(&a.t);
+	EXPECT_EQ(uloop_timeout_remaining64(&c.t), -1);
+	int64_t left = uloop_timeout_remaining64(&a.t);
 	EXPECT_GT(left, 20);
 	EXPECT_LE(left, 30);
 	uloop_run_timeout(100);

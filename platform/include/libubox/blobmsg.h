@@ -14,9 +14,6 @@
 #define BLOBMSG_ALIGN 2
 #define BLOBMSG_PADDING(len) (((len) + (1 << BLOBMSG_ALIGN) - 1) & ~((1 << BLOBMSG_ALIGN) - 1))
 
-/* Deepest nesting of tables and arrays that checks and renderers accept. */
-#define BLOBMSG_MAX_DEPTH 64
-
 enum blobmsg_type {
 	BLOBMSG_TYPE_UNSPEC,
 	BLOBMSG_TYPE_ARRAY,

@@ -18,15 +18,15 @@ struct kvlist_node {
 	char data[] __attribute__((aligned(8)));
 };
 
-#define __kvlist_node_of(_value) container_of((char *)(_value), struct kvlist_node, data)
+#define __ptr_to_kv(_value) container_of((char *)(_value), struct kvlist_node, data)
 
 /* Iterates in key order; name (const char *) and value (void *) are set for each entry. */
 #define kvlist_for_each(kv, name, value) \
 	for (value = (void *)list_first_entry(&(kv)->list, struct kvlist_node, list)->data, \
-	     name = (const char *)__kvlist_node_of(value)->key; \
-	     &__kvlist_node_of(value)->list != &(kv)->list; \
-	     value = (void *)list_entry(__kvlist_node_of(value)->list.next, struct kvlist_node, list)->data, \
-	     name = (const char *)__kvlist_node_of(value)->key)
+	     name = (const char *)__ptr_to_kv(value)->key; \
+	     &__ptr_to_kv(value)->list != &(kv)->list; \
+	     value = (void *)list_entry(__ptr_to_kv(value)->list.next, struct kvlist_node, list)->data, \
+	     name = (const char *)__ptr_to_kv(value)->key)
 
 void kvlist_init(struct kvlist *kv, int (*get_len)(struct kvlist *kv, const void *data));
 void kvlist_free(struct kvlist *kv);

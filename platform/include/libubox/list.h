@@ -40,7 +40,7 @@ static inline bool list_is_last(const struct list_head *list, const struct list_
 	return list->next == head;
 }
 
-static inline void _list_link(struct list_head *_new, struct list_head *prev, struct list_head *next)
+static inline void _list_add(struct list_head *_new, struct list_head *prev, struct list_head *next)
 {
 	next->prev = _new;
 	_new->next = next;
@@ -50,12 +50,12 @@ static inline void _list_link(struct list_head *_new, struct list_head *prev, st
 
 static inline void list_add(struct list_head *_new, struct list_head *head)
 {
-	_list_link(_new, head, head->next);
+	_list_add(_new, head, head->next);
 }
 
 static inline void list_add_tail(struct list_head *_new, struct list_head *head)
 {
-	_list_link(_new, head->prev, head);
+	_list_add(_new, head->prev, head);
 }
 
 static inline void list_del(struct list_head *entry)
