@@ -3,7 +3,8 @@
 #   build-aarch64         simulator seam, tests run emulated (ctest starts the
 #                         test programs, the harness the programs they run,
 #                         through CMAKE_CROSSCOMPILING_EMULATOR);
-#   build-aarch64-device  the device seam, compiled and linked only.
+#   build-aarch64-device  the device seam, compiled and linked only (and
+#                         checked to name no WLC_ROOT or WLC_LOG_* variable).
 # cross-test.sh [ctest arguments...], e.g. cross-test.sh -R 'Wifi|Factory'
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,7 @@ start=$SECONDS
 echo "== aarch64 device seam: build"
 ./scripts/build.sh build-aarch64-device -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DWLC_DEVICE_SEAM=ON -DWLC_TESTS=OFF -DWLC_SIM=OFF -DWLC_BENCH=OFF
+./scripts/check-device-env.sh build-aarch64-device
 echo "== aarch64 device seam: $(( SECONDS - start )) s"
 
 start=$SECONDS

@@ -7,9 +7,21 @@ namespace wlc {
 
 namespace {
 
+// The root named by the environment: host builds only, and never for a
+// secure-execution process (setuid, setgid, file capabilities), whose
+// environment belongs to the user who started it.
+const char *root_from_environment()
+{
+#ifdef WLC_ENV_REDIRECTS
+	return secure_getenv("WLC_ROOT");
+#else
+	return nullptr;
+#endif
+}
+
 std::string read_root()
 {
-	const char *root = std::getenv("WLC_ROOT");
+	const char *root = root_from_environment();
 	std::string r = root ? root : "";
 	while (r.size() > 1 && r.back() == '/')
 		r.pop_back();

@@ -29,6 +29,23 @@ const char *priority_name(int priority)
 	return names[priority & 7];
 }
 
+// The mirror the environment asks for: host builds only, and never for a
+// secure-execution process (setuid, setgid, file capabilities), whose
+// environment belongs to the user who started it.
+void open_mirror(LogState &s)
+{
+#ifdef WLC_ENV_REDIRECTS
+	if (const char *file = secure_getenv("WLC_LOG_FILE"); file && *file) {
+		s.mirror = std::fopen(file, "ae");
+		s.mirror_owned = s.mirror != nullptr;
+	} else if (const char *err = secure_getenv("WLC_LOG_STDERR"); err && *err == '1') {
+		s.mirror = stderr;
+	}
+#else
+	(void)s;
+#endif
+}
+
 } // namespace
 
 void log_open(const char *ident)
@@ -37,12 +54,7 @@ void log_open(const char *ident)
 	LogState &s = state();
 	s.ident = ident;
 	openlog(s.ident.c_str(), 0, LOG_DAEMON);
-	if (const char *file = std::getenv("WLC_LOG_FILE"); file && *file) {
-		s.mirror = std::fopen(file, "ae");
-		s.mirror_owned = s.mirror != nullptr;
-	} else if (const char *err = std::getenv("WLC_LOG_STDERR"); err && *err == '1') {
-		s.mirror = stderr;
-	}
+	open_mirror(s);
 }
 
 void log_close()

@@ -3,152 +3,20 @@
 // against the session service stand-in on a private bus.
 #include <gtest/gtest.h>
 
-#include <wlc/bus.h>
-
 #include <json-c/json.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstring>
-#include <fstream>
-#include <sys/stat.h>
 #include <ctime>
-#include <fcntl.h>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include "harness.h"
+#include "pam_fixture.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-
-// 16 lower-case hexadecimal digits.
-bool is_tag(const std::string &s)
-{
-	return s.size() == 16 && s.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-constexpr const char *kService = "wlc-login";
-
-struct PamRun {
-	int status = -1; // exit code
-	std::string out;
-	pid_t pid = -1;
-};
-
-class PamStack : public wlctest::DeviceTest {
-protected:
-	void SetUp() override
-	{
-#ifdef WLC_PAM_MODULE_FOREIGN
-		GTEST_SKIP() << "pamtester is a host program: it cannot load a module built for another architecture";
-#endif
-		DeviceTest::SetUp();
-		dir_ = root_->path();
-		wlctest::write_text(dir_ + "/pam.d/" + kService,
-				    "auth required " PAM_MODULE "\naccount required " PAM_MODULE "\n"
-				    "session required " PAM_MODULE "\n");
-		ASSERT_EQ(mkdir((dir_ + "/pamrun").c_str(), 0700), 0);
-	}
-
-	// The session stand-in with these users (JSON object members).
-	void start_session_service(const std::string &users)
-	{
-		wlctest::write_text(dir_ + "/users.json", "{" + users + "}");
-		service_ = std::make_unique<wlctest::Process>(std::vector<std::string>{
-			SIM_SESSION, "-s", bus_->socket(), "-u", dir_ + "/users.json", "-r", dir_ + "/record"});
-		ASSERT_TRUE(client_.connect(bus_->socket()));
-		ASSERT_TRUE(wlctest::wait_until([&] { return client_.lookup("session") != 0; }, 10s));
-	}
-
-	// Password files: passwd lines and shadow lines.
-	void accounts(const std::string &passwd, const std::string &shadow)
-	{
-		wlctest::write_text(dir_ + "/passwd", "root:x:0:0:root:/root:/bin/sh\n" + passwd);
-		wlctest::write_text(dir_ + "/shadow", shadow);
-		wlctest::write_text(dir_ + "/group", "root:x:0:\nusers:x:100:\n");
-	}
-
-	static std::string hash_of(const std::string &password)
-	{
-		wlctest::RunResult r = wlctest::run({"/usr/bin/openssl", "passwd", "-6", password});
-		EXPECT_EQ(r.status, 0);
-		return r.out.substr(0, r.out.find('\n'));
-	}
-
-	PamRun pamtester(const std::string &user, const std::string &password, const std::vector<std::string> &ops,
-			 const std::string &rhost = "");
-	std::vector<std::string> record(const std::string &method) const;
-
-	std::string dir_;
-	wlc::Bus client_;
-	std::unique_ptr<wlctest::Process> service_;
-};
-
-std::vector<std::string> env_for(const std::string &dir)
-{
-	std::string preload = std::string(PAM_TEST_PRELOAD) + "libpam_wrapper.so:libnss_wrapper.so";
-	return {"LD_PRELOAD=" + preload, "PAM_WRAPPER=1", "PAM_WRAPPER_SERVICE_DIR=" + dir + "/pam.d",
-		"PAM_WRAPPER_RUNTIME_DIR=" + dir + "/pamrun", "NSS_WRAPPER_PASSWD=" + dir + "/passwd",
-		"NSS_WRAPPER_GROUP=" + dir + "/group", "NSS_WRAPPER_SHADOW=" + dir + "/shadow",
-		"ASAN_OPTIONS=detect_leaks=0", "TMPDIR=" + dir};
-}
-
-PamRun PamStack::pamtester(const std::string &user, const std::string &password, const std::vector<std::string> &ops,
-			   const std::string &rhost)
-{
-	int in[2], out[2];
-	EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-	EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-	std::vector<std::string> argv = {"/usr/bin/pamtester", "-v"};
-	if (!rhost.empty())
-		argv.insert(argv.end(), {"-I", "rhost=" + rhost});
-	argv.insert(argv.end(), {kService, user});
-	argv.insert(argv.end(), ops.begin(), ops.end());
-	std::vector<std::string> env = env_for(dir_);
-	PamRun r;
-	r.pid = fork();
-	if (r.pid == 0) {
-		dup2(in[0], 0);
-		dup2(out[1], 1);
-		dup2(out[1], 2);
-		for (const auto &e : env)
-			putenv(strdup(e.c_str()));
-		std::vector<char *> args;
-		for (auto &a : argv)
-			args.push_back(a.data());
-		args.push_back(nullptr);
-		execv(args[0], args.data());
-		_exit(127);
-	}
-	close(in[0]);
-	close(out[1]);
-	std::string line = password + "\n";
-	EXPECT_EQ(write(in[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
-	close(in[1]);
-	char buf[4096];
-	ssize_t n;
-	while ((n = read(out[0], buf, sizeof(buf))) > 0)
-		r.out.append(buf, static_cast<size_t>(n));
-	close(out[0]);
-	int st = 0;
-	waitpid(r.pid, &st, 0);
-	r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-	return r;
-}
-
-// The messages of the recorded calls of one method, as JSON texts.
-std::vector<std::string> PamStack::record(const std::string &method) const
-{
-	std::vector<std::string> out;
-	std::ifstream in(dir_ + "/record");
-	for (std::string line; std::getline(in, line);)
-		if (line.rfind(method + " ", 0) == 0)
-			out.push_back(line.substr(method.size() + 1));
-	return out;
-}
+using pamtest::is_tag;
+using pamtest::kService;
+using pamtest::PamRun;
+using pamtest::PamStack;
 
 json_object *member(json_object *o, const char *key)
 {
