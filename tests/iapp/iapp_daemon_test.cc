@@ -120,6 +120,36 @@ TEST_F(Daemon, StartUpFailures)
 	EXPECT_NE(iapp_log(dev_).find("iapp.err: Failed to connect to ubus"), std::string::npos);
 }
 
+// An "iapp" object already on the bus, and a device whose driver events
+// cannot be had: each is logged and iapp leaves with 255, its object gone.
+TEST_F(Daemon, ObjectAndDriverEventFailuresEndTheDaemon)
+{
+	{
+		wlc::BusObject taken("iapp", {});
+		ASSERT_EQ(taken.add(bus_), UBUS_STATUS_OK);
+		auto second = start_iapp(dev_, {});
+		int st = second->wait(10s);
+		ASSERT_TRUE(WIFEXITED(st));
+		EXPECT_EQ(WEXITSTATUS(st), 255);
+		std::string log = iapp_log(dev_);
+		EXPECT_NE(log.find("iapp.err: Failed to init ubus methods"), std::string::npos) << log;
+		EXPECT_NE(log.find("iapp.info: Stop IAPP daemon"), std::string::npos) << log;
+	}
+	// A device with a bus but no Wi-Fi driver to report events.
+	wlctest::TempRoot bare;
+	auto bare_bus = start_bus(bare.path());
+	auto alone = start_iapp(bare.path(), {"-s", "hq"});
+	int st = alone->wait(10s);
+	ASSERT_TRUE(WIFEXITED(st));
+	EXPECT_EQ(WEXITSTATUS(st), 255);
+	std::string log = iapp_log(bare.path());
+	EXPECT_NE(log.find("iapp.err: Failed to subscribe for wifi events"), std::string::npos) << log;
+	EXPECT_NE(log.find("iapp.info: Stop IAPP daemon"), std::string::npos) << log;
+	wlc::Bus other;
+	ASSERT_TRUE(other.connect(bus_socket(bare.path())));
+	EXPECT_EQ(other.lookup("iapp"), 0u);
+}
+
 TEST_F(Daemon, JoinEventsAnnounceTheStation)
 {
 	start({"-s", "hq", "-i", "ra0:1:office"});
