@@ -309,7 +309,7 @@ TEST_F(Daemon, KeySetInstallsOnlyWhatWasAskedFor)
 	// Bad keys do not use up the request.
 	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, {16, 8, 16, 31})), UBUS_STATUS_INVALID_ARGUMENT);
 	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, {15, 8, 16, 32})), UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, {16, 49, 16, 32})), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, {16, 8, 1, 32})), UBUS_STATUS_INVALID_ARGUMENT);
 	KeyParts dead;
 	dead.lifetime = 0;
 	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, dead)), UBUS_STATUS_INVALID_ARGUMENT);
@@ -331,8 +331,12 @@ TEST_F(Daemon, KeySetInstallsOnlyWhatWasAskedFor)
 	EXPECT_EQ(rec.substr(3 + 2 * 64, 2), "08");               // its length
 	EXPECT_EQ(rec.substr(3 + 2 * 159, 8), "100e0000");         // lifetime 3600, little-endian
 	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0)), UBUS_STATUS_INVALID_ARGUMENT); // answered already
-	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRai0)), 0);
+	// Members longer than their fields give their first bytes.
+	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRai0, {17, 49, 17, 33})), 0);
 	EXPECT_EQ(saved(), "ok ra0/aa:bb:cc:00:00:01 rai0/aa:bb:cc:00:00:01");
+	rec = site_->command("pmk show ap1 rai0 aa:bb:cc:00:00:01");
+	ASSERT_EQ(rec.size(), 3 + 2 * 167u);
+	EXPECT_EQ(rec.substr(3 + 2 * 64, 2), "30"); // an R0KH-ID of 48 bytes
 }
 
 } // namespace
