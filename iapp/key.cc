@@ -1,6 +1,7 @@
 // PMK-R1 key tables.
 #include "key.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string.h>
@@ -22,10 +23,12 @@ void add_binary(wlc::BlobBuf &buf, const char *name, const uint8_t *data, size_t
 	blobmsg_add_field(buf.raw(), BLOBMSG_TYPE_UNSPEC, name, data, static_cast<unsigned int>(len));
 }
 
-// Copies a binary member of exactly `len` bytes; false for any other length.
-bool copy_exact(blob_attr *attr, uint8_t *dest, size_t len)
+// Copies the first `len` bytes of a binary member; false when it is shorter.
+// Longer members are accepted: a peer may send an identifier as a string,
+// whose terminating zero makes it one byte longer than the record's field.
+bool copy_prefix(blob_attr *attr, uint8_t *dest, size_t len)
 {
-	if (static_cast<size_t>(blobmsg_data_len(attr)) != len)
+	if (static_cast<size_t>(blobmsg_data_len(attr)) < len)
 		return false;
 	std::memcpy(dest, blobmsg_data(attr), len);
 	return true;
@@ -66,11 +69,12 @@ KeyCheck read_key_table(blob_attr *table, zev_wifi_pmk_r1 &out)
 	for (size_t i = 0; i < K_MAX; i++)
 		if (!f.has(i))
 			return KeyCheck::missing;
-	size_t kh_len = static_cast<size_t>(blobmsg_data_len(f[K_R0_KH_ID]));
-	if (kh_len > sizeof(out.pmk_r0_kh_id) || !copy_exact(f[K_R0_ID], out.pmk_r0_id, sizeof(out.pmk_r0_id)) ||
-	    !copy_exact(f[K_R0_KH_ID], out.pmk_r0_kh_id, kh_len) ||
-	    !copy_exact(f[K_R1_ID], out.pmk_r1_id, sizeof(out.pmk_r1_id)) ||
-	    !copy_exact(f[K_R1_KEY], out.pmk_r1_key, sizeof(out.pmk_r1_key))) {
+	// The R0KH-ID has a length of its own, up to the field's size.
+	size_t kh_len = std::min(static_cast<size_t>(blobmsg_data_len(f[K_R0_KH_ID])), sizeof(out.pmk_r0_kh_id));
+	if (!copy_prefix(f[K_R0_ID], out.pmk_r0_id, sizeof(out.pmk_r0_id)) ||
+	    !copy_prefix(f[K_R0_KH_ID], out.pmk_r0_kh_id, kh_len) ||
+	    !copy_prefix(f[K_R1_ID], out.pmk_r1_id, sizeof(out.pmk_r1_id)) ||
+	    !copy_prefix(f[K_R1_KEY], out.pmk_r1_key, sizeof(out.pmk_r1_key))) {
 		explicit_bzero(&out, sizeof(out));
 		return KeyCheck::bad_length;
 	}

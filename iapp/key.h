@@ -31,11 +31,12 @@ void add_key_table(wlc::BlobBuf &buf, const zev_wifi_pmk_r1 &pmk);
 enum class KeyCheck {
 	ok,
 	missing,     // one of the eight members absent (or of a wrong type)
-	bad_length,  // a binary member of another length than the record holds
+	bad_length,  // a binary member shorter than the record's field
 	no_lifetime, // lifetime 0: no key at all
 };
 
-// Reads a received "key" table into the record (zeroed first).
+// Reads a received "key" table into the record (zeroed first); of a binary
+// member longer than its field the first bytes are used.
 [[nodiscard]] KeyCheck read_key_table(blob_attr *table, zev_wifi_pmk_r1 &out);
 
 // Overwrites the data of every member of a received table with zeroes.

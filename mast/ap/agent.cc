@@ -74,6 +74,7 @@ std::vector<BrokerAddress> Agent::peer() const
 int Agent::start(const std::string &host, int32_t port)
 {
 	wlc::logf(LOG_NOTICE, "Start adopted agent");
+	started_ = true;
 	host_ = host.substr(0, 127);
 	port_ = port;
 	MqttConfig cfg;
@@ -107,8 +108,15 @@ void Agent::stop()
 	// Nothing that refers to the connection outlives it.
 	parts_.reset();
 	reconfig_id_.reset();
-	if (!inst_)
-		return;
+	if (inst_)
+		say_offline_and_close();
+	if (started_)
+		wlc::logf(LOG_NOTICE, "Stop adopted agent");
+	started_ = false;
+}
+
+void Agent::say_offline_and_close()
+{
 	inst_->on_connect(nullptr);
 	inst_->on_disconnect(nullptr);
 	wlc::logf(LOG_DEBUG, "Send ONLINE (%s) message", "false");
@@ -117,7 +125,6 @@ void Agent::stop()
 	(void)inst_->publish_flushed(online_topic(), offline.head(), blob_raw_len(offline.head()), 2, true,
 				     kLastWordsLimit);
 	inst_.reset();
-	wlc::logf(LOG_NOTICE, "Stop adopted agent");
 }
 
 void Agent::connected()

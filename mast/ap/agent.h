@@ -45,6 +45,7 @@ public:
 	bool pending_config() const { return pending_path_.has_value(); }
 
 private:
+	void say_offline_and_close();
 	void connected();
 	void disconnected();
 	void subscribe_version();
@@ -68,6 +69,7 @@ private:
 	std::string host_;
 	int32_t port_ = 0;
 	std::unique_ptr<MqttInstance> inst_;
+	bool started_ = false; // from start() until stop()
 	wlc::Timer disconnect_timer_;
 	wlc::Timer version_retry_;
 	wlc::Timer apply_timer_;

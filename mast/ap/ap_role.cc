@@ -144,9 +144,8 @@ void ApRole::join_response(Candidate &candidate)
 	wlc::logf(LOG_NOTICE, "Receive JOIN_RESP from %s:%d", candidate.host.c_str(), candidate.port);
 	X509Ptr cert = candidate.probe->peer_certificate();
 	std::string pem = cert ? to_pem(cert.get()) : std::string();
-	if (!pem.empty())
-		wlc::logf(LOG_NOTICE, "Save WLC certificate");
-	if (pem.empty() || !replace_file("/etc/wlc/mqtt_ca.crt", pem)) {
+	if (pem.empty() ||
+	    !replace_file("/etc/wlc/mqtt_ca.crt", pem, [] { wlc::logf(LOG_NOTICE, "Save WLC certificate"); })) {
 		wlc::logf(LOG_WARNING, "Failed to write WLC certificate, retry");
 		return;
 	}

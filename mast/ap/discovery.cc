@@ -49,7 +49,7 @@ Discovery::~Discovery()
 {
 	umdns_.abort();
 	step_timer_.cancel();
-	destroy_probes();
+	destroy_probes(true);
 	wlc::logf(LOG_NOTICE, "DISCOVER: finish");
 }
 
@@ -214,7 +214,9 @@ void Discovery::step_probe()
 void Discovery::step_retry()
 {
 	wlc::logf(LOG_NOTICE, "DISCOVER: retry");
-	destroy_probes();
+	// The AP is still searching: what it announced stays true until the
+	// next cycle announces it again, and nothing here waits on a broker.
+	destroy_probes(false);
 	next([this] { step_start(); }, kRetryDelayMs);
 }
 
@@ -222,12 +224,13 @@ void Discovery::step_retry()
 
 namespace mast {
 
-// A probe that announced the AP online to a controller that was not chosen
-// takes it back before going: with a clean disconnect its will is dropped.
-void Discovery::destroy_probes()
+// When the search ends, a probe that announced the AP online to a controller
+// that was not chosen takes it back before going: with a clean disconnect
+// its will is dropped. Between cycles the announcement stands.
+void Discovery::destroy_probes(bool farewell)
 {
 	for (Candidate &c : candidates_.items()) {
-		if (c.probe && c.announced && c.probe->connected()) {
+		if (farewell && c.probe && c.announced && c.probe->connected()) {
 			wlc::BlobBuf offline;
 			build_online(offline, false);
 			(void)c.probe->publish_flushed(online_topic(), offline.head(), blob_raw_len(offline.head()), 2, true,

@@ -44,7 +44,7 @@ private:
 	void step_retry();
 	void add_mdns_instance(blob_attr *instance, int &found);
 	void query_done(int status);
-	void destroy_probes();
+	void destroy_probes(bool farewell);
 
 	wlc::Bus &bus_;
 	std::string client_id_;

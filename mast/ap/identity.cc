@@ -131,11 +131,17 @@ void build_join_request(wlc::BlobBuf &buf)
 	add_identity(buf);
 	// A certificate that does not fit is not sent at all: a cut one would be
 	// taken for the whole.
+	// A JOIN_REQ goes out every cycle: the lack is noted once, and again only
+	// after a certificate was there in between.
+	static bool lack_noted = false;
 	std::optional<std::string> cert = read_small_file("/data/ssl/mqtt.crt", kCertLimit);
-	if (cert)
+	if (cert) {
 		buf.add("cert", *cert);
-	else
+		lack_noted = false;
+	} else if (!lack_noted) {
 		wlc::logf(LOG_WARNING, "Client certificate missing or longer than %zu bytes: JOIN_REQ without it", kCertLimit);
+		lack_noted = true;
+	}
 }
 
 } // namespace mast

@@ -14,6 +14,8 @@ struct TelemetryRelay::Call {
 	wlc::AsyncCall call;
 	wlc::BlobBuf response;
 	std::unique_ptr<wlc::Timer> timer;
+	std::string what; // object and method, for the log
+	uint32_t msg_id = 0;
 	bool done = false;
 };
 
@@ -48,6 +50,7 @@ void TelemetryRelay::handle(const void *payload, size_t len)
 	}
 	if (calls_.size() >= kMaxCalls) {
 		wlc::logf(LOG_WARNING, "FAILED too many ubus calls in flight (%zu)", calls_.size());
+		refuse(req.msg_id);
 		return;
 	}
 	auto call = std::make_unique<Call>();
@@ -63,12 +66,18 @@ void TelemetryRelay::handle(const void *payload, size_t len)
 		wlc::logf(LOG_WARNING, "FAILED to invoke ubus %s %s", object.c_str(), method.c_str());
 		return;
 	}
-	raw->timer = std::make_unique<wlc::Timer>([this, raw] {
+	int limit = call_timeout_ms(req.timeout_ms);
+	raw->what = object + " " + method;
+	raw->msg_id = req.msg_id;
+	// No answer goes out for a call given up: the controller's request ends
+	// by its own time limit.
+	raw->timer = std::make_unique<wlc::Timer>([this, raw, limit] {
+		wlc::logf(LOG_WARNING, "FAILED ubus %s: no reply within %d ms", raw->what.c_str(), limit);
 		raw->call.abort();
 		raw->done = true;
 		reaper_.set(0);
 	});
-	raw->timer->set(call_timeout_ms(req.timeout_ms));
+	raw->timer->set(limit);
 	calls_.push_back(std::move(call));
 }
 
@@ -76,7 +85,24 @@ int TelemetryRelay::call_timeout_ms(std::optional<uint32_t> requested)
 {
 	if (!requested)
 		return kDefaultTimeoutMs;
-	return std::clamp(static_cast<int32_t>(*requested), int32_t{1}, int32_t{kMaxTimeoutMs});
+	// The field is signed on the wire: a value past INT32_MAX is negative.
+	return std::max(static_cast<int32_t>(*requested), int32_t{1});
+}
+
+// A request that cannot be taken is answered at once, so that the controller
+// need not wait for its own time limit.
+void TelemetryRelay::refuse(uint32_t msg_id)
+{
+	wlc::BlobBuf response;
+	response.add_u32("msg_id", msg_id);
+	response.add_u32("code", static_cast<uint32_t>(UBUS_STATUS_UNKNOWN_ERROR));
+	publish_response(response);
+}
+
+void TelemetryRelay::publish_response(const wlc::BlobBuf &response)
+{
+	if (inst_.publish(topic_, response.head(), blob_raw_len(response.head()), 2, true) != 0)
+		wlc::logf(LOG_WARNING, "FAILED to publish ubus response");
 }
 
 void TelemetryRelay::finish(Call *call, int status)
@@ -87,7 +113,7 @@ void TelemetryRelay::finish(Call *call, int status)
 	if (call->timer)
 		call->timer->cancel();
 	call->response.add_u32("code", static_cast<uint32_t>(status));
-	(void)inst_.publish(topic_, call->response.head(), blob_raw_len(call->response.head()), 2, true);
+	publish_response(call->response);
 	reaper_.set(0);
 }
 

@@ -17,14 +17,15 @@ namespace mast {
 
 class TelemetryRelay {
 public:
-	// Limits on what a request may ask for: the call's time limit is
-	// clamped, and requests beyond the number in flight are refused.
-	static constexpr int kMaxTimeoutMs = 30000;
+	// Requests beyond this number of calls in flight are answered at once
+	// with an error.
 	static constexpr size_t kMaxCalls = 32;
 	static constexpr int kDefaultTimeoutMs = 1000;
 
 	// The time limit of a call: the request's "timeout" (a signed 32-bit
-	// field) within 1..kMaxTimeoutMs, the default when it names none.
+	// field) as asked, at least 1 ms, the default when it names none. Some
+	// methods honestly take long (an upload, a channel selection), so no
+	// upper bound is put on it.
 	[[nodiscard]] static int call_timeout_ms(std::optional<uint32_t> requested);
 
 	TelemetryRelay(wlc::Bus &bus, MqttInstance &inst, std::string own_id);
@@ -38,6 +39,8 @@ public:
 private:
 	struct Call;
 	void finish(Call *call, int status);
+	void refuse(uint32_t msg_id);
+	void publish_response(const wlc::BlobBuf &response);
 	void reap();
 
 	wlc::Bus &bus_;

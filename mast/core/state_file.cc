@@ -29,7 +29,7 @@ bool write_all(int fd, std::string_view content)
 
 } // namespace
 
-bool replace_file(const std::string &path, std::string_view content)
+bool replace_file(const std::string &path, std::string_view content, const std::function<void()> &opened)
 {
 	std::string target = wlc::root_path(path);
 	std::string tmp = target + ".tmp";
@@ -39,6 +39,8 @@ bool replace_file(const std::string &path, std::string_view content)
 	int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 	if (fd < 0)
 		return false;
+	if (opened)
+		opened();
 	bool ok = write_all(fd, content) && fsync(fd) == 0;
 	ok = close(fd) == 0 && ok;
 	if (ok && rename(tmp.c_str(), target.c_str()) == 0)

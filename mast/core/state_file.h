@@ -3,6 +3,7 @@
 // reader sees either the old content or the new, never a part.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,9 @@ namespace mast {
 // path is a device path (resolved under the device root); its directory is
 // made when missing. False, with the
 // old file untouched and no temporary left, when any step fails.
-[[nodiscard]] bool replace_file(const std::string &path, std::string_view content);
+// opened, when given, runs once the temporary file is open, before anything
+// is written.
+[[nodiscard]] bool replace_file(const std::string &path, std::string_view content,
+				const std::function<void()> &opened = {});
 
 } // namespace mast

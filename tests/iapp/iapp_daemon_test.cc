@@ -120,6 +120,36 @@ TEST_F(Daemon, StartUpFailures)
 	EXPECT_NE(iapp_log(dev_).find("iapp.err: Failed to connect to ubus"), std::string::npos);
 }
 
+// An "iapp" object already on the bus, and a device whose driver events
+// cannot be had: each is logged and iapp leaves with 255, its object gone.
+TEST_F(Daemon, ObjectAndDriverEventFailuresEndTheDaemon)
+{
+	{
+		wlc::BusObject taken("iapp", {});
+		ASSERT_EQ(taken.add(bus_), UBUS_STATUS_OK);
+		auto second = start_iapp(dev_, {});
+		int st = second->wait(10s);
+		ASSERT_TRUE(WIFEXITED(st));
+		EXPECT_EQ(WEXITSTATUS(st), 255);
+		std::string log = iapp_log(dev_);
+		EXPECT_NE(log.find("iapp.err: Failed to init ubus methods"), std::string::npos) << log;
+		EXPECT_NE(log.find("iapp.info: Stop IAPP daemon"), std::string::npos) << log;
+	}
+	// A device with a bus but no Wi-Fi driver to report events.
+	wlctest::TempRoot bare;
+	auto bare_bus = start_bus(bare.path());
+	auto alone = start_iapp(bare.path(), {"-s", "hq"});
+	int st = alone->wait(10s);
+	ASSERT_TRUE(WIFEXITED(st));
+	EXPECT_EQ(WEXITSTATUS(st), 255);
+	std::string log = iapp_log(bare.path());
+	EXPECT_NE(log.find("iapp.err: Failed to subscribe for wifi events"), std::string::npos) << log;
+	EXPECT_NE(log.find("iapp.info: Stop IAPP daemon"), std::string::npos) << log;
+	wlc::Bus other;
+	ASSERT_TRUE(other.connect(bus_socket(bare.path())));
+	EXPECT_EQ(other.lookup("iapp"), 0u);
+}
+
 TEST_F(Daemon, JoinEventsAnnounceTheStation)
 {
 	start({"-s", "hq", "-i", "ra0:1:office"});
@@ -279,7 +309,7 @@ TEST_F(Daemon, KeySetInstallsOnlyWhatWasAskedFor)
 	// Bad keys do not use up the request.
 	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, {16, 8, 16, 31})), UBUS_STATUS_INVALID_ARGUMENT);
 	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, {15, 8, 16, 32})), UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, {16, 49, 16, 32})), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, {16, 8, 1, 32})), UBUS_STATUS_INVALID_ARGUMENT);
 	KeyParts dead;
 	dead.lifetime = 0;
 	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0, dead)), UBUS_STATUS_INVALID_ARGUMENT);
@@ -301,8 +331,12 @@ TEST_F(Daemon, KeySetInstallsOnlyWhatWasAskedFor)
 	EXPECT_EQ(rec.substr(3 + 2 * 64, 2), "08");               // its length
 	EXPECT_EQ(rec.substr(3 + 2 * 159, 8), "100e0000");         // lifetime 3600, little-endian
 	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRa0)), UBUS_STATUS_INVALID_ARGUMENT); // answered already
-	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRai0)), 0);
+	// Members longer than their fields give their first bytes.
+	EXPECT_EQ(call(bus_, "iapp", "key_set", key_msg("ap2", kRai0, {17, 49, 17, 33})), 0);
 	EXPECT_EQ(saved(), "ok ra0/aa:bb:cc:00:00:01 rai0/aa:bb:cc:00:00:01");
+	rec = site_->command("pmk show ap1 rai0 aa:bb:cc:00:00:01");
+	ASSERT_EQ(rec.size(), 3 + 2 * 167u);
+	EXPECT_EQ(rec.substr(3 + 2 * 64, 2), "30"); // an R0KH-ID of 48 bytes
 }
 
 } // namespace

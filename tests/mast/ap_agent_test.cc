@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "ap_fixture.h"
@@ -91,13 +93,27 @@ TEST_F(Agent, ReconfigIsAnsweredOnceAConfigurationIsPending)
 	adopted(services);
 	wlc::BlobBuf args;
 	ASSERT_TRUE(args.add_json(R"({"ap_id":")" + ap_id_ + R"(","command":"reconfig","timeout":20000})"));
+	// The broker's line for handing the request to the AP; the subscription
+	// to the same topic is already in its log.
+	auto requests_handed = [&] {
+		std::istringstream log(wlctest::read_text(root_->path() + "/broker/broker.log"));
+		std::string line, quoted = "'" + topic("telemetry", "request/reconfig") + "'";
+		size_t n = 0;
+		while (std::getline(log, line))
+			n += line.find("Sending PUBLISH to " + ap_id_ + " ") != std::string::npos &&
+			     line.find(quoted) != std::string::npos;
+		return n;
+	};
+	size_t before = requests_handed();
 	int status = -1;
 	wlc::AsyncCall c;
 	ASSERT_EQ(client_.call_async(client_.lookup("mqtt.wlc"), "request_response", args, c, nullptr,
 				     [&](int s) { status = s; }), 0);
-	ASSERT_TRUE(pump([&] {
-		return wlctest::read_text(root_->path() + "/broker/broker.log").find("request/reconfig") != std::string::npos;
-	}, 5s));
+	ASSERT_TRUE(pump([&] { return requests_handed() > before; }, 5s))
+		<< wlctest::read_text(root_->path() + "/broker/broker.log");
+	// What the broker hands the AP after the request, the AP handles after it.
+	ASSERT_TRUE(services.publish(topic("config", "config"), payload(R"({"id":"marker","config":{}})"), 2));
+	ASSERT_TRUE(pump([&] { return ap_logged("received config message for other AP: marker"); }, 5s)) << ap_log();
 	EXPECT_EQ(status, -1); // nothing pending yet: no answer
 	ASSERT_TRUE(services.publish(topic("config", "config"), payload(R"({"id":")" + ap_id_ + R"(","config":{}})"), 2));
 	ASSERT_TRUE(pump([&] { return status != -1; }, 10s)) << ap_log();
@@ -157,6 +173,9 @@ TEST_F(Agent, TelemetryRequestsAreAnsweredByLocalMethods)
 		  UBUS_STATUS_TIMEOUT);
 	EXPECT_EQ(never.size(), 1u);
 	EXPECT_FALSE(watcher.next(m, 200ms));
+	// The call given up says so.
+	EXPECT_NE(ap_log().find("mast.warning: FAILED ubus probe slow: no reply within 500 ms"), std::string::npos)
+		<< ap_log();
 }
 
 TEST_F(Agent, LogEntriesSplitAcrossWritesReachTheControllersLog)
@@ -220,49 +239,102 @@ TEST_F(Agent, AConfigurationThatCannotBeStoredIsNotApplied)
 	EXPECT_FALSE(std::filesystem::exists(ap_path("/tmp/ap_apply.config")));
 }
 
-TEST_F(Agent, TelemetryCallsInFlightAreBoundedAndTheirTimeLimitClamped)
+// A request beyond the calls in flight is answered at once with an error;
+// the calls taken wait as long as they asked, here longer than half a minute.
+TEST_F(Agent, TelemetryCallsInFlightAreBoundedAndTakeTheTimeTheyAsk)
 {
-	std::vector<wlc::DeferredReply> held;
-	wlc::BusObject probe("probe", {{"slow", {}, [&](wlc::Request &req, blob_attr *) {
-						held.push_back(req.defer());
+	struct Held {
+		int64_t n;
+		wlc::DeferredReply reply;
+	};
+	std::vector<Held> held;
+	static const std::array<blobmsg_policy, 1> policy = {{{"n", BLOBMSG_TYPE_INT32}}};
+	wlc::BusObject probe("probe", {{"slow", {policy.begin(), policy.end()}, [&](wlc::Request &req, blob_attr *msg) {
+						wlc::Fields<1> f;
+						int64_t n = f.parse(policy, msg) && f.has(0) ? *f.u32(0) : -1;
+						held.push_back({n, req.defer()});
 						return UBUS_STATUS_OK;
 					}}});
 	ASSERT_EQ(probe.add(ap_bus_), UBUS_STATUS_OK);
 	wlctest::MqttClient services("services", 1883);
 	adopted(services);
+	wlctest::MqttClient watcher("watcher", 1883);
+	ASSERT_TRUE(watcher.subscribe("zev/wlc/telemetry/ap/+/response/ubus"));
+	auto request = [&](int i) {
+		return payload(R"({"msg_id":)" + std::to_string(i) + R"(,"data":{"object":"probe","method":"slow",)" +
+			       R"("timeout":40000,"message":{"n":)" + std::to_string(i) + "}}}");
+	};
+	auto start = Clock::now();
 	for (int i = 0; i < 40; i++)
-		ASSERT_TRUE(services.publish(topic("telemetry", "request/ubus"),
-					     payload(R"({"msg_id":)" + std::to_string(i) +
-						     R"(,"data":{"object":"probe","method":"slow","timeout":2000000000}})"), 2));
-	auto refused = [&] {
+		ASSERT_TRUE(services.publish(topic("telemetry", "request/ubus"), request(i), 2));
+	// The eight beyond the bound are answered with an error, long before any
+	// time limit of theirs.
+	ASSERT_TRUE(pump([&] { return watcher.pending() >= 8 && held.size() == 32; }, 15s))
+		<< watcher.pending() << " " << held.size() << ap_log();
+	std::set<std::string> refused;
+	wlctest::MqttMessage m;
+	while (watcher.pending() > 0 && watcher.next(m, 0ms))
+		refused.insert(fields_json(m.payload));
+	std::set<std::string> want;
+	for (int i = 32; i < 40; i++)
+		want.insert(R"({"msg_id":)" + std::to_string(i) + R"(,"code":9})"); // UBUS_STATUS_UNKNOWN_ERROR
+	EXPECT_EQ(refused, want);
+	EXPECT_LT(Clock::now() - start, 20s);
+	EXPECT_NE(ap_log().find("mast.warning: FAILED too many ubus calls in flight (32)"), std::string::npos);
+	// A call that answers after 31 s, within its 40 s, is passed on.
+	pump_for(std::chrono::duration_cast<std::chrono::milliseconds>(31s - (Clock::now() - start)));
+	auto first = std::find_if(held.begin(), held.end(), [](const Held &h) { return h.n == 0; });
+	ASSERT_NE(first, held.end());
+	wlc::BlobBuf reply;
+	reply.add("done", "late");
+	ASSERT_EQ(first->reply.reply(reply), 0);
+	first->reply.complete(UBUS_STATUS_OK);
+	ASSERT_TRUE(pump([&] { return watcher.pending() > 0; }, 5s)) << ap_log();
+	ASSERT_TRUE(watcher.next(m, 0ms));
+	EXPECT_EQ(fields_json(m.payload), R"({"msg_id":0,"data":{"done":"late"},"code":0})");
+}
+
+// A VERSION that names no revision is refused and asked for again: the
+// broker hands the retained one over anew, until a usable one is there.
+TEST_F(Agent, AVersionWithoutRevisionIsAskedForAgain)
+{
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	answer_join(services);
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s)) << ap_log();
+	ASSERT_TRUE(services.publish("zev/wlc/firmware/version", payload(R"({"version":"23.05.2"})"), 2, true));
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.err: Bad VERSION message!"); }, 10s)) << ap_log();
+	EXPECT_TRUE(ap_logged("mast.err: Missing 'revision' field in VERSION message")) << ap_log();
+	auto versions = [&] {
 		std::string log = ap_log();
 		size_t n = 0;
-		for (size_t at = log.find("FAILED too many ubus calls in flight (32)"); at != std::string::npos;
-		     at = log.find("FAILED too many ubus calls in flight (32)", at + 1))
+		for (size_t at = log.find("Receive VERSION message"); at != std::string::npos;
+		     at = log.find("Receive VERSION message", at + 1))
 			n++;
 		return n;
 	};
-	ASSERT_TRUE(pump([&] { return refused() == 8; }, 15s)) << ap_log();
-	ASSERT_TRUE(pump([&] { return held.size() == 32; }, 5s)) << held.size();
-	// The calls asked for a limit of 23 days and get 30 s: then they are
-	// given up and new requests are taken again.
-	auto start = Clock::now();
-	auto last = start;
-	int next_id = 40;
-	ASSERT_TRUE(pump([&] {
-		if (held.size() > 32)
-			return true;
-		// One more request once the last was refused, at most twice a second.
-		if (Clock::now() - last >= 500ms && refused() == static_cast<size_t>(next_id - 32)) {
-			last = Clock::now();
-			(void)services.publish(topic("telemetry", "request/ubus"),
-					       payload(R"({"msg_id":)" + std::to_string(next_id++) +
-						       R"(,"data":{"object":"probe","method":"slow"}})"), 2);
-		}
-		return false;
-	}, 90s)) << ap_log();
-	EXPECT_GE(Clock::now() - start, 25s);
-	EXPECT_EQ(held.size(), 33u);
+	ASSERT_TRUE(pump([&] { return versions() >= 2; }, 10s)) << ap_log();
+	EXPECT_EQ(ap_status(), "connect");
+	ASSERT_TRUE(services.publish("zev/wlc/firmware/version", payload(R"({"version":"23.05.2","revision":"r42-abc"})"), 2,
+				     true));
+	ASSERT_TRUE(pump([&] { return ap_status() == "adopted"; }, 10s)) << ap_log();
+}
+
+// Without draft the apply command starts with its -f option; a failing
+// apply is logged and its file removed all the same.
+TEST_F(Agent, APlainConfigurationWhoseApplyFailsIsLoggedAndRemoved)
+{
+	wlctest::RunResult r = wlctest::run(
+		{"/bin/sh", std::string(WLC_SOURCE_DIR) + "/sim/tools/platform-stubs.sh", ap_path(""), "ap_config_device", "1"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	wlctest::MqttClient services("services", 1883);
+	adopted(services);
+	ASSERT_TRUE(services.publish(topic("config", "config"), payload(R"({"id":")" + ap_id_ + R"(","config":{"a":1}})"), 2));
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.err: failed to apply config!"); }, 20s)) << ap_log();
+	EXPECT_EQ(stubs_log(), "ap_config_device -f " + ap_path("/tmp/ap_apply.config") + "\n");
+	EXPECT_EQ(wlctest::read_text(ap_path("/applied.config")), R"({"a":1})");
+	EXPECT_TRUE(pump([&] { return access(ap_path("/tmp/ap_apply.config").c_str(), F_OK) != 0; }, 5s));
 }
 
 } // namespace

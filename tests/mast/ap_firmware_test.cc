@@ -140,5 +140,37 @@ TEST_F(Firmware, AStalledTransferFailsWhileTheConnectionIsKept)
 	EXPECT_TRUE(ap_bus_.lookup("mqtt.wlc") != 0);
 }
 
+// An upgrade tool that fails is a failed attempt: logged, and the version
+// asked for again, which offers the image anew.
+TEST_F(Firmware, AFailingUpgradeIsLoggedAndTriedAgain)
+{
+	wlctest::RunResult r = wlctest::run(
+		{"/bin/sh", std::string(WLC_SOURCE_DIR) + "/sim/tools/platform-stubs.sh", ap_path(""), "sysupgrade", "1"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	make_image();
+	serve(pki_.server_cert, pki_.server_key);
+	wlctest::MqttClient services("services", 1883);
+	offer(services, "fw/image.bin");
+	ASSERT_TRUE(pump([&] { return count("mast.err: Failed to upgrade firmware!") >= 2; }, 40s)) << ap_log();
+	EXPECT_EQ(stubs_log().substr(0, stubs_log().find('\n') + 1), "sysupgrade " + ap_path("/tmp/ap_fw.bin") + "\n");
+}
+
+// A FIRMWARE message without port is refused and the version asked for
+// again; nothing is downloaded.
+TEST_F(Firmware, AFirmwareMessageWithoutPortIsRefused)
+{
+	wlctest::MqttClient services("services", 1883);
+	adopt(services, "r43");
+	ASSERT_TRUE(pump([&] { return ap_status() == "fw_update"; }, 15s)) << ap_log();
+	std::string log = ap_log(), mark = "Waiting for FIRMWARE message from topic ";
+	size_t at = log.find(mark) + mark.size();
+	std::string topic = log.substr(at, log.find("...", at) - at);
+	ASSERT_TRUE(services.publish(topic, payload(R"({"path":"fw/image.bin"})"), 2, true));
+	ASSERT_TRUE(pump([&] { return count("mast.err: Bad FIRMWARE message!") >= 2; }, 20s)) << ap_log();
+	EXPECT_EQ(count("Downloading firmware..."), 0u);
+	EXPECT_GE(count("Receive VERSION message"), 2u);
+	EXPECT_EQ(stubs_log(), "");
+}
+
 } // namespace
 } // namespace masttest

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include "ap_fixture.h"
 
@@ -50,8 +51,9 @@ TEST_P(ApJoin, JoinsAndConnectsPinnedToTheSavedCertificate)
 	EXPECT_NE(ap_log().find("mast.notice: Receive JOIN_RESP from 127.0.0.1:8883"), std::string::npos);
 	EXPECT_NE(ap_log().find("mast.notice: Save 127.0.0.1:8883 as WLC address"), std::string::npos);
 	EXPECT_NE(ap_log().find("mast.notice: DISCOVER: finish"), std::string::npos);
-	EXPECT_TRUE(has_object("mqtt.wlc"));
+	// The AP's bridge object is now the agent's; the probes' one is gone.
 	EXPECT_NE(ap_bus_.lookup("mqtt.wlc"), 0u);
+	EXPECT_TRUE(pump([&] { return ap_bus_.lookup("mqtt.discover0") == 0; }, 5s));
 }
 
 INSTANTIATE_TEST_SUITE_P(BrokerCertificate, ApJoin, ::testing::Values(false, true),
@@ -218,6 +220,71 @@ TEST_F(ApTest, TheLedFollowsTheAgentsState)
 	EXPECT_EQ(colour(), "255,255,0");
 	version();
 	ASSERT_TRUE(pump([&] { return colour() == "0,255,0"; }, 15s)) << ap_log() << colour();
+}
+
+} // namespace
+} // namespace masttest
+
+namespace masttest {
+namespace {
+
+size_t count_of(const std::string &text, const std::string &needle)
+{
+	size_t n = 0;
+	for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+		n++;
+	return n;
+}
+
+// An AP whose JOIN_REQ goes unanswered keeps asking, once a cycle; between
+// cycles it stays online for the controller (nothing says offline at a
+// retry), and the certificate it cannot send is noted once.
+TEST_F(ApTest, AnUnansweredApStaysOnlineAcrossRetries)
+{
+	wlctest::write_text(ap_path("/data/ssl/mqtt.crt"),
+			    wlctest::read_text(pki_.client_cert) + std::string(4096, '#') + "\n");
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/online"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	std::vector<std::string> online;
+	int join_requests = 0;
+	wlctest::MqttMessage m;
+	ASSERT_TRUE(pump([&] {
+		while (services.pending() > 0 && services.next(m, 0ms)) {
+			if (m.topic.ends_with("/join_request"))
+				join_requests++;
+			else
+				online.push_back(fields_json(m.payload));
+		}
+		return join_requests == 2;
+	}, 60s)) << ap_log();
+	EXPECT_TRUE(ap_logged("mast.notice: DISCOVER: retry"));
+	// The second cycle's ONLINE follows its JOIN_REQ; and whatever a retry
+	// would have said in between arrived before it.
+	ASSERT_TRUE(pump([&] {
+		while (services.pending() > 0 && services.next(m, 0ms))
+			online.push_back(fields_json(m.payload));
+		return online.size() >= 2;
+	}, 10s)) << ap_log();
+	for (const std::string &o : online)
+		EXPECT_NE(o.find("\"online\":true"), std::string::npos) << o;
+	EXPECT_EQ(db_calls_with(calls_, "\"online\":false"), "");
+	EXPECT_EQ(count_of(ap_log(), "Client certificate missing or longer than 4095 bytes"), 1u) << ap_log();
+}
+
+// A certificate that cannot be stored is not reported as saved.
+TEST_F(ApTest, ACertificateThatCannotBeWrittenIsNotSaved)
+{
+	std::filesystem::create_directories(ap_path("/etc/wlc/mqtt_ca.crt.tmp/x"));
+	wlctest::MqttClient services("services", 1883);
+	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
+	start_ap({"-h", "127.0.0.1:8883"});
+	answer_join(services);
+	ASSERT_TRUE(pump([&] { return ap_logged("mast.warning: Failed to write WLC certificate, retry"); }, 20s))
+		<< ap_log();
+	EXPECT_FALSE(ap_logged("Save WLC certificate")) << ap_log();
+	EXPECT_FALSE(ap_logged("Start adopted agent"));
 }
 
 } // namespace
