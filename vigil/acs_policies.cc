@@ -71,6 +71,28 @@ void spread_bss_weights(Set &s)
 	}
 }
 
+// A candidate's value in a noise pass. Overlapping band: its own score with
+// its neighbours' and the better secondary's sum; bonded groups: its own
+// score with its group partners' (neighbouring channel numbers do not
+// overlap there).
+uint32_t noise_value(const Set &s, Candidate &k, bool second)
+{
+	uint32_t cca = k.survey.false_cca;
+	uint32_t base = second ? cca : 0;
+	if (!s.overlap()) {
+		uint32_t v = base + k.score;
+		for (int p : s.partners(k))
+			v += s.c[static_cast<size_t>(p)].score + (second ? s.c[static_cast<size_t>(p)].survey.false_cca : 0);
+		return v;
+	}
+	Sums sums = neighbour_sums(s, k, {base + k.score, base + k.score_up, base + k.score_down}, second);
+	if (s.in.bw <= 20)
+		return sums.v;
+	bool up = sums.up != 0 && sums.up < sums.down;
+	uint32_t chosen = choose_secondary(k, up, sums.up, sums.down, s.in.skip);
+	return second ? chosen : sums.v + chosen;
+}
+
 // One pass of the noise policy: the candidates with false CCA up to 100
 // (first) or above it (second); -1 when none qualifies.
 int noise_pass(Set &s, bool second, uint32_t &best)
@@ -81,17 +103,7 @@ int noise_pass(Set &s, bool second, uint32_t &best)
 		uint32_t cca = k.survey.false_cca;
 		if (k.skip || (second ? cca <= 100 : cca > 100))
 			continue;
-		uint32_t base = second ? cca : 0;
-		Sums sums = neighbour_sums(s, k, {base + k.score, base + k.score_up, base + k.score_down}, second);
-		uint32_t v = sums.v;
-		if (s.overlap() && s.in.bw > 20) {
-			bool up = sums.up != 0 && sums.up < sums.down;
-			uint32_t chosen = choose_secondary(k, up, sums.up, sums.down, s.in.skip);
-			v = second ? chosen : sums.v + chosen;
-		} else if (!s.overlap()) {
-			for (int p : s.partners(k))
-				v += s.c[static_cast<size_t>(p)].score + (second ? s.c[static_cast<size_t>(p)].survey.false_cca : 0);
-		}
+		uint32_t v = noise_value(s, k, second);
 		if (winner < 0 || v < best) {
 			winner = static_cast<int>(i);
 			best = v;
@@ -241,12 +253,11 @@ int ap_count_policy(Set &s)
 			  k.survey.interval, k.survey.busy_time / 10.0, k.ap_count, k.score, k.skip ? 1 : 0);
 	bool ext40 = s.overlap() && s.in.bw == 40;
 	for (Candidate &k : s.c) {
+		// Unheard: the channel itself, its secondary above (moved below
+		// afterwards only where above leaves the band).
 		if (!k.skip && k.ap_count == 0) {
 			wlc::logf(LOG_NOTICE, "select channel %u, which no one used", static_cast<unsigned int>(k.channel));
-			// Unheard: the secondary goes above where it can.
-			if (ext40)
-				choose_secondary(k, true, 0, 0, s.in.skip);
-			return ext40 ? with_secondary(k) : k.channel;
+			return k.channel;
 		}
 	}
 	int w = -1;

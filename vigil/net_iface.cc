@@ -181,8 +181,12 @@ void add_configured_address(const IfaceEntry &e, wlc::BlobBuf &reply)
 		return;
 	auto list = reply.array("ipv4-address");
 	auto table = reply.table();
+	// Without a netmask there is no configured network to report: the
+	// table stays empty, whatever address is set.
+	if (!netmask)
+		return;
 	uint32_t mask;
-	if (netmask && zev_net_str_to_addr(netmask, &mask) == 0)
+	if (zev_net_str_to_addr(netmask, &mask) == 0)
 		reply.add_u32("mask", static_cast<uint32_t>(zev_net_mask_to_prefix(mask)));
 	if (ipaddr)
 		reply.add("address", ipaddr);

@@ -19,6 +19,9 @@ namespace vigil {
 
 namespace {
 
+constexpr size_t kLeaseMacWidth = 17;
+constexpr size_t kLeaseHostnameWidth = 63;
+
 struct FileClose {
 	void operator()(FILE *f) const noexcept { std::fclose(f); }
 };
@@ -46,14 +49,6 @@ void add_arp_entry(const std::string &line, wlc::BlobBuf &reply)
 	reply.add_bool("static", flags & 0x4);
 }
 
-bool valid_mac(const char *text)
-{
-	unsigned int b[6];
-	char end;
-	return std::strlen(text) == 17 &&
-	       std::sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &end) == 6;
-}
-
 bool valid_ipv4(const char *text)
 {
 	in_addr a;
@@ -77,15 +72,16 @@ void read_lease_file(FILE *f, int vlan, wlc::BlobBuf &reply)
 	while (read_line(f, line)) {
 		std::istringstream in(line);
 		std::string expire, mac, ip, host;
-		// A field longer than its slot would have been cut: such lines are not leases.
+		// DHCPv6 leases (an IAID and an IPv6 address) share the file: IPv4 ones only.
 		if (!(in >> expire >> mac >> ip >> host) || expire.find_first_not_of("0123456789") != std::string::npos ||
-		    expire.size() > 19 || !valid_mac(mac.c_str()) || !valid_ipv4(ip.c_str()) || host.size() > 63)
+		    expire.size() > 19 || !valid_ipv4(ip.c_str()))
 			continue;
+		// Each field is reported in at most its width; a longer one is cut.
 		auto lease = reply.table();
 		reply.add_u64("expire", std::stoull(expire));
-		reply.add("mac", mac);
+		reply.add("mac", mac.substr(0, kLeaseMacWidth));
 		reply.add("ip", ip);
-		reply.add("hostname", host);
+		reply.add("hostname", host.substr(0, kLeaseHostnameWidth));
 	}
 }
 

@@ -103,7 +103,9 @@ bool receive_step(void *user, int64_t remaining_ms) noexcept
 	ntp::Packet reply;
 	sockaddr_in from = {};
 	socklen_t len = sizeof(from);
-	ssize_t n = recvfrom(c.fd.get(), reply.data(), reply.size(), MSG_TRUNC, reinterpret_cast<sockaddr *>(&from), &len);
+	// The first 48 bytes only: a reply that carries a key id and digest or
+	// extension fields after the header is still an answer.
+	ssize_t n = recvfrom(c.fd.get(), reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
 	if (n < 0)
 		return errno != EAGAIN && errno != EWOULDBLOCK;
 	if (n != static_cast<ssize_t>(ntp::kPacketSize) || from.sin_family != AF_INET)

@@ -224,8 +224,8 @@ MacBytes radio_mac(const MacBytes &base, unsigned int radio)
 	uint64_t v = 0;
 	for (uint8_t b : base)
 		v = v << 8 | b;
-	if (radio > 0)
-		v += static_cast<uint64_t>(radio - 1);
+	// The offset is an unsigned 32-bit number: radio 0 adds 2^32 - 1.
+	v += static_cast<uint32_t>(radio - 1u);
 	MacBytes out;
 	for (int i = 5; i >= 0; i--, v >>= 8)
 		out[static_cast<size_t>(i)] = static_cast<uint8_t>(v);

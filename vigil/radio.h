@@ -16,8 +16,9 @@ namespace vigil {
 using MacBytes = std::array<uint8_t, 6>;
 
 std::string mac_text(const uint8_t *mac);
-// The radio's MAC: the base plus (index - 1) over the six bytes as one
-// 48-bit number; radio 0 takes the base itself.
+// The radio's MAC: the base plus (index - 1), taken as an unsigned 32-bit
+// number, over the six bytes as one 48-bit big-endian number (a carry out
+// of the first byte is dropped). Radio 1 has the base itself.
 MacBytes radio_mac(const MacBytes &base, unsigned int radio);
 
 void add_station(const zev_wifi_sta &sta, const char *bssid, wlc::BlobBuf &reply);

@@ -156,6 +156,18 @@ std::string setting(World &world, const Args &a)
 	return "ok " + value;
 }
 
+// The scan requests taken since the last question, oldest first:
+// "ok ifname:channel:active|passive:dwell ...".
+std::string scan_requests(Ap &ap)
+{
+	std::string out = "ok";
+	for (const ScanRequest &r : ap.scan_requests)
+		out += " " + r.ifname + ":" + std::to_string(r.channel) + ":" + (r.active ? "active" : "passive") + ":" +
+		       std::to_string(r.dwell_ms);
+	ap.scan_requests.clear();
+	return out;
+}
+
 } // namespace
 
 std::string run_command(World &world, DriverServer &server, const std::string &line)
@@ -200,6 +212,8 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 			world.find(a[1])->scans_stalled = a[2] == "stall";
 			return "ok";
 		}
+		if (a.size() == 2 && a[0] == "scans" && world.find(a[1]))
+			return scan_requests(*world.find(a[1]));
 		if (a.size() == 3 && a[0] == "extcha" && world.find(a[1]) && (a[2] == "fail" || a[2] == "ok")) {
 			world.find(a[1])->ext_channel_fails = a[2] == "fail";
 			return "ok";

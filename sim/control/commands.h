@@ -15,6 +15,8 @@
 //   radio <ap> <radio>                             "ok channel <c> power <dBm>"
 //   power <ap> <radio> <dBm>                       transmit power (heard that much louder or fainter)
 //   setting <ap> <radio> channel|power             "ok <value>" of the RRM agent's applied-settings file
+//   scans <ap>                                     "ok <ifname>:<channel>:active|passive:<dwell ms> ..."
+//                                                  the scan requests taken since last asked
 //   cpu <ap> <busy%>                               CPU load from now on
 //   scan <ap> stall|run                            scans never end / end again
 //   extcha <ap> fail|ok                            secondary-channel settings fail / work

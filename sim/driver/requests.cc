@@ -212,6 +212,7 @@ DriverAnswer set_request(Ap &ap, const Interface &i, const iwreq &wrq, const std
 	if (sub == 0x8955 && data.size() == 158) {         // one-channel scan
 		if (data[0] != 0x22)
 			return fail(EINVAL);
+		ap.scan_requests.push_back({i.name, data[37], data[42] == 0x00, data[47]});
 		if (effects.scan)
 			effects.scan(i.name, data[37], data[47]);
 		a.result = 1;

@@ -51,6 +51,14 @@ struct ForeignBss {
 	int width = 20;
 };
 
+// A one-channel scan as the driver was asked for it.
+struct ScanRequest {
+	std::string ifname;
+	int channel = 0;
+	bool active = false; // mode byte 0x00; 0x80 is passive
+	int dwell_ms = 0;
+};
+
 struct Ap {
 	DeviceSpec device;
 	std::vector<Interface> ifaces;
@@ -62,6 +70,7 @@ struct Ap {
 	SwitchModel sw;                                                // the switch as its registers show it
 	CpuClock cpu;
 	bool scans_stalled = false; // scan requests are taken but never end (a stuck radio)
+	std::vector<ScanRequest> scan_requests; // taken since the script last asked
 	bool ext_channel_fails = false; // the driver refuses to place the secondary channel
 
 	const Interface *iface(const std::string &name) const;

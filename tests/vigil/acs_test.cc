@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <utility>
 
 #include "vigil_fixture.h"
 
@@ -157,6 +158,35 @@ TEST_F(Acs40, ASecondaryThatCannotBeSetStillRecordsTheMovedPrimary)
 	EXPECT_EQ(field(field(radio, "0"), "channel"), "6");
 	EXPECT_EQ(wlctest::read_text(dev("/etc/wlc/acs/radio2")), "6");
 }
+
+// Boards number their bands 1 and 2, or 2 and 5 (GHz). Either way the 2.4 GHz
+// radio is judged by overlapping neighbours, the 5 GHz one by its bonded groups.
+class AcsBand : public VigilTest, public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(AcsBand, BothNumberingsAreUnderstood)
+{
+	auto [low, high] = GetParam();
+	start_site(R"("radios": [{"band": )" + std::to_string(low) + R"(, "ifprefix": "ra", "channel": 6, "width": 40},
+				 {"band": )" + std::to_string(high) + R"(, "ifprefix": "rai", "channel": 36, "width": 80}])");
+	// 2.4 GHz: 11 is the quietest, its secondary only fits below. 5 GHz: 52 is
+	// the quietest channel, but its group holds the busiest (56), so the
+	// group of 36 wins and 40 is its quietest member.
+	for (const char *l : {"load 1 50 20", "load 11 5 20", "load 36 50 10", "load 40 40 10", "load 44 50 10",
+			      "load 48 50 10", "load 52 5 10", "load 56 90 10", "load 60 20 10", "load 64 20 10"})
+		ASSERT_EQ(site_->command(l), "ok");
+	start_vigil();
+	std::string r;
+	ASSERT_EQ(call("radio_acs", R"({"radio": 0, "alg": "qbss", "ch_list": [1, 6, 11]})", &r), 0);
+	EXPECT_EQ(r, "{\"status\":\"done\",\"band\":" + std::to_string(low) + ",\"bw\":40,\"ch_old\":6,\"ch_new\":11}")
+		<< log_text();
+	ASSERT_EQ(call("radio_acs", R"({"radio": 1, "alg": "qbss", "ch_list": [36, 40, 44, 48, 52, 56, 60, 64]})", &r,
+		       30s), 0);
+	EXPECT_EQ(r, "{\"status\":\"done\",\"band\":" + std::to_string(high) + ",\"bw\":80,\"ch_old\":36,\"ch_new\":40}")
+		<< log_text();
+	EXPECT_EQ(site_->command("radio ap1 1").rfind("ok channel 40 ", 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numberings, AcsBand, ::testing::Values(std::pair{1, 2}, std::pair{2, 5}));
 
 TEST_F(Acs, ARunningScanRefusesTheSelection)
 {

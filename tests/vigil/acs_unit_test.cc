@@ -1,9 +1,13 @@
 // The channel selection policies on crafted surveys.
 #include <gtest/gtest.h>
 
+#include <wlc/log.h>
+
+#include <cstdlib>
 #include <cstring>
 
 #include "acs_select.h"
+#include "harness.h"
 
 namespace {
 
@@ -69,14 +73,6 @@ TEST(AcsPolicyName, ExactNamesOnly)
 	EXPECT_FALSE(vigil::acs_policy(""));
 }
 
-TEST(AcsBand, BothNumberingsAreUnderstood)
-{
-	EXPECT_EQ(vigil::band_kind(1, 6), BandKind::Overlap);
-	EXPECT_EQ(vigil::band_kind(2, 6), BandKind::Overlap);  // 2 as in 2.4 GHz
-	EXPECT_EQ(vigil::band_kind(2, 36), BandKind::Groups);  // 2 as the second band
-	EXPECT_EQ(vigil::band_kind(5, 36), BandKind::Groups);
-}
-
 TEST(AcsNoise, RssiWeights)
 {
 	// -50 weighs 90, -51 80: the channel with the weaker neighbour wins.
@@ -98,6 +94,24 @@ TEST(AcsNoise, HighFalseCcaOnlyWhenNothingElse)
 					  {bss(40, -40), bss(40, -40)}), g), 40);
 	EXPECT_EQ(vigil::acs_select(input(AcsPolicy::Noise, BandKind::Groups, 20,
 					  {survey(36, 100, 500), survey(40, 100, 300)}), g), 40);
+}
+
+TEST(AcsNoise, BondedGroupsAddPartnersNotNeighbouringChannelNumbers)
+{
+	auto g = groups5();
+	// 38 is heard twice (180), 44 once (90), 36 not at all. At 20 MHz no
+	// channel has partners: 36 is the cleanest, though 38 is two numbers away.
+	EXPECT_EQ(vigil::acs_select(input(AcsPolicy::Noise, BandKind::Groups, 20, {survey(36), survey(38), survey(44)},
+					  {bss(38, -40), bss(38, -40), bss(44, -40)}), g), 36);
+	// The same among channels whose false CCA is high.
+	EXPECT_EQ(vigil::acs_select(input(AcsPolicy::Noise, BandKind::Groups, 20,
+					  {survey(36, 100, 200), survey(38, 100, 200), survey(44, 100, 200)},
+					  {bss(38, -40), bss(38, -40), bss(44, -40)}), g), 36);
+	// At 40 MHz the partner's score counts: 36 pairs with 40 (two BSSs), 44
+	// with 48 (none) and its own one BSS.
+	EXPECT_EQ(vigil::acs_select(input(AcsPolicy::Noise, BandKind::Groups, 40,
+					  {survey(36), survey(40), survey(44), survey(48)},
+					  {bss(40, -40), bss(40, -40), bss(44, -40)}), g), 44);
 }
 
 TEST(AcsNoise, SecondaryStaysInsideTheBand)
@@ -131,6 +145,29 @@ TEST(AcsApCount, FirstUnheardChannelWins)
 	// ...unless that leaves the band.
 	EXPECT_EQ(vigil::acs_select(input(AcsPolicy::ApCount, BandKind::Overlap, 40, {survey(1), survey(11)},
 					  {bss(1, -60)}), none), -11);
+}
+
+TEST(AcsApCount, TheUnheardWinnerIsLoggedAsUnusedOnly)
+{
+	wlctest::TempRoot root;
+	std::string log = root.path() + "/log";
+	setenv("WLC_LOG_FILE", log.c_str(), 1);
+	wlc::log_open("vigil");
+	vigil::ChannelGroups none;
+	// 40 MHz: 6 takes its secondary above, 11 below; neither is a choice of
+	// its own, so only the unused channel is told.
+	int six = vigil::acs_select(input(AcsPolicy::ApCount, BandKind::Overlap, 40, {survey(1), survey(6), survey(11)},
+					  {bss(1, -60)}), none);
+	int eleven = vigil::acs_select(input(AcsPolicy::ApCount, BandKind::Overlap, 40, {survey(1), survey(11)},
+					     {bss(1, -60)}), none);
+	wlc::log_close();
+	unsetenv("WLC_LOG_FILE");
+	EXPECT_EQ(six, 6);
+	EXPECT_EQ(eleven, -11);
+	std::string text = wlctest::read_text(log);
+	EXPECT_NE(text.find("vigil.notice: select channel 6, which no one used\n"), std::string::npos) << text;
+	EXPECT_NE(text.find("vigil.notice: select channel 11, which no one used\n"), std::string::npos) << text;
+	EXPECT_EQ(text.find("select ext channel"), std::string::npos) << text;
 }
 
 TEST(AcsApCount, LeastInterferenceThenFewestAps)

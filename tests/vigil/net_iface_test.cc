@@ -80,6 +80,22 @@ TEST_F(NetIface, DownControlInterfaceReadsItsVlanSection)
 	EXPECT_EQ(v5.find("statistics"), std::string::npos);
 }
 
+TEST_F(NetIface, DownInterfaceWithAnAddressButNoNetmaskHasAnEmptyAddressTable)
+{
+	std::string file = dev("/etc/config/network");
+	std::string config = wlctest::read_text(file);
+	const std::string guest = "config interface 'guest'\n\toption proto 'none'\n";
+	size_t at = config.find(guest);
+	ASSERT_NE(at, std::string::npos) << config;
+	config.insert(at + guest.size(), "\toption ipaddr '10.40.0.1'\n");
+	wlctest::write_text(file, config);
+	std::string r;
+	ASSERT_EQ(call("vlan", "{}", &r), 0);
+	EXPECT_NE(r.find("\"guest\":{\"up\":false,\"proto\":\"none\",\"metric\":0,\"ipv4-address\":[],"
+			 "\"control\":false,\"ipv4-address\":[{}]}"), std::string::npos) << r;
+	EXPECT_EQ(r.find("10.40.0.1"), std::string::npos) << r;
+}
+
 TEST_F(NetIface, MissingWindowCounterFailsTheWholeCall)
 {
 	std::remove(dev("/sys/class/net/eth0/statistics/tx_window_errors").c_str());
@@ -147,12 +163,14 @@ TEST_F(NetIface, SwitchPortWithoutCountersIsEmptyAndNoPortsFails)
 	EXPECT_NE(log_text().find("vigil.debug: FAILED to collect ports statistics\n"), std::string::npos);
 }
 
-TEST_F(NetIface, LeasesPerVlanOnlyValidIpv4Ones)
+TEST_F(NetIface, LeasesPerVlanIpv4OnesWithFieldsCutToTheirWidths)
 {
-	// Lines that are too long or carry a bad address are not leases.
+	// An overlong host name or hardware address is cut to 63 and 17
+	// characters; a line whose address is no IPv4 one is not a lease.
 	std::ofstream(dev("/var/dnsmasq_vlan10.dhcp.leases"), std::ios::app)
 		<< "1765400300 00:0a:0b:0c:0d:07 10.10.0.7 " << std::string(4096, 'h') << " *\n"
 		<< "1765400400 00:0a:0b:0c:0d:0777 10.10.0.8 long-mac *\n"
+		<< "1765400450 01-00:0a:0b:0c:0d:08 10.10.0.9 hwtype *\n"
 		<< "1765400500 00:0a:0b:0c:0d:09 10.10.0.999 bad-ip *\n"
 		<< "1765400600 00:0a:0b:0c:0d:10 10.10.0.10 ok-host *\n";
 	std::string r;
@@ -162,9 +180,13 @@ TEST_F(NetIface, LeasesPerVlanOnlyValidIpv4Ones)
 				 "\"hostname\":\"*\"}]");
 	EXPECT_EQ(field(r, "10"), "[{\"expire\":1765400000,\"mac\":\"00:0a:0b:0c:0d:05\",\"ip\":\"10.10.0.5\",\"hostname\":"
 				  "\"laptop-10\"},{\"expire\":1765400100,\"mac\":\"aa:bb:cc:dd:ee:00\",\"ip\":\"10.10.0.6\","
-				  "\"hostname\":\"*\"},{\"expire\":1765400600,\"mac\":\"00:0a:0b:0c:0d:10\",\"ip\":\"10.10.0.10\","
-				  "\"hostname\":\"ok-host\"}]");
+				  "\"hostname\":\"*\"},{\"expire\":1765400300,\"mac\":\"00:0a:0b:0c:0d:07\",\"ip\":\"10.10.0.7\","
+				  "\"hostname\":\"" + std::string(63, 'h') + "\"},{\"expire\":1765400400,\"mac\":\"00:0a:0b:0c:0d:07\","
+				  "\"ip\":\"10.10.0.8\",\"hostname\":\"long-mac\"},{\"expire\":1765400450,\"mac\":\"01-00:0a:0b:0c:0d\","
+				  "\"ip\":\"10.10.0.9\",\"hostname\":\"hwtype\"},{\"expire\":1765400600,\"mac\":\"00:0a:0b:0c:0d:10\","
+				  "\"ip\":\"10.10.0.10\",\"hostname\":\"ok-host\"}]");
 	EXPECT_EQ(r.find("decoy"), std::string::npos);
+	EXPECT_EQ(r.find("phone-"), std::string::npos) << r;
 }
 
 TEST_F(NetIface, NeighboursOnVlanBridgesOnly)

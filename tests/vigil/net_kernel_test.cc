@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "vigil_fixture.h"
@@ -85,6 +86,22 @@ TEST_F(Kernel, RouteDumpWorksWhileTheProcessIdIsTaken)
 	EXPECT_EQ(call("ip_route", "{}", &r), 0) << log_text();
 	EXPECT_NE(r.find("\"address\":\"10.10.0.0\""), std::string::npos) << r;
 	close(held);
+}
+
+TEST_F(Kernel, AFailingRouteDumpIsNoData)
+{
+	if (std::string(WLC_EMULATOR).size())
+		GTEST_SKIP() << "a seccomp filter would apply to the emulator";
+	bridges();
+	// The kernel fails every recvfrom of vigil's: the dump's answer cannot be read.
+	vigil_wrapper_ = {std::string(WLC_BUILD_DIR) + "/tests/fail_syscall", "recvfrom", std::to_string(EIO)};
+	start_vigil();
+	std::string r = "untouched";
+	EXPECT_EQ(call("ip_route", "{}", &r), UBUS_STATUS_NO_DATA) << log_text();
+	EXPECT_EQ(r, "");
+	EXPECT_NE(log_text().find("vigil.err: Failed to recive routes\n"), std::string::npos) << log_text();
+	// The service goes on.
+	EXPECT_EQ(call("dhcp_leases"), 0);
 }
 
 TEST_F(Kernel, NeighboursOfTheKernel)

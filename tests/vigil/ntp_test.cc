@@ -48,7 +48,7 @@ bool sntp_answers(const char *addr, int limit_ms)
 // A scripted SNTP server: answers each request as the current mode says.
 class FakeServer {
 public:
-	enum class Mode { Offset, WrongOrigin, KissOfDeath, NoTransmit, Short };
+	enum class Mode { Offset, WrongOrigin, KissOfDeath, NoTransmit, Short, WithDigest };
 
 	explicit FakeServer(const char *addr)
 	{
@@ -85,7 +85,8 @@ private:
 			socklen_t len = sizeof(from);
 			if (recvfrom(fd_, req.data(), req.size(), 0, reinterpret_cast<sockaddr *>(&from), &len) != 48)
 				continue;
-			vigil::ntp::Packet r = {};
+			// Room for a key id and a 16-byte digest after the header.
+			std::array<uint8_t, 68> r = {};
 			r[0] = 0x24; // leap 0, version 4, server
 			r[1] = mode_ == Mode::KissOfDeath ? 0 : 2;
 			std::memcpy(&r[vigil::ntp::kOriginate], &req[vigil::ntp::kTransmit], 8);
@@ -96,6 +97,10 @@ private:
 			if (mode_ != Mode::NoTransmit)
 				vigil::ntp::put_timestamp(&r[vigil::ntp::kTransmit], t);
 			size_t n = mode_ == Mode::Short ? 47 : 48;
+			if (mode_ == Mode::WithDigest) {
+				std::memset(&r[48], 0xa5, 20);
+				n = 68;
+			}
 			sendto(fd_, r.data(), n, 0, reinterpret_cast<sockaddr *>(&from), len);
 		}
 	}
@@ -292,6 +297,22 @@ TEST_F(ScriptedNtp, UnusableRepliesAreNotValid)
 	fake_->set(FakeServer::Mode::Short);
 	ASSERT_EQ(call("ntp", "{}", &r), 0);
 	EXPECT_EQ(server(r, "10.9.0.3"), "{\"valid\":false}");
+	EXPECT_NE(log_text().rfind("vigil.info: [ntp] receive loop finished: all data collected\n"), std::string::npos);
+}
+
+TEST_F(ScriptedNtp, RepliesLongerThanTheHeaderAreRead)
+{
+	// A server that appends a key id and digest: each reply is 68 bytes,
+	// the first 48 of which answer the request.
+	fake_->set(FakeServer::Mode::WithDigest, 250000000);
+	std::string r;
+	ASSERT_EQ(call("ntp", "{}", &r), 0);
+	size_t valid = 0;
+	for (size_t at = r.find("\"valid\":true"); at != std::string::npos; at = r.find("\"valid\":true", at + 1))
+		valid++;
+	EXPECT_EQ(valid, 2u) << r;
+	std::string s = server(r, "10.9.0.3");
+	EXPECT_EQ(field(field(s, "offset"), "s"), "0") << s;
 	EXPECT_NE(log_text().rfind("vigil.info: [ntp] receive loop finished: all data collected\n"), std::string::npos);
 }
 

@@ -1,4 +1,5 @@
 // radio_scan on a simulated site: the surveys and BSSs must be the world's.
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <sstream>
@@ -173,6 +174,7 @@ TEST_F(Scan, AtMostThirtyTwoChannelsAreScanned)
 	std::string list;
 	for (int i = 1; i <= 33; i++)
 		list += (i > 1 ? "," : "") + std::to_string(i);
+	ASSERT_EQ(site_->command("scans ap1"), "ok");
 	std::string r;
 	// Type 257 has low bits 1: an active scan; the interval is clamped to the driver's range.
 	ASSERT_EQ(call("radio_scan", R"({"radio": 256, "type": 257, "interval": 100000, "ch_list": [)" + list + "]}", &r,
@@ -180,6 +182,20 @@ TEST_F(Scan, AtMostThirtyTwoChannelsAreScanned)
 	std::string surveys = field(r, "ch_list");
 	EXPECT_NE(surveys.find("\"channel\":32,"), std::string::npos) << surveys;
 	EXPECT_EQ(surveys.find("\"channel\":33,"), std::string::npos) << surveys;
+	// The driver was asked for channels 1 to 32 on one interface of radio 0
+	// (ra<n>), each an active scan of 255 ms.
+	std::string taken = site_->command("scans ap1");
+	std::string ifname = taken.substr(3, taken.find(':') - 3);
+	ASSERT_TRUE(ifname.size() > 2 && ifname.rfind("ra", 0) == 0 && std::isdigit(ifname[2])) << taken;
+	std::string asked = "ok";
+	for (int i = 1; i <= 32; i++)
+		asked += " " + ifname + ":" + std::to_string(i) + ":active:255";
+	EXPECT_EQ(taken, asked);
+	// The default type is passive; an interval below 1 ms dwells 1 ms.
+	ASSERT_EQ(call("radio_scan", R"({"radio": 0, "interval": -5, "ch_list": [6]})", &r), 0);
+	EXPECT_EQ(site_->command("scans ap1"), "ok " + ifname + ":6:passive:1");
+	ASSERT_EQ(call("radio_scan", R"({"radio": 0, "ch_list": [11]})", &r), 0);
+	EXPECT_EQ(site_->command("scans ap1"), "ok " + ifname + ":11:passive:200");
 }
 
 } // namespace

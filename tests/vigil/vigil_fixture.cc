@@ -98,8 +98,9 @@ void VigilTest::start_vigil(const std::vector<std::string> &args, const std::str
 	std::string host_path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
 	std::vector<std::string> argv = {
 		"/usr/bin/env", "WLC_ROOT=" + site_->root_of("ap1"), "WLC_LOG_FILE=" + root_->path() + "/vigil.log",
-		"PATH=" + (path.empty() ? std::string(WLC_BUILD_DIR) + "/sim/bin:" + host_path : path),
-		std::string(WLC_BUILD_DIR) + "/vigil/vigil"};
+		"PATH=" + (path.empty() ? std::string(WLC_BUILD_DIR) + "/sim/bin:" + host_path : path)};
+	argv.insert(argv.end(), vigil_wrapper_.begin(), vigil_wrapper_.end());
+	argv.push_back(std::string(WLC_BUILD_DIR) + "/vigil/vigil");
 	argv.insert(argv.end(), args.begin(), args.end());
 	vigil_ = std::make_unique<wlctest::Process>(argv);
 	ASSERT_TRUE(wlctest::pump([&] { return client_.lookup("vigil") != 0; }, 10s)) << log_text();

@@ -40,6 +40,8 @@ protected:
 	std::string log_text() const;
 	std::string dev(const std::string &abs) const { return site_->root_of("ap1") + abs; }
 
+	// A program vigil is started under (its arguments first), e.g. one that makes a system call fail.
+	std::vector<std::string> vigil_wrapper_;
 	std::unique_ptr<wlctest::TempRoot> root_;
 	std::unique_ptr<wlctest::SimSite> site_;
 	std::unique_ptr<wlctest::Process> ubusd_;

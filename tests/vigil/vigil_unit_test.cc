@@ -4,7 +4,9 @@
 #include <fsroot/fsroot.h>
 #include <wlc/log.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "cpu_sampler.h"
 #include "harness.h"
@@ -160,10 +162,22 @@ TEST(RadioMac, BaseMacPlusIndexLessOneWithCarries)
 	vigil::MacBytes base = {0x00, 0x11, 0x22, 0x33, 0x44, 0xff};
 	EXPECT_EQ(vigil::radio_mac(base, 2), (vigil::MacBytes{0x00, 0x11, 0x22, 0x33, 0x45, 0x00}));
 	EXPECT_EQ(vigil::radio_mac(base, 1), base);
-	// Radio 0 takes the base, not the base minus one wrapped round.
-	EXPECT_EQ(vigil::radio_mac(base, 0), base);
+	// Radio 0 adds index - 1 as an unsigned 32-bit number, 2^32 - 1, whose
+	// carry reaches the second byte.
+	EXPECT_EQ(vigil::radio_mac(base, 0), (vigil::MacBytes{0x00, 0x12, 0x22, 0x33, 0x44, 0xfe}));
 	vigil::MacBytes top = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 	EXPECT_EQ(vigil::radio_mac(top, 2), (vigil::MacBytes{0, 0, 0, 0, 0, 0}));
+	EXPECT_EQ(vigil::radio_mac(top, 0), (vigil::MacBytes{0, 0, 0xff, 0xff, 0xff, 0xfe}));
+}
+
+TEST(RadioMac, NoTwoRadiosOfOneApShareAMac)
+{
+	vigil::MacBytes base = {0x02, 0x00, 0x22, 0xa3, 0xc4, 0xc5};
+	std::vector<vigil::MacBytes> macs;
+	for (unsigned int radio = 0; radio < 4; radio++)
+		macs.push_back(vigil::radio_mac(base, radio));
+	std::sort(macs.begin(), macs.end());
+	EXPECT_EQ(std::adjacent_find(macs.begin(), macs.end()), macs.end());
 }
 
 blob_attr *first_field(wlc::BlobBuf &b)
