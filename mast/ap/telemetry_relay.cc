@@ -4,6 +4,7 @@
 #include <wlc/log.h>
 
 #include <algorithm>
+#include <new>
 
 #include "../mqtt/readers.h"
 
@@ -53,7 +54,13 @@ void TelemetryRelay::handle(const void *payload, size_t len)
 		refuse(req.msg_id);
 		return;
 	}
-	auto call = std::make_unique<Call>();
+	std::unique_ptr<Call> call;
+	try {
+		call = std::make_unique<Call>();
+	} catch (const std::bad_alloc &) {
+		wlc::logf(LOG_WARNING, "FAILED allocate memory for ubus_cmd_req");
+		return;
+	}
 	Call *raw = call.get();
 	raw->response.add_u32("msg_id", req.msg_id);
 	wlc::BlobBuf args;

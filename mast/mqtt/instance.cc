@@ -8,6 +8,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <new>
+
 #include <wlc/log.h>
 
 #include "../bridge/bridge.h"
@@ -298,9 +300,15 @@ void MqttInstance::on_connack(mosquitto *, void *self, int rc)
 	inst->connect_path();
 }
 
-void MqttInstance::on_message(mosquitto *, void *self, const mosquitto_message *msg)
+void MqttInstance::on_message(mosquitto *, void *self, const mosquitto_message *msg) noexcept
 {
-	static_cast<MqttInstance *>(self)->route(*msg);
+	// A handler that runs out of memory drops its message; the failure must
+	// not unwind through libmosquitto.
+	try {
+		static_cast<MqttInstance *>(self)->route(*msg);
+	} catch (const std::bad_alloc &) {
+		wlc::logf(LOG_WARNING, "FAILED to handle a message on %s: out of memory", msg->topic);
+	}
 }
 
 void MqttInstance::on_published(mosquitto *, void *self, int mid)

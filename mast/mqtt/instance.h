@@ -109,7 +109,7 @@ private:
 	void route(const mosquitto_message &msg);
 
 	static void on_connack(mosquitto *m, void *self, int rc);
-	static void on_message(mosquitto *m, void *self, const mosquitto_message *msg);
+	static void on_message(mosquitto *m, void *self, const mosquitto_message *msg) noexcept;
 	static void on_published(mosquitto *m, void *self, int mid);
 	bool trust_pinned_certificates();
 
