@@ -9,6 +9,7 @@
 
 #include "agent/agent.h"
 #include "common/codec.h"
+#include "fail_allocation.h"
 #include "rrm_fixture.h"
 #include "sim_site.h"
 
@@ -123,6 +124,21 @@ TEST_F(AgentTest, RadioDownPublishesNothing)
 	EXPECT_TRUE(published_.empty());
 }
 
+// The BSS buffer of a list scan cannot be had: that list is skipped with its
+// own line, and the next one runs.
+TEST_F(AgentTest, NoMemoryForListScan)
+{
+	add_bridge();
+	rrmtest::fail_allocation_of = 2 * 3 * sizeof(zev_wifi_bss); // two entries per channel, three channels
+	start();
+	ASSERT_TRUE(logged("rrm_test.err: failed to start scanning channel list: not enough memory")) << log_text();
+	EXPECT_EQ(rrmtest::fail_allocation_of, 0u);
+	size_t at = log_text().find("not enough memory");
+	ASSERT_TRUE(wlctest::pump([&] { return report("radio") != nullptr; }, 15s)) << log_text();
+	EXPECT_NE(log_text().find("start scanning channel list", at), std::string::npos);
+	EXPECT_EQ(log_text().find("scan cycle failed"), std::string::npos);
+}
+
 TEST_F(AgentTest, NoBridgeCycleGoesOn)
 {
 	start();
@@ -161,14 +177,22 @@ TEST_F(AgentTest, ChannelCommands)
 	EXPECT_EQ(site_->command("setting ap1 0 channel"), "ok 11");
 	EXPECT_EQ(rrm::read_setting(0, "channel"), 11);
 	EXPECT_TRUE(logged("set channel 11"));
-	// A channel outside the agent's list is refused and changes nothing.
-	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"channel":13})"), UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 11 power 20");
-	EXPECT_EQ(rrm::read_setting(0, "channel"), 11);
+	// A channel outside the agent's own list is applied all the same: the
+	// controller's list is the one that counts.
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"channel":13})"), 0);
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 13 power 20");
+	EXPECT_EQ(rrm::read_setting(0, "channel"), 13);
+	// What cannot be a channel is refused and changes nothing.
+	for (const char *bad : {R"({"channel":0})", R"({"channel":-6})", R"({"channel":256})"}) {
+		EXPECT_EQ(call_json("rrm_agent.0", "config", bad), UBUS_STATUS_INVALID_ARGUMENT) << bad;
+		EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 13 power 20") << bad;
+		EXPECT_EQ(rrm::read_setting(0, "channel"), 13) << bad;
+	}
+	EXPECT_TRUE(logged("refused channel 256: not a channel"));
 	// Power is not under control: skipped.
 	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":10})"), 0);
 	EXPECT_TRUE(logged("got power config, but power is not under RRM control, skip"));
-	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 11 power 20");
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 13 power 20");
 	EXPECT_FALSE(rrm::read_setting(0, "power"));
 }
 
@@ -178,8 +202,20 @@ TEST_F(AgentTest, PowerCommands)
 	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":14})"), 0);
 	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 14");
 	EXPECT_EQ(site_->command("setting ap1 0 power"), "ok 14");
-	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":99})"), UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 14");
+	// Outside what the options allow, but a power: the driver decides.
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":-45})"), 0);
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power -45");
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":99})"), 0);
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 99");
+	EXPECT_EQ(site_->command("setting ap1 0 power"), "ok 99");
+	// The reports' "unknown" and what does not fit a dBm byte are no power.
+	for (const char *bad : {R"({"power":-127})", R"({"power":128})", R"({"power":-2000})"}) {
+		EXPECT_EQ(call_json("rrm_agent.0", "config", bad), UBUS_STATUS_INVALID_ARGUMENT) << bad;
+		EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 99") << bad;
+		EXPECT_EQ(site_->command("setting ap1 0 power"), "ok 99") << bad;
+	}
+	EXPECT_TRUE(logged("refused tx power -127 dBm: not a power"));
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":14})"), 0);
 	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"channel":1})"), 0);
 	EXPECT_TRUE(logged("got channel config, but channel is not under RRM control, skip"));
 	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 14");
