@@ -187,16 +187,33 @@ std::optional<int64_t> ReportStore::latest_time(Kind k, const std::string &id) c
 	return ap->histories[k]->newest(0).ts;
 }
 
-std::vector<ModelInput> ReportStore::model_inputs(int64_t min_ts) const
+namespace {
+
+// The last moment an AP with this radio history is still taken as reporting.
+int64_t reporting_until(const History &radio)
 {
-	std::vector<ModelInput> in;
+	int64_t gap = 0;
+	for (uint64_t i = 1; i < radio.count(); i++)
+		gap = std::max(gap, radio.newest(i - 1).ts - radio.newest(i).ts);
+	return radio.newest(0).ts + std::max(report_age_floor_s, gap * report_age_intervals);
+}
+
+} // namespace
+
+ReportStore::ModelInputs ReportStore::model_inputs(int64_t now) const
+{
+	ModelInputs in;
 	for (const auto &[id, ap] : aps_) {
 		const History *radio = ap.histories[kind_radio].get();
-		if (!radio || radio->empty() || radio->newest(0).ts < min_ts)
+		if (!radio || radio->empty())
 			continue;
+		int64_t until = reporting_until(*radio);
+		if (until < now)
+			continue;
+		in.valid_until = std::min(in.valid_until, until);
 		const History *bss = ap.histories[kind_bss].get();
-		in.push_back({id, &std::get<RadioReport>(*radio->newest(0).record),
-			      bss && !bss->empty() ? &std::get<BssList>(*bss->newest(0).record) : nullptr});
+		in.aps.push_back({id, &std::get<RadioReport>(*radio->newest(0).record),
+				  bss && !bss->empty() ? &std::get<BssList>(*bss->newest(0).record) : nullptr});
 	}
 	return in;
 }

@@ -41,6 +41,12 @@ inline constexpr size_t max_file_payload = 131072;
 inline constexpr size_t max_file_bytes = max_file_payload + 4;
 // Reports older than this are dropped when the files are read at start.
 inline constexpr int64_t max_file_age_s = 86400;
+// An AP has stopped reporting when its newest radio report is older than
+// this many of its own report intervals (the longest gap between the radio
+// reports it holds), and at least older than the floor: agents may pause a
+// day between list scans, and such an AP must stay in the model meanwhile.
+inline constexpr int64_t report_age_intervals = 3;
+inline constexpr int64_t report_age_floor_s = 3600;
 
 // One report read back from a history file.
 struct LoadedReport {
@@ -98,9 +104,14 @@ public:
 	// Bumped by every radio and BSS report: a model built at another value is old.
 	[[nodiscard]] uint64_t generation() const { return generation_; }
 
-	// The newest radio and BSS reports of every AP whose newest radio report
-	// arrived at min_ts or later, in ascending id order.
-	[[nodiscard]] std::vector<ModelInput> model_inputs(int64_t min_ts) const;
+	// The newest radio and BSS reports of every AP that has not stopped
+	// reporting at now, in ascending id order, and the time at which the
+	// first of them will have.
+	struct ModelInputs {
+		std::vector<ModelInput> aps;
+		int64_t valid_until = INT64_MAX;
+	};
+	[[nodiscard]] ModelInputs model_inputs(int64_t now) const;
 
 	// "report_list": appends the listing to buf; a bus status.
 	[[nodiscard]] int list(wlc::BlobBuf &buf, std::optional<std::string_view> kind, std::optional<std::string_view> id,
