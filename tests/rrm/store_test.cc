@@ -177,16 +177,42 @@ TEST_F(StoreTest, RestartDropsOldAndSkipsStrangeFiles)
 		now_ += 3600;
 		ASSERT_EQ(s.add("radio", "new", radio(6).head()), 0);
 		ASSERT_EQ(s.add("bss", "new", bss(3).head()), 0);
+		// Whole histories of another AP, put below under names that are not
+		// history files: loading any of them would show channel 11 or 5 BSSs.
+		ASSERT_EQ(s.add("radio", "other", radio(11).head()), 0);
+		ASSERT_EQ(s.add("bss", "other", bss(5).head()), 0);
 	}
-	fs::copy_file(path("new/bss.blob"), path("new/bss.blob.bak"));
-	fs::copy_file(path("new/bss.blob"), path("new/averyveryverylongname.blob"));
+	// Not "<kind>.blob": a suffix after "blob", a first "." elsewhere, a
+	// registered kind with more after it (longer than 15 characters), no kind.
+	const std::vector<std::string> strange = {"bss.blob.bak", "radio.blobx", "radio.blob.tmp", "bss.bak.blob",
+						  "radioradioradioradio.blob", "bssbssbssbssbssbss.blob", ".radio.blob",
+						  "radio", "radio.", "channelsradio.blob"};
+	fs::create_directories(path("strange"));
+	for (const std::string &name : strange) {
+		std::string from = path(name.find("bss") == 0 ? "other/bss.blob" : "other/radio.blob");
+		fs::copy_file(from, path("new/" + name));
+		fs::copy_file(from, path("strange/" + name));
+	}
+	fs::remove_all(path("other"));
 	now_ += max_file_age_s - 1800; // "old" is now more than a day old
+	rrmtest::LogCapture log;
 	ReportStore s = store();
 	EXPECT_EQ(s.load(), 1u);
 	EXPECT_FALSE(s.find("old"));
 	EXPECT_FALSE(fs::exists(path("old/radio.blob")));
-	EXPECT_EQ(channel_of(s, "new"), 6);
-	EXPECT_TRUE(fs::exists(path("new/bss.blob.bak")));
+	EXPECT_FALSE(s.find("strange"));
+	EXPECT_EQ(channels(s, "new"), (std::vector<int>{6}));
+	ASSERT_NE(s.latest(kind_bss, "new"), nullptr);
+	EXPECT_EQ(s.find("new")->histories[kind_bss]->count(), 1u);
+	EXPECT_EQ(std::get<BssList>(*s.latest(kind_bss, "new")).size(), 3u);
+	EXPECT_FALSE(s.find("new")->histories[kind_channels]);
+	// Passed over, not taken for damaged history files.
+	for (const std::string &name : strange)
+		for (const char *dir : {"new/", "strange/"}) {
+			EXPECT_TRUE(fs::exists(path(dir + name))) << dir << name;
+			EXPECT_FALSE(fs::exists(path(dir + name + ".bad"))) << dir << name;
+		}
+	EXPECT_FALSE(log.has("refused report file"));
 }
 
 // A file that does not load is moved aside, never deleted.
