@@ -148,6 +148,50 @@ TEST_F(StoreTest, ApCountBounded)
 	EXPECT_TRUE(s.find("a") && s.find("c") && s.find("d"));
 }
 
+// The store keeps within its byte budget: the APs silent longest are
+// forgotten, files and all, and the bytes it counts are what it holds.
+TEST_F(StoreTest, ByteBudgetBounded)
+{
+	auto fill = [this](ReportStore &s, const std::string &id) {
+		for (int i = 0; i < 16; i++) {
+			now_++;
+			ASSERT_EQ(s.add("bss", id, bss(60).head()), 0);
+		}
+		ASSERT_EQ(s.add("radio", id, radio(6).head()), 0);
+	};
+	size_t one = 0;
+	{
+		ReportStore probe = store();
+		fill(probe, "probe");
+		one = probe.memory();
+	}
+	fs::remove_all(path("probe"));
+	ASSERT_GT(one, 16 * 60 * sizeof(zev_wifi_bss));
+	rrmtest::LogCapture log;
+	const size_t budget = 3 * one + one / 2;
+	ReportStore s("/etc/wlc/rrm/radio1", 16, [this] { return now_; }, default_max_aps, budget);
+	for (int i = 0; i < 10; i++) {
+		fill(s, "ap" + std::to_string(i));
+		EXPECT_LE(s.memory(), budget) << i;
+	}
+	EXPECT_EQ(s.count_aps(), 3u);
+	for (const char *id : {"ap7", "ap8", "ap9"})
+		EXPECT_TRUE(s.find(id)) << id;
+	EXPECT_FALSE(s.find("ap0"));
+	EXPECT_FALSE(fs::exists(path("ap0")));
+	EXPECT_TRUE(log.has("report store over its budget of " + std::to_string(budget) + " bytes, forget ap0"));
+	// A restart under the same budget holds the same APs.
+	ReportStore again("/etc/wlc/rrm/radio1", 16, [this] { return now_; }, default_max_aps, budget);
+	EXPECT_EQ(again.load(), 3u);
+	EXPECT_LE(again.memory(), s.memory()); // a file may hold fewer reports than memory
+	EXPECT_GT(again.memory(), 2 * one);
+	// A smaller budget at start loads only what fits.
+	ReportStore small("/etc/wlc/rrm/radio1", 16, [this] { return now_; }, default_max_aps, one + one / 2);
+	small.load();
+	EXPECT_EQ(small.count_aps(), 1u);
+	EXPECT_LE(small.memory(), one + one / 2);
+}
+
 // Sixteen full BSS reports are more than a file may hold: the file keeps the
 // newest that fit, and a restart reads it back.
 TEST_F(StoreTest, BusySiteFileStaysLoadable)
