@@ -227,11 +227,10 @@ private:
 	std::map<std::string, double> ns_;
 };
 
-// Bytes the store holds per AP with full histories of typical reports.
-double memory_per_ap()
+// Bytes the store holds per AP with full histories of the given reports.
+double memory_per_ap(const CycleReports &c)
 {
 	ReportStore store("/rrm-memory", 16, [] { return g_now; });
-	const CycleReports &c = cycle_reports();
 	const size_t aps = 200;
 	for (size_t i = 0; i < aps; i++)
 		for (int k = 0; k < 16; k++) {
@@ -240,6 +239,28 @@ double memory_per_ap()
 			(void)store.add("radio", id_of(i), c.radio.head());
 		}
 	return static_cast<double>(store.memory()) / aps;
+}
+
+// The largest reports an agent can send: 32 channels, 256 BSSs, 256 stations, 16 BSSIDs.
+const CycleReports &largest_reports()
+{
+	static CycleReports c = [] {
+		CycleReports c;
+		ChannelList channels;
+		for (uint32_t ch = 1; ch <= max_channel_records; ch++)
+			channels.push_back({0, 100, ch, 30, 1, 1, 1, 1, 1});
+		encode_channels(c.channels, channels);
+		encode_bss(c.bss, bss_list(max_bss_entries, 3));
+		RadioReport r{6, 20, std::vector<zev_wifi_sta>(max_stations), {}};
+		for (size_t i = 0; i < r.stations.size(); i++)
+			r.stations[i].mac[0] = 2, r.stations[i].mac[4] = static_cast<uint8_t>(i >> 8),
+			r.stations[i].mac[5] = static_cast<uint8_t>(i);
+		for (uint8_t i = 0; i < max_radio_bssids; i++)
+			r.bssids.push_back({2, 1, 0, 0, 0, static_cast<uint8_t>(i + 1)});
+		encode_radio(c.radio, r);
+		return c;
+	}();
+	return c;
 }
 
 } // namespace
@@ -256,7 +277,8 @@ int main(int argc, char **argv)
 	benchmark::Initialize(&argc, argv);
 	RatioReporter rep;
 	benchmark::RunSpecifiedBenchmarks(&rep);
-	double per_ap = memory_per_ap();
+	double per_ap = memory_per_ap(cycle_reports());
+	double worst_per_ap = memory_per_ap(largest_reports());
 	std::filesystem::remove_all(dir);
 
 	for (const char *n : {"30", "256"}) {
@@ -271,6 +293,10 @@ int main(int argc, char **argv)
 			    model / 1e6, model / copy);
 	std::printf("store memory per AP (16 reports of each kind, 30 BSSs, 10 stations): %.0f KiB; 10,000 APs: %.0f MiB\n",
 		    per_ap / 1024, per_ap * 10000 / (1024 * 1024));
+	const double budget = static_cast<double>(default_max_store_bytes);
+	std::printf("store budget %.0f MiB (rrm_ctrl -m): %.0f bytes per typical AP, %.0f such APs fit; "
+		    "%.0f bytes per AP sending the largest reports, %.0f such APs fit (AP cap %zu)\n",
+		    budget / (1024 * 1024), per_ap, budget / per_ap, worst_per_ap, budget / worst_per_ap, default_max_aps);
 	double site = rep.ns("BM_SiteCadence");
 	double needed = site_aps * 3 / cycle_s;
 	if (site > 0)

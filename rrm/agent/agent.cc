@@ -111,8 +111,10 @@ int Agent::apply_channel(int channel)
 		wlc::logf(LOG_INFO, "got channel config, but channel is not under RRM control, skip");
 		return 0;
 	}
-	if (!std::binary_search(cfg_.channels.begin(), cfg_.channels.end(), channel)) {
-		wlc::logf(LOG_WARNING, "refused channel %d: not in the channel list", channel);
+	// Any channel the driver takes is applied, listed here or not: a
+	// controller whose list differs must not find this AP frozen.
+	if (channel < 1 || channel > max_channel) {
+		wlc::logf(LOG_WARNING, "refused channel %d: not a channel", channel);
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	}
 	wlc::logf(LOG_NOTICE, "set channel %d", channel);
@@ -135,8 +137,10 @@ int Agent::apply_power(int dbm)
 		wlc::logf(LOG_INFO, "got power config, but power is not under RRM control, skip");
 		return 0;
 	}
-	if (dbm < min_power_dbm || dbm > max_power_dbm) {
-		wlc::logf(LOG_WARNING, "refused tx power %d dBm: out of range", dbm);
+	// What the driver accepts is its business; only values that cannot be a
+	// transmit power at all are refused.
+	if (dbm < min_command_power_dbm || dbm > max_command_power_dbm) {
+		wlc::logf(LOG_WARNING, "refused tx power %d dBm: not a power", dbm);
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	}
 	wlc::logf(LOG_NOTICE, "set tx power %d dBm", dbm);

@@ -15,6 +15,11 @@
 
 namespace rrm {
 
+// A commanded power below this is the reports' "unknown" (-127); above the
+// other bound it does not fit the signed dBm byte drivers keep.
+inline constexpr int min_command_power_dbm = -126;
+inline constexpr int max_command_power_dbm = 127;
+
 class Agent {
 public:
 	Agent(Config cfg, wlc::Bus &bus, std::string device_id);

@@ -3,6 +3,8 @@
 
 #include <wlc/log.h>
 
+#include <new>
+
 #include "radio.h"
 
 namespace rrm {
@@ -69,7 +71,13 @@ void Scanner::start_list()
 	for (zev_wifi_chan_stats &s : slots_)
 		s.interval = 0;
 	bss_.clear();
-	bss_.reserve(2 * slots_.size());
+	try {
+		bss_.reserve(2 * slots_.size());
+	} catch (const std::bad_alloc &) {
+		wlc::logf(LOG_ERR, "failed to start scanning channel list: not enough memory");
+		end_cycle();
+		return;
+	}
 	wlc::logf(LOG_DEBUG, "start scanning channel list");
 	std::vector<zev_wifi_iface> up = up_interfaces(cfg_.radio);
 	if (up.empty() || !start_on(up.front())) {

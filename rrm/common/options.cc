@@ -158,6 +158,12 @@ bool controller_option(Config &c, char opt, const std::string &value)
 		set_word(c.roaming_strategy, value, {{"graceful", 1}, {"force", 2}});
 		wlc::logf(LOG_DEBUG, "config: roaming strategy = %s (%d)", value.c_str(), c.roaming_strategy);
 		return true;
+	case 'm':
+		if (!(v = decimal(opt, value, 1, max_store_budget_mib)))
+			return false;
+		c.store_budget_mib = *v;
+		wlc::logf(LOG_DEBUG, "config: store budget = %d MiB", c.store_budget_mib);
+		return true;
 	case 'n': {
 		int s = static_cast<int>(c.sensitivity);
 		set_word(s, value, {{"low", 1}, {"medium", 2}, {"high", 3}});
@@ -237,7 +243,7 @@ std::optional<Config> parse_controller_config(const std::vector<std::string> &ar
 	std::optional<Config> c = parse_common(args);
 	if (!c)
 		return std::nullopt;
-	bool ok = walk(args, "w:l:h:r:n:", [&c](char opt, const std::string &v) { return controller_option(*c, opt, v); });
+	bool ok = walk(args, "w:l:h:r:n:m:", [&c](char opt, const std::string &v) { return controller_option(*c, opt, v); });
 	c->db_path = "/etc/wlc/rrm/radio" + std::to_string(c->radio);
 	c->history_length = 16;
 	if (!ok || !check_controller(*c)) {

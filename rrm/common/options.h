@@ -8,6 +8,11 @@
 
 namespace rrm {
 
+// The controller's report store budget unless -m gives another (MiB): room
+// for the AP cap's worth of APs sending typical reports (about 68 KiB each
+// with full histories), where the largest reports could take some 5 GiB.
+inline constexpr int default_store_budget_mib = 1024;
+
 enum class Sensitivity { none = 0, low = 1, medium = 2, high = 3 };
 
 struct Config {
@@ -24,6 +29,7 @@ struct Config {
 	int roaming_strategy = 0; // 1 graceful, 2 force
 	int history_length = 16;
 	std::string db_path; // "/etc/wlc/rrm/radio<radio>" (device path)
+	int store_budget_mib = default_store_budget_mib; // -m: memory the report store may take
 
 	// Agent.
 	int scan_interval = 0; // ms on each channel
@@ -40,6 +46,7 @@ inline constexpr int min_power_dbm = -40;
 inline constexpr int max_power_dbm = 60;
 inline constexpr int max_scan_interval_ms = 60000;
 inline constexpr int max_scan_pause_s = 86400;
+inline constexpr int max_store_budget_mib = 16384;
 
 // Each pass reads the whole command line and skips letters it does not know,
 // so one line may carry the options of both daemons. Every problem is logged;

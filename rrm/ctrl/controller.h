@@ -24,10 +24,11 @@ inline constexpr int default_power_interval_ms = 900000;
 inline constexpr int default_channel_interval_ms = 3600000;
 inline constexpr int aggressive_power_interval_ms = 60000;
 inline constexpr int aggressive_channel_interval_ms = 120000;
-// An AP whose newest radio report is older than this has stopped reporting.
-inline constexpr int64_t max_report_age_s = 3600;
 // Newer reports that still show a move not applied before the AP is left alone.
 inline constexpr unsigned max_missed_moves = 3;
+// Steps of that kind the AP is then left alone for, unless what it reports
+// changes first; after them it is planned again.
+inline constexpr unsigned left_alone_steps = 8;
 // Replies are kept within what the bus carries.
 inline constexpr size_t max_reply_bytes = 1024 * 1024 - 4096;
 
@@ -50,6 +51,9 @@ public:
 	[[nodiscard]] const std::optional<Model> &model() const { return model_; }
 	[[nodiscard]] int channel_interval() const { return intervals_[0]; }
 	[[nodiscard]] int power_interval() const { return intervals_[1]; }
+	// Milliseconds until the next step of each kind, -1 when none is due.
+	[[nodiscard]] int64_t channel_timer_remaining() { return channel_timer_.remaining(); }
+	[[nodiscard]] int64_t power_timer_remaining() { return power_timer_.remaining(); }
 	[[nodiscard]] bool aggressive() const { return mode_.active(); }
 
 private:
@@ -58,6 +62,10 @@ private:
 		int value = 0;
 		uint64_t reports_at_send = 0;
 		unsigned misses = 0;
+	};
+	struct LeftAlone {
+		int reported = 0;    // what the AP reported when it was left alone
+		unsigned steps_left = 0;
 	};
 
 	std::vector<wlc::Method> methods();
@@ -85,11 +93,12 @@ private:
 	ReportStore store_;
 	Publisher publisher_;
 	std::optional<Model> model_;
+	int64_t model_valid_until_ = 0; // when an AP of the model will have stopped reporting
 	std::array<int, 2> intervals_ = {default_channel_interval_ms, default_power_interval_ms};
 	std::array<int, 2> saved_intervals_ = {};
 	std::array<uint32_t, 2> no_change_counters_ = {};
 	std::array<std::map<std::string, Pending>, 2> pending_;
-	std::array<std::map<std::string, int>, 2> given_up_; // id -> value reported when given up
+	std::array<std::map<std::string, LeftAlone>, 2> given_up_;
 	wlc::Timer channel_timer_{[this] { channel_step(); }};
 	wlc::Timer power_timer_{[this] { power_step(); }};
 	ModeTimer mode_;

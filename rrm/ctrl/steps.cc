@@ -43,16 +43,22 @@ void Controller::run_step(Step s)
 	}
 }
 
+// Rebuilt when reports came, a command was sent, or an AP of the model has
+// stopped reporting since; with no AP left there is no model, and "model"
+// answers that there is no data rather than showing a past one.
 bool Controller::refresh_model()
 {
-	if (model_ && !model_->stale && model_->generation == store_.generation())
-		return true;
 	int64_t now = store_.now();
-	std::optional<Model> m = build_model(store_.model_inputs(now - max_report_age_s), cfg_.channels, now,
-					     store_.generation());
-	if (!m)
+	if (model_ && !model_->stale && model_->generation == store_.generation() && now <= model_valid_until_)
+		return true;
+	ReportStore::ModelInputs in = store_.model_inputs(now);
+	std::optional<Model> m = build_model(in.aps, cfg_.channels, now, store_.generation());
+	if (!m) {
+		model_.reset();
 		return false;
+	}
 	model_ = std::move(m);
+	model_valid_until_ = in.valid_until;
 	return true;
 }
 
@@ -73,18 +79,24 @@ std::optional<int> Controller::reported(Step s, const std::string &id) const
 }
 
 // The plan's move, unless the AP did not apply the same move although newer
-// reports came: after a few of those it is left alone until what it reports
-// changes, so that the other APs get their turn.
+// reports came: after a few of those it is left alone for some steps, or
+// until what it reports changes, so that the other APs get their turn. An
+// AP that cannot take a value (one that never reaches pwr_max) is thus
+// still planned now and then.
 std::optional<Move> Controller::choose(Step s)
 {
-	std::erase_if(given_up_[s], [&](const auto &g) { return reported(s, g.first) != g.second; });
+	std::erase_if(given_up_[s], [&](const auto &g) {
+		return g.second.steps_left == 0 || reported(s, g.first) != g.second.reported;
+	});
 	std::erase_if(pending_[s], [&](const auto &p) {
 		auto now = reported(s, p.first);
 		return !now || *now == p.second.value;
 	});
 	Skip skip;
-	for (const auto &g : given_up_[s])
+	for (auto &g : given_up_[s]) {
 		skip.insert(g.first);
+		g.second.steps_left--;
+	}
 	for (;;) {
 		std::optional<Move> move = plan(s, skip);
 		if (!move)
@@ -105,7 +117,7 @@ std::optional<Move> Controller::choose(Step s)
 			return move;
 		wlc::logf(LOG_NOTICE, "%s did not apply %s %d, leave it alone", move->id.c_str(),
 			  s == channel ? "channel" : "power", move->value);
-		given_up_[s][move->id] = reported(s, move->id).value_or(0);
+		given_up_[s][move->id] = {reported(s, move->id).value_or(0), left_alone_steps};
 		pending_[s].erase(it);
 		skip.insert(move->id);
 	}

@@ -65,9 +65,9 @@ bool valid_ap_id(std::string_view id)
 	return !id.empty() && id.size() <= 23 && id[0] != '.' && id.find('/') == std::string_view::npos;
 }
 
-ReportStore::ReportStore(std::string dir, uint64_t history_length, Clock clock, size_t max_aps)
+ReportStore::ReportStore(std::string dir, uint64_t history_length, Clock clock, size_t max_aps, size_t max_bytes)
 	: dir_(std::move(dir)), history_length_(std::max<uint64_t>(history_length, 1)), clock_(std::move(clock)),
-	  max_aps_(std::max<size_t>(max_aps, 1))
+	  max_aps_(std::max<size_t>(max_aps, 1)), max_bytes_(max_bytes)
 {
 }
 
@@ -77,7 +77,7 @@ ReportStore::ApRecord &ReportStore::record_for(const std::string &id)
 	if (it != aps_.end())
 		return it->second;
 	if (aps_.size() >= max_aps_)
-		evict_oldest();
+		evict_oldest("too many APs");
 	return aps_[id];
 }
 
@@ -95,12 +95,15 @@ int ReportStore::add(std::string_view kind, std::string_view id, const blob_attr
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	int64_t now = this->now();
 	std::string key(id);
+	const ApRecord *known = find(key);
+	size_t before = known ? ap_memory(key, *known) : 0;
 	ApRecord &ap = record_for(key);
 	auto &h = ap.histories[*k];
 	try {
 		if (!h)
 			h = std::make_unique<History>(history_length_);
 	} catch (const std::bad_alloc &) {
+		recount(key, before);
 		return UBUS_STATUS_UNKNOWN_ERROR;
 	}
 	h->push(now, std::move(record));
@@ -110,6 +113,7 @@ int ReportStore::add(std::string_view kind, std::string_view id, const blob_attr
 	if (*k != kind_channels)
 		generation_++;
 	save(key, *k, ap);
+	recount(key, before);
 	return 0;
 }
 
@@ -154,6 +158,9 @@ void ReportStore::take_future_as(int64_t now)
 	}
 	newest_stamp_ = now;
 	generation_++;
+	bytes_ = 0;
+	for (const auto &[id, ap] : aps_)
+		bytes_ += ap_memory(id, ap);
 }
 
 const ReportStore::ApRecord *ReportStore::find(const std::string &id) const
@@ -187,16 +194,33 @@ std::optional<int64_t> ReportStore::latest_time(Kind k, const std::string &id) c
 	return ap->histories[k]->newest(0).ts;
 }
 
-std::vector<ModelInput> ReportStore::model_inputs(int64_t min_ts) const
+namespace {
+
+// The last moment an AP with this radio history is still taken as reporting.
+int64_t reporting_until(const History &radio)
 {
-	std::vector<ModelInput> in;
+	int64_t gap = 0;
+	for (uint64_t i = 1; i < radio.count(); i++)
+		gap = std::max(gap, radio.newest(i - 1).ts - radio.newest(i).ts);
+	return radio.newest(0).ts + std::max(report_age_floor_s, gap * report_age_intervals);
+}
+
+} // namespace
+
+ReportStore::ModelInputs ReportStore::model_inputs(int64_t now) const
+{
+	ModelInputs in;
 	for (const auto &[id, ap] : aps_) {
 		const History *radio = ap.histories[kind_radio].get();
-		if (!radio || radio->empty() || radio->newest(0).ts < min_ts)
+		if (!radio || radio->empty())
 			continue;
+		int64_t until = reporting_until(*radio);
+		if (until < now)
+			continue;
+		in.valid_until = std::min(in.valid_until, until);
 		const History *bss = ap.histories[kind_bss].get();
-		in.push_back({id, &std::get<RadioReport>(*radio->newest(0).record),
-			      bss && !bss->empty() ? &std::get<BssList>(*bss->newest(0).record) : nullptr});
+		in.aps.push_back({id, &std::get<RadioReport>(*radio->newest(0).record),
+				  bss && !bss->empty() ? &std::get<BssList>(*bss->newest(0).record) : nullptr});
 	}
 	return in;
 }
@@ -247,16 +271,25 @@ int ReportStore::list(wlc::BlobBuf &buf, std::optional<std::string_view> kind, s
 	return 0;
 }
 
-size_t ReportStore::memory() const
+size_t ReportStore::ap_memory(const std::string &id, const ApRecord &ap)
 {
-	size_t bytes = 0;
-	for (const auto &[id, ap] : aps_) {
-		bytes += sizeof(ApRecord) + id.capacity() + 4 * sizeof(void *); // record and tree node
-		for (const auto &h : ap.histories)
-			if (h)
-				bytes += sizeof(History) + h->memory();
-	}
+	size_t bytes = sizeof(ApRecord) + id.capacity() + 4 * sizeof(void *); // record and tree node
+	for (const auto &h : ap.histories)
+		if (h)
+			bytes += sizeof(History) + h->memory();
 	return bytes;
+}
+
+void ReportStore::recount(const std::string &id, size_t before)
+{
+	auto it = aps_.find(id);
+	if (it == aps_.end())
+		return;
+	bytes_ = bytes_ - std::min(bytes_, before) + ap_memory(id, it->second);
+	while (bytes_ > max_bytes_ && aps_.size() > 1) {
+		std::string why = "report store over its budget of " + std::to_string(max_bytes_) + " bytes";
+		evict_oldest(why.c_str(), id);
+	}
 }
 
 } // namespace rrm

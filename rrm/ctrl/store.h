@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/options.h"
 #include "history.h"
 #include "model.h"
 
@@ -34,6 +35,10 @@ void encode_record(wlc::BlobBuf &buf, const Record &r);
 [[nodiscard]] bool valid_ap_id(std::string_view id);
 
 inline constexpr size_t default_max_aps = 16384;
+// The memory the histories may take, records included: beyond it the APs
+// silent longest are forgotten (their files too). Files hold about what
+// memory does, so this bounds them as well.
+inline constexpr size_t default_max_store_bytes = static_cast<size_t>(default_store_budget_mib) << 20;
 // The most the first report table of a history file may hold (payload,
 // padded): larger files are refused.
 inline constexpr size_t max_file_payload = 131072;
@@ -41,6 +46,12 @@ inline constexpr size_t max_file_payload = 131072;
 inline constexpr size_t max_file_bytes = max_file_payload + 4;
 // Reports older than this are dropped when the files are read at start.
 inline constexpr int64_t max_file_age_s = 86400;
+// An AP has stopped reporting when its newest radio report is older than
+// this many of its own report intervals (the longest gap between the radio
+// reports it holds), and at least older than the floor: agents may pause a
+// day between list scans, and such an AP must stay in the model meanwhile.
+inline constexpr int64_t report_age_intervals = 3;
+inline constexpr int64_t report_age_floor_s = 3600;
 
 // One report read back from a history file.
 struct LoadedReport {
@@ -66,7 +77,8 @@ class ReportStore {
 public:
 	using Clock = std::function<int64_t()>;
 
-	ReportStore(std::string dir, uint64_t history_length, Clock clock, size_t max_aps = default_max_aps);
+	ReportStore(std::string dir, uint64_t history_length, Clock clock, size_t max_aps = default_max_aps,
+		    size_t max_bytes = default_max_store_bytes);
 
 	// The clock's time. When it reads earlier than a stamp the store holds, the
 	// clock has stepped back: every later stamp is taken as now (files
@@ -98,20 +110,32 @@ public:
 	// Bumped by every radio and BSS report: a model built at another value is old.
 	[[nodiscard]] uint64_t generation() const { return generation_; }
 
-	// The newest radio and BSS reports of every AP whose newest radio report
-	// arrived at min_ts or later, in ascending id order.
-	[[nodiscard]] std::vector<ModelInput> model_inputs(int64_t min_ts) const;
+	// The newest radio and BSS reports of every AP that has not stopped
+	// reporting at now, in ascending id order, and the time at which the
+	// first of them will have.
+	struct ModelInputs {
+		std::vector<ModelInput> aps;
+		int64_t valid_until = INT64_MAX;
+	};
+	[[nodiscard]] ModelInputs model_inputs(int64_t now) const;
 
 	// "report_list": appends the listing to buf; a bus status.
 	[[nodiscard]] int list(wlc::BlobBuf &buf, std::optional<std::string_view> kind, std::optional<std::string_view> id,
 			       uint32_t limit, size_t max_bytes) const;
 
-	[[nodiscard]] size_t memory() const;
+	// Bytes held, as counted against the budget.
+	[[nodiscard]] size_t memory() const { return bytes_; }
+	[[nodiscard]] size_t max_bytes() const { return max_bytes_; }
 	[[nodiscard]] const std::string &dir() const { return dir_; }
 
 private:
 	ApRecord &record_for(const std::string &id);
-	void evict_oldest();
+	void evict_oldest(const char *why, const std::string &keep = {});
+	void forget(std::map<std::string, ApRecord>::iterator it);
+	// Counts an AP's bytes anew after a change and forgets the APs silent
+	// longest (never keep) while the store is over its budget.
+	void recount(const std::string &id, size_t before);
+	[[nodiscard]] static size_t ap_memory(const std::string &id, const ApRecord &ap);
 	[[nodiscard]] std::string file_path(const std::string &id, Kind k) const;
 	void save(const std::string &id, Kind k, ApRecord &ap) const;
 	void save_whole(const std::string &id, Kind k, ApRecord &ap) const;
@@ -123,6 +147,8 @@ private:
 	uint64_t history_length_;
 	Clock clock_;
 	size_t max_aps_;
+	size_t max_bytes_;
+	size_t bytes_ = 0; // sum of ap_memory over the APs
 	uint64_t generation_ = 0;
 	int64_t newest_stamp_ = INT64_MIN; // the latest stamp held
 	std::map<std::string, ApRecord> aps_;

@@ -152,16 +152,25 @@ void ReportStore::save_whole(const std::string &id, Kind k, ApRecord &ap) const
 	f = {file_len(buf.head()), 0, true};
 }
 
-void ReportStore::evict_oldest()
+// Forgets the AP silent longest, other than keep.
+void ReportStore::evict_oldest(const char *why, const std::string &keep)
 {
-	auto oldest = std::min_element(aps_.begin(), aps_.end(),
-				       [](const auto &a, const auto &b) { return a.second.last_seen < b.second.last_seen; });
+	auto oldest = aps_.end();
+	for (auto it = aps_.begin(); it != aps_.end(); ++it)
+		if (it->first != keep && (oldest == aps_.end() || it->second.last_seen < oldest->second.last_seen))
+			oldest = it;
 	if (oldest == aps_.end())
 		return;
-	wlc::logf(LOG_NOTICE, "too many APs, forget %s", oldest->first.c_str());
+	wlc::logf(LOG_NOTICE, "%s, forget %s", why, oldest->first.c_str());
+	forget(oldest);
+}
+
+void ReportStore::forget(std::map<std::string, ApRecord>::iterator it)
+{
 	std::error_code ec;
-	fs::remove_all(wlc::root_path(dir_ + "/" + oldest->first), ec);
-	aps_.erase(oldest);
+	fs::remove_all(wlc::root_path(dir_ + "/" + it->first), ec);
+	bytes_ -= std::min(bytes_, ap_memory(it->first, it->second));
+	aps_.erase(it);
 }
 
 } // namespace rrm

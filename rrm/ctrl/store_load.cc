@@ -126,6 +126,7 @@ size_t ReportStore::load()
 	if (ec)
 		return 0;
 	aps_.clear();
+	bytes_ = 0;
 	for (const fs::directory_entry &e : it) {
 		std::string id = e.path().filename().string();
 		if (e.is_directory(ec) && valid_ap_id(id))
@@ -141,6 +142,8 @@ void ReportStore::load_ap(const std::string &id)
 	if (ec)
 		return;
 	int64_t now = clock_();
+	const ApRecord *known = find(id);
+	size_t before = known ? ap_memory(id, *known) : 0;
 	for (const fs::directory_entry &e : it) {
 		std::string name = e.path().filename().string();
 		size_t dot = name.find('.');
@@ -183,6 +186,7 @@ void ReportStore::load_ap(const std::string &id)
 			save_whole(id, *k, ap);
 		}
 	}
+	recount(id, before);
 	generation_++;
 }
 

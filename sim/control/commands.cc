@@ -168,6 +168,19 @@ std::string scan_requests(Ap &ap)
 	return out;
 }
 
+// "stats <ap> <wifi-ifname> <channel>": channel statistics for that channel
+// sent to the AP's event subscribers now, whatever the AP is scanning.
+std::string stats(World &world, DriverServer &server, const Args &a)
+{
+	Ap *ap = a.size() == 4 ? world.find(a[1]) : nullptr;
+	const Interface *i = ap ? ap->iface(a[2]) : nullptr;
+	if (!i || i->radio < 0)
+		return error("usage: stats <ap> <wifi-ifname> <channel>");
+	int channel = std::stoi(a[3]);
+	server.broadcast(ap->device.name, events::chan_stats(i->index, channel, world.load(channel), 10));
+	return "ok";
+}
+
 } // namespace
 
 std::string run_command(World &world, DriverServer &server, const std::string &line)
@@ -226,6 +239,8 @@ std::string run_command(World &world, DriverServer &server, const std::string &l
 			return radio(world, a);
 		if (!a.empty() && a[0] == "power")
 			return power(world, a);
+		if (!a.empty() && a[0] == "stats")
+			return stats(world, server, a);
 		if (!a.empty() && a[0] == "setting")
 			return setting(world, a);
 	} catch (const std::exception &) {

@@ -47,7 +47,7 @@ TEST_F(ClockStepBack, ReportsFromTheFutureAgeFromNow)
 	EXPECT_TRUE(in_model("c"));
 
 	// c falls silent: it leaves the model after the usual age, not a month later.
-	now_ += rrm::max_report_age_s + 1;
+	now_ += rrm::report_age_floor_s + 1;
 	site.radios.erase("c");
 	report_site(site);
 	EXPECT_FALSE(in_model("c"));
@@ -77,7 +77,7 @@ TEST_F(ClockStepBack, WhileRunningReportsAgeFromNow)
 	EXPECT_NE(list("c").find(R"({"c":{"reports":[{"ts":)" + std::to_string(corrected) + ","), std::string::npos)
 		<< list("c");
 
-	now_ += rrm::max_report_age_s + 1;
+	now_ += rrm::report_age_floor_s + 1;
 	site.radios.erase("c");
 	report_site(site);
 	EXPECT_FALSE(in_model("c"));

@@ -3,12 +3,16 @@
 // and the aggressive mode.
 #include <gtest/gtest.h>
 
+#include <fsroot/fsroot.h>
 #include <zev/devinfo.h>
 
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "agent/agent.h"
 #include "common/codec.h"
+#include "fail_allocation.h"
 #include "rrm_fixture.h"
 #include "sim_site.h"
 
@@ -123,6 +127,21 @@ TEST_F(AgentTest, RadioDownPublishesNothing)
 	EXPECT_TRUE(published_.empty());
 }
 
+// The BSS buffer of a list scan cannot be had: that list is skipped with its
+// own line, and the next one runs.
+TEST_F(AgentTest, NoMemoryForListScan)
+{
+	add_bridge();
+	rrmtest::fail_allocation_of = 2 * 3 * sizeof(zev_wifi_bss); // two entries per channel, three channels
+	start();
+	ASSERT_TRUE(logged("rrm_test.err: failed to start scanning channel list: not enough memory")) << log_text();
+	EXPECT_EQ(rrmtest::fail_allocation_of, 0u);
+	size_t at = log_text().find("not enough memory");
+	ASSERT_TRUE(wlctest::pump([&] { return report("radio") != nullptr; }, 15s)) << log_text();
+	EXPECT_NE(log_text().find("start scanning channel list", at), std::string::npos);
+	EXPECT_EQ(log_text().find("scan cycle failed"), std::string::npos);
+}
+
 TEST_F(AgentTest, NoBridgeCycleGoesOn)
 {
 	start();
@@ -161,14 +180,22 @@ TEST_F(AgentTest, ChannelCommands)
 	EXPECT_EQ(site_->command("setting ap1 0 channel"), "ok 11");
 	EXPECT_EQ(rrm::read_setting(0, "channel"), 11);
 	EXPECT_TRUE(logged("set channel 11"));
-	// A channel outside the agent's list is refused and changes nothing.
-	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"channel":13})"), UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 11 power 20");
-	EXPECT_EQ(rrm::read_setting(0, "channel"), 11);
+	// A channel outside the agent's own list is applied all the same: the
+	// controller's list is the one that counts.
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"channel":13})"), 0);
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 13 power 20");
+	EXPECT_EQ(rrm::read_setting(0, "channel"), 13);
+	// What cannot be a channel is refused and changes nothing.
+	for (const char *bad : {R"({"channel":0})", R"({"channel":-6})", R"({"channel":256})"}) {
+		EXPECT_EQ(call_json("rrm_agent.0", "config", bad), UBUS_STATUS_INVALID_ARGUMENT) << bad;
+		EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 13 power 20") << bad;
+		EXPECT_EQ(rrm::read_setting(0, "channel"), 13) << bad;
+	}
+	EXPECT_TRUE(logged("refused channel 256: not a channel"));
 	// Power is not under control: skipped.
 	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":10})"), 0);
 	EXPECT_TRUE(logged("got power config, but power is not under RRM control, skip"));
-	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 11 power 20");
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 13 power 20");
 	EXPECT_FALSE(rrm::read_setting(0, "power"));
 }
 
@@ -178,12 +205,95 @@ TEST_F(AgentTest, PowerCommands)
 	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":14})"), 0);
 	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 14");
 	EXPECT_EQ(site_->command("setting ap1 0 power"), "ok 14");
-	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":99})"), UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 14");
+	// Outside what the options allow, but a power: the driver decides.
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":-45})"), 0);
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power -45");
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":99})"), 0);
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 99");
+	EXPECT_EQ(site_->command("setting ap1 0 power"), "ok 99");
+	// The reports' "unknown" and what does not fit a dBm byte are no power.
+	for (const char *bad : {R"({"power":-127})", R"({"power":128})", R"({"power":-2000})"}) {
+		EXPECT_EQ(call_json("rrm_agent.0", "config", bad), UBUS_STATUS_INVALID_ARGUMENT) << bad;
+		EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 99") << bad;
+		EXPECT_EQ(site_->command("setting ap1 0 power"), "ok 99") << bad;
+	}
+	EXPECT_TRUE(logged("refused tx power -127 dBm: not a power"));
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":14})"), 0);
 	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"channel":1})"), 0);
 	EXPECT_TRUE(logged("got channel config, but channel is not under RRM control, skip"));
 	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 14");
 	EXPECT_EQ(site_->command("setting ap1 0 channel"), "error: no setting");
+}
+
+// Times the list scan was dropped and the next one scheduled.
+size_t cycle_ends(const std::string &log)
+{
+	size_t n = 0;
+	for (size_t at = 0; (at = log.find("before next list scan...", at)) != std::string::npos; at++)
+		n++;
+	return n;
+}
+
+// The channel the radio already uses: nothing is applied or rewritten, and
+// the scan is not restarted; another channel restarts it.
+TEST_F(AgentTest, ChannelAlreadyInUse)
+{
+	start({"-l", "-r", "600"}); // the first list scan is ten minutes away
+	ASSERT_TRUE(rrm::write_setting(0, "channel", 6));
+	std::string file = wlc::root_path("/etc/wlc/rrm/cfg/radio0/channel");
+	struct stat before;
+	ASSERT_EQ(stat(file.c_str(), &before), 0);
+	size_t ends = cycle_ends(log_text());
+	ASSERT_EQ(ends, 1u);
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"channel":6})"), 0);
+	EXPECT_TRUE(logged("set channel 6"));
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 20");
+	struct stat after;
+	ASSERT_EQ(stat(file.c_str(), &after), 0);
+	EXPECT_EQ(after.st_ino, before.st_ino); // not written again
+	EXPECT_EQ(cycle_ends(log_text()), ends);
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"channel":1})"), 0);
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 1 power 20");
+	EXPECT_EQ(cycle_ends(log_text()), ends + 1);
+}
+
+// Power alone is applied without touching the list scan in progress.
+TEST_F(AgentTest, PowerOnlyLeavesTheScanAlone)
+{
+	ASSERT_EQ(site_->command("scan ap1 stall"), "ok"); // each channel waits for its watchdog
+	start({"-w", "-i", "2000"});
+	ASSERT_TRUE(logged("request scan channel 1 on ra0"));
+	size_t ends = cycle_ends(log_text());
+	EXPECT_EQ(call_json("rrm_agent.0", "config", R"({"power":11})"), 0);
+	EXPECT_EQ(site_->command("radio ap1 0"), "ok channel 6 power 11");
+	EXPECT_EQ(cycle_ends(log_text()), ends);
+	// The same list goes on with its next channel.
+	ASSERT_TRUE(logged("request scan channel 6 on ra0"));
+	std::string log = log_text();
+	EXPECT_EQ(cycle_ends(log.substr(0, log.find("request scan channel 6 on ra0"))), ends);
+}
+
+// Statistics for a channel other than the one being scanned are ignored and
+// do not advance the scan.
+TEST_F(AgentTest, StatisticsForAnotherChannelIgnored)
+{
+	add_bridge();
+	ASSERT_EQ(site_->command("scan ap1 stall"), "ok");
+	ASSERT_EQ(site_->command("load 11 300 7"), "ok");
+	start({"-i", "3000"});
+	ASSERT_TRUE(logged("request scan channel 1 on ra0"));
+	ASSERT_EQ(site_->command("stats ap1 ra0 11"), "ok");
+	ASSERT_EQ(site_->command("stats ap1 ra0 1"), "ok"); // after the other, on the same socket
+	ASSERT_TRUE(logged("recv scan result for channel 1"));
+	std::string log = log_text();
+	EXPECT_EQ(log.find("recv scan result for channel 11"), std::string::npos);
+	EXPECT_EQ(log.find("recv scan result for channel 1"), log.rfind("recv scan result for channel"));
+	// Stalled, channels 6 and 11 end by their watchdogs: only channel 1 is reported.
+	ASSERT_TRUE(wlctest::pump([&] { return report("channels") != nullptr; }, 20s)) << log_text();
+	const std::string &channels = report("channels")->message;
+	EXPECT_NE(channels.find(R"("ch":1,)"), std::string::npos) << channels;
+	EXPECT_EQ(channels.find(R"("ch":11,)"), std::string::npos) << channels;
+	EXPECT_EQ(channels.find(R"("ch":6,)"), std::string::npos) << channels;
 }
 
 TEST_F(AgentTest, AggressiveMode)

@@ -210,35 +210,107 @@ TEST(RrmCodec, MacText)
 
 namespace {
 
-// Random bytes under a consistent header: the decoders must neither crash
-// nor read outside the buffer (run under the sanitizers).
-TEST(RrmCodec, GarbageNeverCrashes)
+// The offset of the n-th element of the first member of a table (an array).
+size_t element_offset(const blob_attr *head, size_t n)
 {
-	std::srand(11);
-	for (int round = 0; round < 3000; round++) {
-		size_t words = 2 + static_cast<size_t>(std::rand() % 64);
-		std::vector<uint32_t> buf(words);
-		for (uint32_t &w : buf)
-			w = static_cast<uint32_t>(std::rand()) ^ (static_cast<uint32_t>(std::rand()) << 16);
-		auto *head = reinterpret_cast<blob_attr *>(buf.data());
-		blob_set_raw_len(head, static_cast<unsigned int>(words * 4));
-		head->id_len &= cpu_to_be32(~(BLOB_ATTR_EXTENDED | BLOB_ATTR_ID_MASK)); // a plain list, as a buffer head
-		if (auto c = rrm::decode_channels(head)) {
-			ASSERT_LE(c->size(), rrm::max_channel_records);
-			for (const auto &r : *c)
-				ASSERT_TRUE(r.channel && r.interval);
+	auto *array = static_cast<blob_attr *>(blob_data(head));
+	blob_attr *pos;
+	size_t rem;
+	size_t i = 0;
+	blobmsg_for_each_attr(pos, array, rem) {
+		if (i++ == n)
+			return static_cast<size_t>(reinterpret_cast<uint8_t *>(pos) - reinterpret_cast<const uint8_t *>(head));
+	}
+	ADD_FAILURE() << "no element " << n;
+	return 0;
+}
+
+// An element that claims more bytes than its array holds, or fewer than a
+// header: nothing of it or after it is taken. The report is refused whole
+// (the message parser finds the array damaged) or, where a parser lets the
+// array through, the walk ends before the element; the entries before it
+// are then all that is read.
+void expect_nothing_from(const std::optional<BssList> &list)
+{
+	if (!list)
+		return;
+	ASSERT_LE(list->size(), 1u);
+	if (!list->empty()) {
+		EXPECT_STREQ((*list)[0].ssid, "one");
+	}
+}
+
+TEST(RrmCodec, DamagedElementEndsTheWalk)
+{
+	wlc::BlobBuf b;
+	encode_bss(b, {bss("one", {2, 0, 0, 0, 0, 1}, 1, -50), bss("two", {2, 0, 0, 0, 0, 2}, 6, -50),
+		       bss("three", {2, 0, 0, 0, 0, 3}, 11, -50)});
+	std::vector<uint32_t> words(blob_pad_len(b.head()) / 4);
+	std::memcpy(words.data(), b.head(), blob_raw_len(b.head()));
+	auto *head = reinterpret_cast<blob_attr *>(words.data());
+	ASSERT_EQ(decode_bss(head)->size(), 3u); // undamaged
+	auto *second = reinterpret_cast<blob_attr *>(reinterpret_cast<uint8_t *>(head) + element_offset(head, 1));
+	unsigned int len = blob_raw_len(second);
+	blob_set_raw_len(second, len + 4096); // past the end of the buffer
+	expect_nothing_from(decode_bss(head));
+	blob_set_raw_len(second, 2); // shorter than its own header
+	expect_nothing_from(decode_bss(head));
+	blob_set_raw_len(second, len);
+	EXPECT_EQ(decode_bss(head)->size(), 3u);
+}
+
+// Members of the wrong shape count as absent, and a record that then lacks
+// what it needs is refused rather than read as something else.
+TEST(RrmCodec, MistypedMembersRefused)
+{
+	wlc::BlobBuf scan_table; // "scan" a table, not an array
+	{
+		auto scan = scan_table.table("scan");
+		auto t = scan_table.table("x");
+		scan_table.add_u16("ch", 1);
+		scan_table.add_u16("int", 100);
+	}
+	EXPECT_FALSE(decode_channels(scan_table.head()));
+	EXPECT_FALSE(decode_bss(scan_table.head()));
+
+	wlc::BlobBuf mixed; // a table and a string in one array
+	{
+		auto scan = mixed.array("scan");
+		{
+			auto t = mixed.table();
+			mixed.add_u16("ch", 1);
+			mixed.add_u16("int", 100);
 		}
-		if (auto b = rrm::decode_bss(head)) {
-			for (const auto &e : *b) {
-				ASSERT_TRUE(e.channel && !rrm::mac_is_zero(e.bssid) && e.rssi >= rrm::weakest_rssi);
-			}
+		mixed.add(nullptr, "1");
+	}
+	EXPECT_FALSE(decode_channels(mixed.head()));
+	EXPECT_FALSE(decode_bss(mixed.head()));
+
+	wlc::BlobBuf entries; // "bssid" a number, "ch" 32-bit: both entries skipped
+	{
+		auto scan = entries.array("scan");
+		{
+			auto t = entries.table();
+			entries.add_u16("ch", 1);
+			entries.add_u16("bssid", 2);
 		}
-		if (auto r = rrm::decode_radio(head)) {
-			ASSERT_LE(r->bssids.size(), rrm::max_radio_bssids);
-			ASSERT_GE(r->power, rrm::unknown_power);
-			ASSERT_LE(r->channel, 255);
+		{
+			auto t = entries.table();
+			entries.add_u32("ch", 1);
+			entries.add("bssid", "02:00:00:00:00:01");
 		}
 	}
+	auto list = decode_bss(entries.head());
+	ASSERT_TRUE(list);
+	EXPECT_TRUE(list->empty());
+
+	wlc::BlobBuf radio; // "ch" 32-bit and "pwr" text: unknown, not misread
+	radio.add_u32("ch", 6);
+	radio.add("pwr", "20");
+	auto r = decode_radio(radio.head());
+	ASSERT_TRUE(r);
+	EXPECT_EQ(r->channel, 0);
+	EXPECT_EQ(r->power, unknown_power);
 }
 
 } // namespace

@@ -27,12 +27,25 @@ TEST_F(CtrlTest, ConfigTimers)
 	// 4294968 s is more than the timer can hold: refused, not wrapped to 704 ms.
 	EXPECT_EQ(call_json(object_, "config", R"({"channel_timer":4294968})", &reply), UBUS_STATUS_INVALID_ARGUMENT);
 	EXPECT_EQ(ctrl_->channel_interval(), 3600000);
+	// Refused values leave the running timers alone.
+	EXPECT_GT(ctrl_->channel_timer_remaining(), 3600000 - 60000);
+	EXPECT_GT(ctrl_->power_timer_remaining(), 900000 - 60000);
+	// A shorter period takes effect at once.
 	EXPECT_EQ(call_json(object_, "config", R"({"power_timer":600})", &reply), 0);
 	EXPECT_EQ(reply, R"({"channel_timer":3600,"power_timer":600})");
-	// A longer period waits for the running one.
+	EXPECT_LE(ctrl_->power_timer_remaining(), 600000);
+	EXPECT_GT(ctrl_->power_timer_remaining(), 600000 - 60000);
+	// A longer period waits for the running one: the power step is still due
+	// within 600 s, not 3600 s, while the channel timer is cut to 30 s.
 	EXPECT_EQ(call_json(object_, "config", R"({"power_timer":3600,"channel_timer":30})", &reply), 0);
 	EXPECT_EQ(reply, R"({"channel_timer":30,"power_timer":3600})");
 	EXPECT_EQ(ctrl_->power_interval(), 3600000);
+	EXPECT_LE(ctrl_->power_timer_remaining(), 600000);
+	EXPECT_GT(ctrl_->power_timer_remaining(), 0);
+	EXPECT_LE(ctrl_->channel_timer_remaining(), 30000);
+	// Once the running period ends, the step re-arms with the longer one.
+	ctrl_->power_step();
+	EXPECT_GT(ctrl_->power_timer_remaining(), 3600000 - 60000);
 }
 
 TEST_F(CtrlTest, NoModelBeforeReports)
@@ -107,13 +120,60 @@ TEST_F(CtrlTest, SilentApsAgeOut)
 	start();
 	rrmtest::SiteModel site = rrmtest::worked_site();
 	report_site(site);
-	now_ += rrm::max_report_age_s + 1;
+	now_ += rrm::report_age_floor_s + 1;
 	site.radios.erase("c");
 	report_site(site); // c stopped reporting
 	ctrl_->power_step();
 	std::string m = model_json();
 	EXPECT_EQ(m.find(R"("id":"c")"), std::string::npos) << m;
 	EXPECT_NE(m.find(R"("id":"a")"), std::string::npos);
+}
+
+// An agent that pauses two hours between list scans stays in the model
+// between its reports, and leaves it only after several of its own intervals.
+TEST_F(CtrlTest, SlowAgentStaysInModel)
+{
+	start();
+	rrmtest::SiteModel site = rrmtest::worked_site();
+	const int64_t cadence = 7200;
+	auto report = [&](const std::string &id) {
+		EXPECT_EQ(report_add("bss", id, [&](wlc::BlobBuf &b) { rrm::encode_bss(b, site.heard_by(id)); }), 0);
+		EXPECT_EQ(report_add("radio", id, [&](wlc::BlobBuf &b) { rrm::encode_radio(b, site.radios[id]); }), 0);
+	};
+	auto in_model = [&](const std::string &id) {
+		report("a"); // a reports at every step
+		ctrl_->power_step();
+		return model_json().find(R"("id":")" + id + R"(")") != std::string::npos;
+	};
+	int64_t last = now_;
+	for (int i = 0; i < 3; i++, now_ += cadence) {
+		last = now_;
+		report("c");
+	}
+	now_ = last + rrm::report_age_floor_s + 1;
+	EXPECT_TRUE(in_model("c")) << model_json();
+	now_ = last + rrm::report_age_intervals * cadence;
+	EXPECT_TRUE(in_model("c")) << model_json();
+	now_++;
+	EXPECT_FALSE(in_model("c")) << model_json();
+	EXPECT_TRUE(in_model("a"));
+}
+
+// When every AP has stopped reporting there is no model, not the last one.
+TEST_F(CtrlTest, NoModelWhenAllFallSilent)
+{
+	start();
+	report_site(rrmtest::worked_site());
+	ctrl_->power_step();
+	EXPECT_NE(model_json().find(R"("cost":58)"), std::string::npos);
+	now_ += rrm::report_age_floor_s + 1;
+	ctrl_->power_step();
+	EXPECT_EQ(model_json(), "status 5");
+	EXPECT_NE(log_text().find("mising data to calculate fresh model"), std::string::npos);
+	// A report brings it back.
+	report_site(rrmtest::worked_site());
+	ctrl_->channel_step();
+	EXPECT_NE(model_json().find(R"("id":"d")"), std::string::npos);
 }
 
 // An AP that does not apply its move is left alone after a few newer
@@ -140,6 +200,40 @@ TEST_F(CtrlTest, DisobedientApLeftAlone)
 	report_site(site);
 	ctrl_->channel_step();
 	EXPECT_NE(model_json().find(R"("id":"c","channel":11)"), std::string::npos);
+}
+
+// An AP that cannot reach pwr_max is left alone for a while, then planned
+// again, and left alone again when it still does not get there.
+TEST_F(CtrlTest, UnreachablePowerPlannedAgain)
+{
+	start();
+	rrmtest::SiteModel site;
+	site.ap("a", 6, 17); // alone: no observer, so it is always turned up towards 20
+	auto commands = [this] {
+		std::string log = log_text();
+		size_t n = 0;
+		for (size_t at = 0; (at = log.find("send power command to a (20 dBm)", at)) != std::string::npos; at++)
+			n++;
+		return n;
+	};
+	std::vector<bool> sent;
+	for (unsigned i = 0; i < 2 * (rrm::max_missed_moves + 1 + rrm::left_alone_steps); i++) {
+		report_site(site); // a stays at 17
+		now_ += 60;
+		size_t before = commands();
+		ctrl_->power_step();
+		sent.push_back(commands() == before + 1);
+	}
+	ASSERT_TRUE(wlctest::pump([&] { return published_.size() == 2 * rrm::max_missed_moves; }));
+	EXPECT_EQ(published_.back().message, R"({"power":20})");
+	std::vector<bool> want;
+	for (int round = 0; round < 2; round++) {
+		want.insert(want.end(), rrm::max_missed_moves, true);
+		want.insert(want.end(), 1 + rrm::left_alone_steps, false); // the step that leaves it alone, then the pause
+	}
+	EXPECT_EQ(sent, want);
+	std::string log = log_text();
+	EXPECT_NE(log.find("a did not apply power 20, leave it alone"), log.rfind("a did not apply power 20, leave it alone"));
 }
 
 TEST_F(CtrlTest, CommandLostWithoutBridge)
@@ -213,17 +307,34 @@ TEST_F(CtrlTest, AggressiveModeEndsWithoutChanges)
 	EXPECT_NE(log_text().find("rrm_test.notice: switch to main mode"), std::string::npos);
 }
 
+// Steps without a change, one move, then steps without a change again: the
+// move starts the count afresh, so the mode ends only three channel steps
+// and six power steps after it.
 TEST_F(CtrlTest, MoveRestartsNoChangeCount)
 {
 	start();
-	rrmtest::SiteModel site = rrmtest::worked_site();
+	rrmtest::SiteModel site = settled_site();
 	report_site(site);
 	EXPECT_EQ(call_json(object_, "agressive", R"({"enable":true,"timeout":600})"), 0);
-	for (int i = 0; i < 6; i++)
-		ctrl_->power_step(); // d is moved each time (it never reports a change): each is a change
-	for (int i = 0; i < 3; i++)
-		ctrl_->channel_step();
+	auto steps = [this](int channel_steps, int power_steps) {
+		for (int i = 0; i < channel_steps; i++)
+			ctrl_->channel_step();
+		for (int i = 0; i < power_steps; i++)
+			ctrl_->power_step();
+	};
+	steps(2, 5); // no change yet: one channel step short of the end
+	ASSERT_TRUE(ctrl_->aggressive());
+	site.radios["d"].power = 13; // d drifted up: one power move turns it back down
+	report_site(site);
+	ctrl_->power_step();
+	ASSERT_NE(log_text().find("send power command to d (10 dBm)"), std::string::npos) << log_text();
+	site.radios["d"].power = 10;
+	report_site(site);
+	steps(2, 5); // without the fresh count the mode would have ended here
 	EXPECT_TRUE(ctrl_->aggressive());
+	steps(1, 1);
+	EXPECT_FALSE(ctrl_->aggressive());
+	EXPECT_NE(log_text().find("no changes counter exceed, disable agressive mode"), std::string::npos);
 }
 
 } // namespace

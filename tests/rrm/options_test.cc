@@ -126,6 +126,23 @@ TEST(RrmOptions, AgentPass)
 }
 
 // One command line may carry both daemons' options; each pass skips the other's.
+// -m sets the report store's budget in MiB; without it the budget is 1 GiB.
+TEST(RrmOptions, StoreBudget)
+{
+	rrmtest::LogCapture log;
+	auto c = rrm::parse_controller_config(common({"-n", "low", "-r", "force", "-w", "20"}));
+	ASSERT_TRUE(c);
+	EXPECT_EQ(c->store_budget_mib, 1024);
+	c = rrm::parse_controller_config(common({"-n", "low", "-r", "force", "-w", "20", "-m", "16"}));
+	ASSERT_TRUE(c);
+	EXPECT_EQ(c->store_budget_mib, 16);
+	EXPECT_TRUE(log.has("config: store budget = 16 MiB"));
+	for (const char *bad : {"0", "16385", "x"})
+		EXPECT_FALSE(rrm::parse_controller_config(common({"-n", "low", "-r", "force", "-w", "20", "-m", bad}))) << bad;
+	// The agent passes the letter over.
+	EXPECT_TRUE(rrm::parse_agent_config(common({"-i", "100", "-g", "1", "-r", "1", "-m", "16"})));
+}
+
 TEST(RrmOptions, ForeignLettersSkipped)
 {
 	Args both = common({"-n", "low", "-w", "40", "-h", "20", "-i", "100", "-g", "3", "-r", "force"});

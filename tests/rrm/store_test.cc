@@ -148,6 +148,50 @@ TEST_F(StoreTest, ApCountBounded)
 	EXPECT_TRUE(s.find("a") && s.find("c") && s.find("d"));
 }
 
+// The store keeps within its byte budget: the APs silent longest are
+// forgotten, files and all, and the bytes it counts are what it holds.
+TEST_F(StoreTest, ByteBudgetBounded)
+{
+	auto fill = [this](ReportStore &s, const std::string &id) {
+		for (int i = 0; i < 16; i++) {
+			now_++;
+			ASSERT_EQ(s.add("bss", id, bss(60).head()), 0);
+		}
+		ASSERT_EQ(s.add("radio", id, radio(6).head()), 0);
+	};
+	size_t one = 0;
+	{
+		ReportStore probe = store();
+		fill(probe, "probe");
+		one = probe.memory();
+	}
+	fs::remove_all(path("probe"));
+	ASSERT_GT(one, 16 * 60 * sizeof(zev_wifi_bss));
+	rrmtest::LogCapture log;
+	const size_t budget = 3 * one + one / 2;
+	ReportStore s("/etc/wlc/rrm/radio1", 16, [this] { return now_; }, default_max_aps, budget);
+	for (int i = 0; i < 10; i++) {
+		fill(s, "ap" + std::to_string(i));
+		EXPECT_LE(s.memory(), budget) << i;
+	}
+	EXPECT_EQ(s.count_aps(), 3u);
+	for (const char *id : {"ap7", "ap8", "ap9"})
+		EXPECT_TRUE(s.find(id)) << id;
+	EXPECT_FALSE(s.find("ap0"));
+	EXPECT_FALSE(fs::exists(path("ap0")));
+	EXPECT_TRUE(log.has("report store over its budget of " + std::to_string(budget) + " bytes, forget ap0"));
+	// A restart under the same budget holds the same APs.
+	ReportStore again("/etc/wlc/rrm/radio1", 16, [this] { return now_; }, default_max_aps, budget);
+	EXPECT_EQ(again.load(), 3u);
+	EXPECT_LE(again.memory(), s.memory()); // a file may hold fewer reports than memory
+	EXPECT_GT(again.memory(), 2 * one);
+	// A smaller budget at start loads only what fits.
+	ReportStore small("/etc/wlc/rrm/radio1", 16, [this] { return now_; }, default_max_aps, one + one / 2);
+	small.load();
+	EXPECT_EQ(small.count_aps(), 1u);
+	EXPECT_LE(small.memory(), one + one / 2);
+}
+
 // Sixteen full BSS reports are more than a file may hold: the file keeps the
 // newest that fit, and a restart reads it back.
 TEST_F(StoreTest, BusySiteFileStaysLoadable)
@@ -177,16 +221,42 @@ TEST_F(StoreTest, RestartDropsOldAndSkipsStrangeFiles)
 		now_ += 3600;
 		ASSERT_EQ(s.add("radio", "new", radio(6).head()), 0);
 		ASSERT_EQ(s.add("bss", "new", bss(3).head()), 0);
+		// Whole histories of another AP, put below under names that are not
+		// history files: loading any of them would show channel 11 or 5 BSSs.
+		ASSERT_EQ(s.add("radio", "other", radio(11).head()), 0);
+		ASSERT_EQ(s.add("bss", "other", bss(5).head()), 0);
 	}
-	fs::copy_file(path("new/bss.blob"), path("new/bss.blob.bak"));
-	fs::copy_file(path("new/bss.blob"), path("new/averyveryverylongname.blob"));
+	// Not "<kind>.blob": a suffix after "blob", a first "." elsewhere, a
+	// registered kind with more after it (longer than 15 characters), no kind.
+	const std::vector<std::string> strange = {"bss.blob.bak", "radio.blobx", "radio.blob.tmp", "bss.bak.blob",
+						  "radioradioradioradio.blob", "bssbssbssbssbssbss.blob", ".radio.blob",
+						  "radio", "radio.", "channelsradio.blob"};
+	fs::create_directories(path("strange"));
+	for (const std::string &name : strange) {
+		std::string from = path(name.find("bss") == 0 ? "other/bss.blob" : "other/radio.blob");
+		fs::copy_file(from, path("new/" + name));
+		fs::copy_file(from, path("strange/" + name));
+	}
+	fs::remove_all(path("other"));
 	now_ += max_file_age_s - 1800; // "old" is now more than a day old
+	rrmtest::LogCapture log;
 	ReportStore s = store();
 	EXPECT_EQ(s.load(), 1u);
 	EXPECT_FALSE(s.find("old"));
 	EXPECT_FALSE(fs::exists(path("old/radio.blob")));
-	EXPECT_EQ(channel_of(s, "new"), 6);
-	EXPECT_TRUE(fs::exists(path("new/bss.blob.bak")));
+	EXPECT_FALSE(s.find("strange"));
+	EXPECT_EQ(channels(s, "new"), (std::vector<int>{6}));
+	ASSERT_NE(s.latest(kind_bss, "new"), nullptr);
+	EXPECT_EQ(s.find("new")->histories[kind_bss]->count(), 1u);
+	EXPECT_EQ(std::get<BssList>(*s.latest(kind_bss, "new")).size(), 3u);
+	EXPECT_FALSE(s.find("new")->histories[kind_channels]);
+	// Passed over, not taken for damaged history files.
+	for (const std::string &name : strange)
+		for (const char *dir : {"new/", "strange/"}) {
+			EXPECT_TRUE(fs::exists(path(dir + name))) << dir << name;
+			EXPECT_FALSE(fs::exists(path(dir + name + ".bad"))) << dir << name;
+		}
+	EXPECT_FALSE(log.has("refused report file"));
 }
 
 // A file that does not load is moved aside, never deleted.

@@ -1,0 +1,31 @@
+// The test program's replacement of the global operator new and delete.
+#include "fail_allocation.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace rrmtest {
+
+std::atomic<size_t> fail_allocation_of{0};
+
+} // namespace rrmtest
+
+void *operator new(size_t n)
+{
+	size_t want = n;
+	if (n != 0 && rrmtest::fail_allocation_of.compare_exchange_strong(want, 0))
+		throw std::bad_alloc();
+	if (void *p = std::malloc(n ? n : 1))
+		return p;
+	throw std::bad_alloc();
+}
+
+void operator delete(void *p) noexcept
+{
+	std::free(p);
+}
+
+void operator delete(void *p, size_t) noexcept
+{
+	std::free(p);
+}
