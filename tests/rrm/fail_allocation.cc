@@ -29,3 +29,40 @@ void operator delete(void *p, size_t) noexcept
 {
 	std::free(p);
 }
+
+// Every other form is replaced too, so that no memory of one allocator is
+// returned to another (sanitizers check that each pair matches).
+void *operator new[](size_t n)
+{
+	return operator new(n);
+}
+
+void *operator new(size_t n, const std::nothrow_t &) noexcept
+{
+	return std::malloc(n ? n : 1);
+}
+
+void *operator new[](size_t n, const std::nothrow_t &) noexcept
+{
+	return std::malloc(n ? n : 1);
+}
+
+void operator delete[](void *p) noexcept
+{
+	std::free(p);
+}
+
+void operator delete[](void *p, size_t) noexcept
+{
+	std::free(p);
+}
+
+void operator delete(void *p, const std::nothrow_t &) noexcept
+{
+	std::free(p);
+}
+
+void operator delete[](void *p, const std::nothrow_t &) noexcept
+{
+	std::free(p);
+}
