@@ -299,10 +299,7 @@ TEST_F(Agent, TelemetryCallsInFlightAreBoundedAndTakeTheTimeTheyAsk)
 TEST_F(Agent, AVersionWithoutRevisionIsAskedForAgain)
 {
 	wlctest::MqttClient services("services", 1883);
-	ASSERT_TRUE(services.subscribe("zev/wlc/control/ap/+/join_request"));
-	start_ap({"-h", "127.0.0.1:8883"});
-	answer_join(services);
-	ASSERT_TRUE(pump([&] { return ap_logged("mast.notice: Connected"); }, 20s)) << ap_log();
+	ASSERT_NO_FATAL_FAILURE(join(services));
 	ASSERT_TRUE(services.publish("zev/wlc/firmware/version", payload(R"({"version":"23.05.2"})"), 2, true));
 	ASSERT_TRUE(pump([&] { return ap_logged("mast.err: Bad VERSION message!"); }, 10s)) << ap_log();
 	EXPECT_TRUE(ap_logged("mast.err: Missing 'revision' field in VERSION message")) << ap_log();

@@ -36,8 +36,10 @@ protected:
 		    std::string *reply = nullptr);
 	// Plays the controller services: answers the AP's next join request.
 	void answer_join(wlctest::MqttClient &services);
-	// Joins the AP to the controller and waits until its agent is connected.
+	// Joins the AP to the controller and waits until its agent is connected
+	// (answering as services, or as a client of its own).
 	void join();
+	void join(wlctest::MqttClient &services);
 	// Joins, then publishes a retained VERSION with this revision.
 	void adopt(wlctest::MqttClient &services, const std::string &revision = "R42-ABC");
 	std::string server_cert_path() const;
