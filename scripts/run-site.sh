@@ -33,7 +33,6 @@ for _ in $(seq 100); do [ -S "$root/control.sock" ] && break; sleep 0.05; done
 # On ap1: the bus daemon and the platform's "system" service.
 export WLC_ROOT=$root/ap1 WLC_LOG_STDERR=1 PATH=$PWD/$bin/sim/bin:$PATH
 mkdir -p "$root/ap1/proc/sys/kernel"
-echo "ap1" > "$root/ap1/proc/sys/kernel/hostname"
 echo "5.15.150" > "$root/ap1/proc/sys/kernel/osrelease"
 printf 'processor\t: 0\nmodel name\t: ARMv8 Processor rev 4 (v8l)\n' > "$root/ap1/proc/cpuinfo"
 "$bin/platform/ubusd" & pids+=($!)
@@ -237,9 +236,10 @@ echo "\$ ubus call rrm_ctrl.site1.0 model"
 "$bin/platform/ubus" call rrm_ctrl.site1.0 model
 
 # The telemetry service on ap1, asked through ap1's bus (last: its channel
-# selection moves ap1's radio).
+# selection moves ap1's radio). It runs as on the AP: with the AP's hostname,
+# and its /data a file system of the flash's size.
 export WLC_ROOT=$root/ap1
-"$bin/vigil/vigil" -i ra0:0:wlc -i rai0:0:wlc & pids+=($!)
+sim/tools/device-exec.sh "$root/ap1" "$bin/vigil/vigil" -i ra0:0:wlc -i rai0:0:wlc & pids+=($!)
 for _ in $(seq 100); do "$bin/platform/ubus" list vigil >/dev/null 2>&1 && break; sleep 0.05; done
 echo "== ap1's telemetry service"
 echo "\$ ubus call vigil version"; "$bin/platform/ubus" call vigil version

@@ -134,6 +134,7 @@ void write_leds(const DeviceSpec &dev)
 
 void write_board_files(const DeviceSpec &dev)
 {
+	write_file(dev.root + "/proc/sys/kernel/hostname", dev.name + "\n");
 	write_file(dev.root + "/tmp/sysinfo/board_name", dev.model + "\n");
 	write_file(dev.root + "/tmp/sysinfo/model", dev.model + "\n");
 	write_file(dev.root + "/etc/board.json",

@@ -99,6 +99,11 @@ void VigilTest::start_vigil(const std::vector<std::string> &args, const std::str
 	std::vector<std::string> argv = {
 		"/usr/bin/env", "WLC_ROOT=" + site_->root_of("ap1"), "WLC_LOG_FILE=" + root_->path() + "/vigil.log",
 		"PATH=" + (path.empty() ? std::string(WLC_BUILD_DIR) + "/sim/bin:" + host_path : path)};
+	// vigil runs as on the AP: with the AP's hostname and its /data the size of its flash.
+	argv.push_back(WLC_DEVICE_EXEC);
+	argv.push_back(site_->root_of("ap1"));
+	if (!std::string(WLC_EMULATOR).empty())
+		argv.push_back(WLC_EMULATOR);
 	argv.insert(argv.end(), vigil_wrapper_.begin(), vigil_wrapper_.end());
 	argv.push_back(std::string(WLC_BUILD_DIR) + "/vigil/vigil");
 	argv.insert(argv.end(), args.begin(), args.end());
