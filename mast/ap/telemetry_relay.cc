@@ -27,6 +27,11 @@ TelemetryRelay::TelemetryRelay(wlc::Bus &bus, MqttInstance &inst, std::string ow
 
 TelemetryRelay::~TelemetryRelay() = default;
 
+size_t TelemetryRelay::call_record_size()
+{
+	return sizeof(Call);
+}
+
 void TelemetryRelay::handle(const void *payload, size_t len)
 {
 	TelemetryRequest req;

@@ -35,6 +35,8 @@ public:
 
 	void handle(const void *payload, size_t len);
 	size_t in_flight() const { return calls_.size(); }
+	// The bytes of one call record, so that a test can make its allocation fail.
+	[[nodiscard]] static size_t call_record_size();
 
 private:
 	struct Call;

@@ -4,16 +4,16 @@
 #include <cstdlib>
 #include <new>
 
-namespace rrmtest {
+namespace wlctest {
 
 std::atomic<size_t> fail_allocation_of{0};
 
-} // namespace rrmtest
+} // namespace wlctest
 
 void *operator new(size_t n)
 {
 	size_t want = n;
-	if (n != 0 && rrmtest::fail_allocation_of.compare_exchange_strong(want, 0))
+	if (n != 0 && wlctest::fail_allocation_of.compare_exchange_strong(want, 0))
 		throw std::bad_alloc();
 	if (void *p = std::malloc(n ? n : 1))
 		return p;

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <cstddef>
 
-namespace rrmtest {
+namespace wlctest {
 
 // The next allocation of exactly this many bytes fails (std::bad_alloc),
 // and this goes back to 0; 0 fails nothing.
 extern std::atomic<size_t> fail_allocation_of;
 
-} // namespace rrmtest
+} // namespace wlctest

@@ -132,10 +132,10 @@ TEST_F(AgentTest, RadioDownPublishesNothing)
 TEST_F(AgentTest, NoMemoryForListScan)
 {
 	add_bridge();
-	rrmtest::fail_allocation_of = 2 * 3 * sizeof(zev_wifi_bss); // two entries per channel, three channels
+	wlctest::fail_allocation_of = 2 * 3 * sizeof(zev_wifi_bss); // two entries per channel, three channels
 	start();
 	ASSERT_TRUE(logged("rrm_test.err: failed to start scanning channel list: not enough memory")) << log_text();
-	EXPECT_EQ(rrmtest::fail_allocation_of, 0u);
+	EXPECT_EQ(wlctest::fail_allocation_of, 0u);
 	size_t at = log_text().find("not enough memory");
 	ASSERT_TRUE(wlctest::pump([&] { return report("radio") != nullptr; }, 15s)) << log_text();
 	EXPECT_NE(log_text().find("start scanning channel list", at), std::string::npos);
