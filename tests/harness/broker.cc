@@ -1,6 +1,8 @@
 // Test broker and certificates.
 #include "broker.h"
 
+#include "site_authority.h"
+
 #include <cctype>
 #include <sstream>
 
@@ -76,9 +78,23 @@ bool port_open(int port)
 	return ok;
 }
 
-Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts), log_(root.at("/broker/broker.log"))
+namespace {
+
+// The configuration the site's broker runs with, written by the product's tool.
+std::string site_config(const SiteAuthority &site, const BrokerOptions &opts, const std::string &log)
 {
-	std::string conf = "user root\nper_listener_settings true\npersistence false\nlog_dest file " + log_ +
+	RunResult r = run({"/bin/sh", SiteAuthority::config_writer(), "--ca", site.ca_cert(), "--cert", site.broker_cert(),
+			   "--key", site.broker_key(), "--passwd", site.password_file(), "--acl-dir",
+			   SiteAuthority::acl_dir(), "--ap-port", std::to_string(opts.tls_port), "--ap-address",
+			   "127.0.0.1", "--local-port", std::to_string(opts.port), "--log-file", log, "--user", "root"});
+	if (r.status != 0)
+		throw std::runtime_error("broker configuration: " + r.err);
+	return r.out;
+}
+
+std::string test_config(const BrokerOptions &opts, const std::string &log)
+{
+	std::string conf = "user root\nper_listener_settings true\npersistence false\nlog_dest file " + log +
 			   "\nlog_type all\n";
 	conf += "listener " + std::to_string(opts.port) + " 127.0.0.1\nallow_anonymous " +
 		(opts.anonymous ? "true" : "false") + "\n";
@@ -90,8 +106,17 @@ Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts), l
 			opts.pki->server_key + "\n";
 		conf += std::string("require_certificate ") + (opts.require_client_cert ? "true" : "false") + "\n";
 	}
+	return conf;
+}
+
+} // namespace
+
+Broker::Broker(const TempRoot &root, const BrokerOptions &opts) : opts_(opts), log_(root.at("/broker/broker.log"))
+{
+	if (opts.site && !opts.tls_port)
+		throw std::runtime_error("the site's broker needs the APs' port");
 	std::string path = root.at("/broker/mosquitto.conf");
-	write_text(path, conf);
+	write_text(path, opts.site ? site_config(*opts.site, opts, log_) : test_config(opts, log_));
 	proc_ = std::make_unique<Process>(std::vector<std::string>{"/usr/sbin/mosquitto", "-c", path});
 	bool up = wait_until([&] {
 		return port_open(opts.port) && (!opts.tls_port || port_open(opts.tls_port));

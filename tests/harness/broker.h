@@ -19,12 +19,18 @@ struct TestPki {
 };
 TestPki make_test_pki(const TempRoot &root);
 
+class SiteAuthority;
+
 struct BrokerOptions {
 	int port = 1883;    // plain listener on 127.0.0.1
 	int tls_port = 0;   // TLS listener on 127.0.0.1 when non-zero
 	const TestPki *pki = nullptr;
 	bool require_client_cert = false;
 	bool anonymous = true; // false: every plain connection is refused (no password file)
+	// The site's own configuration instead: the controller's listener on
+	// port, by password; the APs' on tls_port, by certificate of this
+	// authority; the shipped access lists (pki and the flags above unused).
+	const SiteAuthority *site = nullptr;
 };
 
 class Broker {

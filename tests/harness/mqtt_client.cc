@@ -3,12 +3,35 @@
 
 #include <mosquitto.h>
 
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 namespace wlctest {
 
+namespace {
+
+const char *or_null(const std::string &s)
+{
+	return s.empty() ? nullptr : s.c_str();
+}
+
+void set_auth(mosquitto *m, const ClientAuth &auth)
+{
+	if (!auth.cafile.empty())
+		mosquitto_tls_set(m, auth.cafile.c_str(), nullptr, or_null(auth.certfile), or_null(auth.keyfile), nullptr);
+	if (!auth.username.empty())
+		mosquitto_username_pw_set(m, auth.username.c_str(), or_null(auth.password));
+}
+
+} // namespace
+
 MqttClient::MqttClient(const std::string &id, int port, const std::string &cafile, bool clean)
+	: MqttClient(id, port, ClientAuth{cafile, "", "", "", ""}, clean)
+{
+}
+
+MqttClient::MqttClient(const std::string &id, int port, const ClientAuth &auth, bool clean)
 {
 	mosquitto_lib_init();
 	m_ = mosquitto_new(id.c_str(), clean, this);
@@ -16,8 +39,7 @@ MqttClient::MqttClient(const std::string &id, int port, const std::string &cafil
 		throw std::runtime_error("mosquitto_new failed");
 	mosquitto_message_callback_set(m_, &MqttClient::on_message);
 	mosquitto_subscribe_callback_set(m_, &MqttClient::on_subscribe);
-	if (!cafile.empty())
-		mosquitto_tls_set(m_, cafile.c_str(), nullptr, nullptr, nullptr, nullptr);
+	set_auth(m_, auth);
 	int rc = MOSQ_ERR_UNKNOWN;
 	for (int i = 0; i < 50 && rc != MOSQ_ERR_SUCCESS; i++) {
 		rc = mosquitto_connect(m_, "127.0.0.1", port, 30);
@@ -92,6 +114,47 @@ void MqttClient::on_subscribe(mosquitto *, void *self, int, int, const int *)
 	std::lock_guard<std::mutex> lock(c->mu_);
 	c->subscribed_++;
 	c->cv_.notify_all();
+}
+
+int try_connect(const std::string &id, int port, const ClientAuth &auth)
+{
+	struct Outcome {
+		std::mutex mu;
+		std::condition_variable cv;
+		std::optional<int> code;
+	} outcome;
+	mosquitto_lib_init();
+	mosquitto *m = mosquitto_new(id.c_str(), true, &outcome);
+	if (!m)
+		return -1;
+	auto settle = [](mosquitto *, void *self, int code) {
+		auto *o = static_cast<Outcome *>(self);
+		std::lock_guard<std::mutex> lock(o->mu);
+		if (!o->code)
+			o->code = code;
+		o->cv.notify_all();
+	};
+	mosquitto_connect_callback_set(m, settle);
+	// A close before any CONNACK is no session.
+	mosquitto_disconnect_callback_set(m, [](mosquitto *, void *self, int) {
+		auto *o = static_cast<Outcome *>(self);
+		std::lock_guard<std::mutex> lock(o->mu);
+		if (!o->code)
+			o->code = -1;
+		o->cv.notify_all();
+	});
+	set_auth(m, auth);
+	int result = -1;
+	if (mosquitto_connect(m, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS && mosquitto_loop_start(m) == MOSQ_ERR_SUCCESS) {
+		std::unique_lock<std::mutex> lock(outcome.mu);
+		if (outcome.cv.wait_for(lock, std::chrono::seconds(10), [&] { return outcome.code.has_value(); }))
+			result = *outcome.code;
+		lock.unlock();
+		mosquitto_disconnect(m);
+		mosquitto_loop_stop(m, true);
+	}
+	mosquitto_destroy(m);
+	return result;
 }
 
 } // namespace wlctest

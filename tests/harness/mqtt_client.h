@@ -20,10 +20,18 @@ struct MqttMessage {
 	bool retain = false;
 };
 
+// How a client proves who it is: a CA file (TLS), a client certificate and
+// key, a user name and password; empty members are not used.
+struct ClientAuth {
+	std::string cafile, certfile, keyfile, username, password;
+};
+
 class MqttClient {
 public:
 	// Connects (plain or with the given CA file); throws when it cannot.
 	MqttClient(const std::string &id, int port, const std::string &cafile = "", bool clean = true);
+	// Connects with these credentials; throws when it cannot.
+	MqttClient(const std::string &id, int port, const ClientAuth &auth, bool clean = true);
 	~MqttClient();
 	MqttClient(const MqttClient &) = delete;
 	MqttClient &operator=(const MqttClient &) = delete;
@@ -45,5 +53,10 @@ private:
 	std::deque<MqttMessage> inbox_;
 	int subscribed_ = 0;
 };
+
+// One connection attempt to a broker that is up: 0 when the broker accepts
+// it, the broker's refusal code (CONNACK), or -1 when no MQTT session was
+// reached (TLS refused, connection closed).
+int try_connect(const std::string &id, int port, const ClientAuth &auth);
 
 } // namespace wlctest
