@@ -64,9 +64,14 @@ protected:
 			{"ap1", R"("lan_mac": "00:11:22:a3:b4:c5")"}, {"ap2", R"("lan_mac": "00:11:22:a3:b4:d6")"}},
 			R"({"a": "ap1", "b": "ap2", "rssi": -58})");
 		pki_ = wlctest::make_test_pki(root_);
-		broker_ = std::make_unique<wlctest::Broker>(root_, wlctest::BrokerOptions{1883, 8883, &pki_, true});
+		// The site's own broker: the shipped configuration and access lists.
+		site_ca_ = std::make_unique<wlctest::SiteAuthority>(root_);
+		wlctest::BrokerOptions opts;
+		opts.tls_port = 8883;
+		opts.site = site_ca_.get();
+		broker_ = std::make_unique<wlctest::Broker>(root_, opts);
 		// The controller's services keep the VERSION that adopts both APs.
-		masttest::publish_version();
+		masttest::publish_version(site_ca_->controller_auth());
 		uloop_init();
 		start_ap("ap1", kAp1);
 		start_ap("ap2", kAp2);
@@ -84,6 +89,7 @@ protected:
 	void start_ap(const std::string &ap, const std::string &id)
 	{
 		aps_.push_back(std::make_unique<masttest::AdoptedAp>(*site_, ap, pki_, std::vector<std::string>{"-s", "hq", "-w", "office"}));
+		aps_.back()->enrol(*site_ca_, id);
 		std::string dev = aps_.back()->root();
 		aps_.back()->start_mast();
 		procs_.push_back(start_iapp(dev, {"-s", "hq", "-i", "ra0:1:office", "-i", "rai0:2:office"}));
@@ -111,6 +117,7 @@ protected:
 	wlctest::TempRoot root_;
 	std::unique_ptr<wlctest::SimSite> site_;
 	wlctest::TestPki pki_;
+	std::unique_ptr<wlctest::SiteAuthority> site_ca_;
 	std::unique_ptr<wlctest::Broker> broker_;
 	std::vector<std::unique_ptr<masttest::AdoptedAp>> aps_;
 	std::vector<std::unique_ptr<wlctest::Process>> procs_;
@@ -149,8 +156,11 @@ TEST_F(Roaming, MoveRemovesTheStationFromTheOtherAp)
 
 TEST_F(Roaming, RefusedInputsChangeNothing)
 {
-	wlctest::MqttClient peer("intruder", 1883);
-	ASSERT_TRUE(peer.subscribe("zev/wlc/iapp/ap/+/key_get"));
+	// Another AP of the site, with a certificate of its own.
+	wlctest::MqttClient peer("ap9", 8883, site_ca_->ap_auth("ap9"));
+	// The controller sees every key request there is.
+	wlctest::MqttClient watcher("watcher", 1883, site_ca_->controller_auth());
+	ASSERT_TRUE(watcher.subscribe("zev/wlc/iapp/ap/+/key_get"));
 	// A key nobody asked for.
 	wlc::BlobBuf planted;
 	planted.add("from", kAp1).add("wlan", "office").add("sta", kSta).add("bssid", "02:11:22:a3:c4:d6");
@@ -170,12 +180,12 @@ TEST_F(Roaming, RefusedInputsChangeNothing)
 	EXPECT_TRUE(log_has("ap2", "Refused sta_move: bad STA address 'aa:bb:cc:00:00'"));
 	EXPECT_EQ(site_->command("pmk list ap2"), "ok");
 	wlctest::MqttMessage m;
-	EXPECT_FALSE(peer.next(m, 300ms)) << m.topic;
+	EXPECT_FALSE(watcher.next(m, 300ms)) << m.topic;
 }
 
 TEST_F(Roaming, PayloadCannotOverrideTheTopicsWlan)
 {
-	wlctest::MqttClient peer("peer", 1883);
+	wlctest::MqttClient peer("ap9", 8883, site_ca_->ap_auth("ap9"));
 	ASSERT_TRUE(peer.subscribe("zev/wlc/iapp/ap/ap9/key_get"));
 	wlc::BlobBuf msg;
 	msg.add("from", "ap9").add("wlan", "guest").add("sta", kSta);

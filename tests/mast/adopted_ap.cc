@@ -39,6 +39,12 @@ AdoptedAp::~AdoptedAp()
 	bus_daemon_.reset();
 }
 
+void AdoptedAp::enrol(const wlctest::SiteAuthority &site, const std::string &id)
+{
+	site.issue_ap(id, root_ + "/data/ssl");
+	wlctest::write_text(root_ + "/etc/wlc/mqtt_ca.crt", wlctest::read_text(site.broker_cert()));
+}
+
 void AdoptedAp::start_mast()
 {
 	std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/mast/mast"};
@@ -61,7 +67,12 @@ int AdoptedAp::stop_mast()
 
 void publish_version(int port, const std::string &revision)
 {
-	wlctest::MqttClient services("services-version", port);
+	publish_version(wlctest::ClientAuth{}, port, revision);
+}
+
+void publish_version(const wlctest::ClientAuth &controller, int port, const std::string &revision)
+{
+	wlctest::MqttClient services("services-version", port, controller);
 	wlc::BlobBuf version;
 	version.add("version", "1.0.0").add("revision", revision);
 	auto *p = reinterpret_cast<const uint8_t *>(version.head());

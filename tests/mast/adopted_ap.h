@@ -11,7 +11,9 @@
 
 #include "broker.h"
 #include "harness.h"
+#include "mqtt_client.h"
 #include "sim_site.h"
+#include "site_authority.h"
 
 namespace masttest {
 
@@ -28,6 +30,10 @@ public:
 	AdoptedAp(const AdoptedAp &) = delete;
 	AdoptedAp &operator=(const AdoptedAp &) = delete;
 
+	// Enrols the AP in the site: its client certificate from the site CA
+	// (common name: its device identifier) and the site broker's
+	// certificate as the one its join pinned.
+	void enrol(const wlctest::SiteAuthority &site, const std::string &id);
 	// Starts mast (log in <root>/mast.log); does not wait.
 	void start_mast();
 	// Stops mast with SIGTERM; its exit status.
@@ -46,6 +52,9 @@ private:
 // Publishes the retained VERSION that the controller's services keep on the
 // broker (plain listener): with the APs' own revision, it adopts them.
 void publish_version(int port = 1883, const std::string &revision = kSimRevision);
+// The same as the controller's client of a site broker.
+void publish_version(const wlctest::ClientAuth &controller, int port = 1883,
+		     const std::string &revision = kSimRevision);
 
 // Waits until the broker has put the client's subscription to filter in
 // place more than `before` times (its log counts every time).

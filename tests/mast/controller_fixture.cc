@@ -64,13 +64,26 @@ void ControllerTest::TearDown()
 	objects_.clear();
 	client_.close();
 	broker_.reset();
+	site_ca_.reset();
 	uloop_done();
 	DeviceTest::TearDown();
+}
+
+void ControllerTest::lock_down(int tls_port)
+{
+	broker_.reset();
+	site_ca_ = std::make_unique<wlctest::SiteAuthority>(*root_);
+	wlctest::BrokerOptions opts;
+	opts.tls_port = tls_port;
+	opts.site = site_ca_.get();
+	broker_ = std::make_unique<wlctest::Broker>(*root_, opts);
 }
 
 void ControllerTest::start_mast(const std::vector<std::string> &extra, bool wait_connected)
 {
 	std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/mast/mast", "-r", "wlc"};
+	if (site_ca_)
+		argv.insert(argv.end(), {"-u", site_ca_->controller_user(), "-p", site_ca_->controller_password()});
 	argv.insert(argv.end(), extra.begin(), extra.end());
 	mast_ = std::make_unique<wlctest::Process>(argv, std::vector<std::string>{
 		"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + root_->path() + "/mast.log",

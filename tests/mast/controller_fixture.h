@@ -17,6 +17,7 @@
 #include "broker.h"
 #include "harness.h"
 #include "mqtt_client.h"
+#include "site_authority.h"
 
 namespace masttest {
 
@@ -41,6 +42,10 @@ protected:
 	void SetUp() override;
 	void TearDown() override;
 
+	// Replaces the broker with the site's own: the shipped configuration and
+	// access lists, APs on tls_port by certificate of a new site CA, mast on
+	// 1883 by the controller's password (start_mast passes it).
+	void lock_down(int tls_port = 8883);
 	// Starts mast -r wlc with extra options; waits for "mqtt.wlc" when asked.
 	void start_mast(const std::vector<std::string> &extra = {}, bool wait_connected = true);
 	// Waits until the broker has mast's subscriptions to these filters in
@@ -54,6 +59,7 @@ protected:
 	int call(const std::string &object, const std::string &method, const std::string &json, std::string *reply = nullptr,
 		 std::chrono::milliseconds limit = 10s);
 
+	std::unique_ptr<wlctest::SiteAuthority> site_ca_; // set by lock_down()
 	std::unique_ptr<wlctest::Broker> broker_;
 	std::unique_ptr<wlctest::Process> mast_;
 	wlc::Bus client_; // this test's own bus connection

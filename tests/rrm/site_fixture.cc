@@ -13,10 +13,15 @@ void SiteTest::SetUp()
 	ControllerTest::SetUp();
 	if (IsSkipped() || HasFatalFailure())
 		return;
-	// The broker with its TLS listener for the APs.
+	// The broker with its TLS listener for the APs: the site's own, locked
+	// down, unless the test needs one that lets anything through.
 	pki_ = wlctest::make_test_pki(*root_);
-	broker_.reset();
-	broker_ = std::make_unique<wlctest::Broker>(*root_, wlctest::BrokerOptions{1883, 8883, &pki_, true});
+	if (locked_down()) {
+		lock_down();
+	} else {
+		broker_.reset();
+		broker_ = std::make_unique<wlctest::Broker>(*root_, wlctest::BrokerOptions{1883, 8883, &pki_, true});
+	}
 	start_mast({"-m", "site1"});
 	std::vector<wlctest::SimDevice> devices;
 	for (const std::string &name : kAps)
@@ -30,7 +35,7 @@ void SiteTest::SetUp()
 	for (size_t i = 0; i < kAps.size(); i++)
 		ids_[kAps[i]] = "ap1-a" + std::to_string(3 + i) + "-b4-c5";
 	start_ctrl();
-	ASSERT_NO_FATAL_FAILURE(masttest::publish_version());
+	ASSERT_NO_FATAL_FAILURE(masttest::publish_version(controller_auth()));
 	for (const std::string &name : kAps)
 		ASSERT_NO_FATAL_FAILURE(start_ap(name));
 	for (const std::string &name : kAps)
@@ -69,6 +74,8 @@ int SiteTest::stop_ctrl()
 void SiteTest::start_ap(const std::string &name)
 {
 	auto ap = std::make_unique<masttest::AdoptedAp>(*site_, name, pki_, std::vector<std::string>{"-g", "0:site1"});
+	if (site_ca_)
+		ap->enrol(*site_ca_, id(name));
 	ap->start_mast();
 	std::vector<std::string> env = {"WLC_ROOT=" + ap->root(), "WLC_LOG_FILE=" + ap->root() + "/rrm.log"};
 	agents_[name] = std::make_unique<wlctest::Process>(

@@ -27,6 +27,10 @@ protected:
 	void SetUp() override;
 	void TearDown() override;
 
+	// The site's locked-down broker (the default), or an open one.
+	virtual bool locked_down() const { return true; }
+	// What the controller's own clients connect to the broker with.
+	wlctest::ClientAuth controller_auth() const { return site_ca_ ? site_ca_->controller_auth() : wlctest::ClientAuth{}; }
 	void start_ctrl();
 	int stop_ctrl();
 	// The AP's bus, adopted mast and RRM agent.
