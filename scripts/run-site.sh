@@ -74,36 +74,29 @@ echo admin | LD_PRELOAD=libpam_wrapper.so PAM_WRAPPER=1 PAM_WRAPPER_SERVICE_DIR=
   authenticate open_session close_session 2>&1 | grep -v '^PWRAP' || true
 echo "(the session service's calls:)"; cat "$pam/calls"
 
-# Certificates: a site CA, the broker's certificate issued by it, and each
-# AP's client certificate (the broker requires one from every AP).
+# The site's certificate authority (broker/site-ca.sh): the broker's
+# certificate, and each AP's client certificate, whose common name is the
+# AP's device identifier (as a factory enrols it).
 pki=$root/pki
-mkdir -p "$pki"
-ossl() { openssl "$@" 2>/dev/null; }
-ossl req -x509 -newkey rsa:2048 -nodes -keyout "$pki/ca.key" -out "$pki/ca.crt" -days 2 -subj /CN=site-ca
-for name in broker ap1 ap2 ap3 ap4; do
-  ossl req -new -newkey rsa:2048 -nodes -keyout "$pki/$name.key" -out "$pki/$name.csr" -subj "/CN=$name"
-  ossl x509 -req -in "$pki/$name.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial -out "$pki/$name.crt" -days 2
+./broker/site-ca.sh init "$pki" "site1 CA" >/dev/null
+./broker/site-ca.sh broker "$pki" localhost 127.0.0.1 >/dev/null
+ids=(ap1-a3-b4-c5 ap1-a3-b4-d6 ap1-a3-b4-e7 ap1-a3-b4-f8)
+for i in 0 1 2 3; do
+  ./broker/site-ca.sh ap "$pki" "${ids[$i]}" "$pki/ap$((i + 1))" >/dev/null
 done
 
-# The controller: the broker (plain for the controller, TLS for APs), a bus of
-# its own, the AP database and log service stand-ins, mast, and a stand-in for
-# the management services that approves joins and hands out VERSION and CONFIG.
+# The controller: the site's broker, locked down (broker/broker-config.sh:
+# APs by certificate on 8883, each to its own topics; the controller by
+# password on loopback), a bus of its own, the AP database and log service
+# stand-ins, mast, and a stand-in for the management services that approves
+# joins and hands out VERSION and CONFIG.
 ctl=$root/ctl
 mkdir -p "$ctl/var/run/ubus" "$ctl/usr/bin" "$ctl/broker"
-cat > "$ctl/broker/mosquitto.conf" <<CONF
-per_listener_settings true
-persistence false
-user root
-log_dest none
-listener 1883 127.0.0.1
-allow_anonymous true
-listener 8883 127.0.0.1
-allow_anonymous true
-cafile $pki/ca.crt
-certfile $pki/broker.crt
-keyfile $pki/broker.key
-require_certificate true
-CONF
+secret=$(openssl rand -hex 12)
+mosquitto_passwd -c -b "$ctl/broker/controller.passwd" wlc "$secret"
+./broker/broker-config.sh --ca "$pki/ca.crt" --cert "$pki/broker.crt" --key "$pki/broker.key" \
+  --passwd "$ctl/broker/controller.passwd" --acl-dir broker --ap-port 8883 --ap-address 127.0.0.1 \
+  --log-file "$ctl/broker/broker.log" --user root > "$ctl/broker/mosquitto.conf"
 mosquitto -c "$ctl/broker/mosquitto.conf" & pids+=($!)
 printf '#!/bin/sh\necho "wlc_init: controller initialised $*" >&2\n' > "$ctl/usr/bin/wlc_init"
 chmod +x "$ctl/usr/bin/wlc_init"
@@ -113,10 +106,10 @@ for _ in $(seq 100); do [ -S "$ctl/var/run/ubus/ubus.sock" ] && break; sleep 0.0
 "$bin/sim/sim_db_ap" & pids+=($!)
 "$bin/sim/sim_log" -r "$ctl/log.records" & pids+=($!)
 for _ in $(seq 100); do "$bin/platform/ubus" list log >/dev/null 2>&1 && break; sleep 0.05; done
-PATH=$ctl/usr/bin:$PATH "$bin/mast/mast" -r wlc -m site1 2>"$ctl/mast.log" & pids+=($!)
+PATH=$ctl/usr/bin:$PATH "$bin/mast/mast" -r wlc -u wlc -p "$secret" -m site1 2>"$ctl/mast.log" & pids+=($!)
 for _ in $(seq 200); do "$bin/platform/ubus" list mqtt.wlc >/dev/null 2>&1 && break; sleep 0.05; done
 revision=$(sed -n "s/^DISTRIB_REVISION='\(.*\)'/\1/p" "$root/ap1/etc/openwrt_release")
-"$bin/sim/sim_wlc_services" -r "$revision" -c '{"ssid":"site-wifi","channel":36}' & pids+=($!)
+"$bin/sim/sim_wlc_services" -u wlc -P "$secret" -r "$revision" -c '{"ssid":"site-wifi","channel":36}' & pids+=($!)
 
 echo "== the controller"
 echo "\$ ubus call mast status"; "$bin/platform/ubus" call mast status
@@ -130,8 +123,7 @@ apdirs() { echo "$1/usr/sbin:$1/usr/bin:$1/sbin:$1/bin"; }
 for name in ap1 ap2 ap3 ap4; do
   r=$root/$name
   mkdir -p "$r/data/ssl" "$r/tmp" "$r/var/run/ubus"
-  cp "$pki/$name.crt" "$r/data/ssl/mqtt.crt"
-  cp "$pki/$name.key" "$r/data/ssl/mqtt.key"
+  cp "$pki/$name/mqtt.crt" "$pki/$name/mqtt.key" "$r/data/ssl/"
   echo "127.0.0.1" > "$r/tmp/wlc_addr_dhcp"
   echo '{"ssid":"factory"}' > "$r/tmp/running.config"
   ./sim/tools/platform-stubs.sh "$r"
@@ -153,6 +145,11 @@ for name in ap1 ap2 ap3 ap4; do
     WLC_ROOT=$root/$name "$bin/platform/ubus" call mast status 2>/dev/null | grep -q '"adopted"' && break; sleep 0.05
   done
 done
+echo "== the site's broker lets only the site's APs and the controller in"
+echo "\$ mosquitto_pub -p 8883 ... (TLS, no AP certificate)"
+mosquitto_pub -h 127.0.0.1 -p 8883 --cafile "$pki/ca.crt" --insecure -t zev/wlc/control/ap/all/reboot -n 2>&1 | sed 's/^/  /' || true
+echo "\$ mosquitto_pub -p 1883 ... (loopback, no controller password)"
+mosquitto_pub -h 127.0.0.1 -p 1883 -t zev/wlc/control/ap/all/reboot -n 2>&1 | sed 's/^/  /' || true
 echo "\$ ubus call mast status   (on ap1)"; "$bin/platform/ubus" call mast status
 grep -E "DISCOVER: found|JOIN_RESP|Save|Status:|receive config" "$root/ap1/mast.log" | sed 's/^/  ap1 log: /'
 export WLC_ROOT=$ctl

@@ -60,7 +60,8 @@ int main(int argc, char **argv)
 {
 	Services s;
 	int port = 1883, ch;
-	while ((ch = getopt(argc, argv, "r:v:c:p:")) != -1) {
+	std::string user, password; // the controller's credentials on a locked-down broker
+	while ((ch = getopt(argc, argv, "r:v:c:p:u:P:")) != -1) {
 		if (ch == 'r')
 			s.revision = optarg;
 		else if (ch == 'v')
@@ -69,6 +70,10 @@ int main(int argc, char **argv)
 			s.config = optarg;
 		else if (ch == 'p')
 			port = std::atoi(optarg);
+		else if (ch == 'u')
+			user = optarg;
+		else if (ch == 'P')
+			password = optarg;
 		else
 			return 1;
 	}
@@ -78,6 +83,8 @@ int main(int argc, char **argv)
 		return 1;
 	mosquitto_connect_callback_set(m, on_connect);
 	mosquitto_message_callback_set(m, on_message);
+	if (!user.empty() && mosquitto_username_pw_set(m, user.c_str(), password.c_str()) != MOSQ_ERR_SUCCESS)
+		return 1;
 	if (mosquitto_connect(m, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS)
 		return 1;
 	int rc = mosquitto_loop_forever(m, -1, 1);
