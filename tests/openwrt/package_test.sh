@@ -129,4 +129,55 @@ config rrm_agent 'radio2'
 UCI
 expect "$(run_init "$init" "$work/rrm_agent")" \
 	"/usr/sbin/rrm_agent -p default -s hq -b 2 -c 36 -c 40 -i 50 -g 1 -r 30 -l" "rrm_agent"
+init=$feed/files/wlc-broker.init
+cat > "$work/wlc-broker" <<UCI
+config wlc-broker 'main'
+	option ca_dir '$work/ca'
+	option host 'wlc.example'
+	option address '127.0.0.1'
+	option ap_port '9883'
+	option local_port '1884'
+	option password 'controller-pw'
+UCI
+export SITE_CA=$src/broker/site-ca.sh CONFIG_WRITER=$src/broker/broker-config.sh ACL_DIR=$src/broker RUN_DIR=$work/run
+expect "$(run_init "$init" "$work/wlc-broker")" "/usr/sbin/mosquitto -c $work/run/mosquitto.conf" "wlc-broker"
+conf=$work/run/mosquitto.conf
+for line in "listener 1884 127.0.0.1" "listener 9883 127.0.0.1" "require_certificate true" \
+	"use_identity_as_username true" "password_file $work/run/controller.passwd" "acl_file $src/broker/ap.acl" \
+	"cafile $work/ca/ca.crt"; do
+	grep -qx "$line" "$conf" || fail "wlc-broker: no '$line' in its configuration"
+done
+openssl x509 -in "$work/ca/broker.crt" -noout -ext subjectAltName | grep -q "DNS:wlc.example, IP Address:127.0.0.1" ||
+	fail "wlc-broker: the broker's certificate is not for wlc.example and 127.0.0.1"
+grep -q "^wlc:" "$work/run/controller.passwd" || fail "wlc-broker: no controller in the password file"
+ca_before=$(cksum < "$work/ca/ca.crt")
+run_init "$init" "$work/wlc-broker" >/dev/null
+[ "$(cksum < "$work/ca/ca.crt")" = "$ca_before" ] || fail "wlc-broker: a second start replaced the site CA"
+sed -i '/password/d' "$work/wlc-broker"
+expect "$(run_init "$init" "$work/wlc-broker" 2>/dev/null)" "" "wlc-broker without a password"
+unset SITE_CA CONFIG_WRITER ACL_DIR RUN_DIR
+
+# First boot: the broker and the controller's mast get the same password.
+cat > "$work/uci" <<'SH'
+#!/bin/sh
+# uci over a flat file of key=value lines.
+db=$UCI_DB
+case $1 in
+	-q) shift ;;
+esac
+case $1 in
+	get) sed -n "s/^$2=//p" "$db" 2>/dev/null ;;
+	set) echo "$2" >> "$db" ;;
+	commit) echo "commit $2" >> "$db" ;;
+esac
+SH
+chmod +x "$work/uci"
+UCI=$work/uci UCI_DB=$work/uci.db sh "$feed/files/wlc-broker.defaults" || fail "uci-defaults failed"
+broker_pw=$(sed -n 's/^wlc-broker.main.password=//p' "$work/uci.db")
+mast_pw=$(sed -n 's/^mast.main.password=//p' "$work/uci.db")
+[ ${#broker_pw} -eq 30 ] && [ "$broker_pw" = "$mast_pw" ] || fail "uci-defaults: passwords '$broker_pw' and '$mast_pw'"
+grep -qx "mast.main.username=wlc" "$work/uci.db" || fail "uci-defaults: mast has no user name"
+lines=$(wc -l < "$work/uci.db")
+UCI=$work/uci UCI_DB=$work/uci.db sh "$feed/files/wlc-broker.defaults"
+[ "$(wc -l < "$work/uci.db")" -eq "$lines" ] || fail "uci-defaults: a second run changed the password"
 echo "packages: ok"
