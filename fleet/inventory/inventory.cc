@@ -16,7 +16,9 @@ constexpr std::array<std::string_view, 5> kStateNames = {"pending", "approved", 
 
 constexpr const char *kFind = "SELECT " FLEET_AP_COLUMNS " FROM ap WHERE id = ?1";
 constexpr const char *kList = "SELECT " FLEET_AP_COLUMNS " FROM ap WHERE (?1 IS NULL OR site = ?1) AND "
-			      "(?2 IS NULL OR state = ?2) AND (?3 IS NULL OR model = ?3) ORDER BY id";
+			      "(?2 IS NULL OR state = ?2) AND (?3 IS NULL OR model = ?3) ORDER BY id LIMIT ?4 OFFSET ?5";
+constexpr const char *kCountFiltered = "SELECT count(*) FROM ap WHERE (?1 IS NULL OR site = ?1) AND "
+				       "(?2 IS NULL OR state = ?2) AND (?3 IS NULL OR model = ?3)";
 constexpr const char *kJoin =
 	"INSERT INTO ap(id, site, cert, fw_version, fw_revision, model, serial, ip, mac, hostname, custom_config, state, "
 	"online, first_seen, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, COALESCE(?8, ''), COALESCE(?9, ''), "
@@ -94,6 +96,7 @@ std::optional<ApState> parse_state(std::string_view s)
 
 Inventory::Inventory(SqliteHandle db, Clock clock)
 	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind), list_(db_.get(), kList),
+	  count_filtered_(db_.get(), kCountFiltered),
 	  join_(db_.get(), kJoin), presence_(db_.get(), kPresence), state_(db_.get(), kState),
 	  forget_(db_.get(), kForget), event_(db_.get(), kEvent), history_(db_.get(), kHistory),
 	  count_(db_.get(), kCount), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed)
@@ -120,7 +123,7 @@ std::vector<ApRecord> Inventory::list(const ApFilter &filter)
 	std::optional<std::string> state;
 	if (filter.state)
 		state = std::string(state_name(*filter.state));
-	list_.bind(1, filter.site).bind(2, state).bind(3, filter.model);
+	list_.bind(1, filter.site).bind(2, state).bind(3, filter.model).bind(4, filter.limit).bind(5, filter.offset);
 	std::vector<ApRecord> out;
 	while (list_.step() == SQLITE_ROW)
 		out.push_back(read_record(list_));
@@ -136,6 +139,17 @@ std::vector<Event> Inventory::history(const std::string &id, int64_t limit)
 		out.push_back({history_.integer(0), history_.text(1), history_.integer(2), history_.text(3), history_.text(4)});
 	history_.reset();
 	return out;
+}
+
+int64_t Inventory::count(const ApFilter &filter)
+{
+	std::optional<std::string> state;
+	if (filter.state)
+		state = std::string(state_name(*filter.state));
+	count_filtered_.bind(1, filter.site).bind(2, state).bind(3, filter.model);
+	int64_t n = count_filtered_.step() == SQLITE_ROW ? count_filtered_.integer(0) : 0;
+	count_filtered_.reset();
+	return n;
 }
 
 int64_t Inventory::count()

@@ -54,6 +54,8 @@ struct Event {
 struct ApFilter {
 	std::optional<std::string> site, model;
 	std::optional<ApState> state;
+	int64_t offset = 0;
+	int64_t limit = -1; // -1: all
 };
 
 enum class AllowKind { serial, mac };
@@ -64,7 +66,10 @@ public:
 	explicit Inventory(SqliteHandle db, Clock clock = {});
 
 	[[nodiscard]] std::optional<ApRecord> find(const std::string &id);
+	// The APs that pass the filter, by identifier, from offset on, at most limit.
 	[[nodiscard]] std::vector<ApRecord> list(const ApFilter &filter);
+	// How many APs pass the filter (offset and limit aside).
+	[[nodiscard]] int64_t count(const ApFilter &filter);
 	[[nodiscard]] std::vector<Event> history(const std::string &id, int64_t limit);
 	[[nodiscard]] int64_t count();
 
@@ -93,7 +98,7 @@ private:
 
 	SqliteHandle db_;
 	Clock clock_;
-	Statement find_, list_, join_, presence_, state_, forget_, event_, history_, count_, allow_, allowed_;
+	Statement find_, list_, count_filtered_, join_, presence_, state_, forget_, event_, history_, count_, allow_, allowed_;
 };
 
 } // namespace fleet

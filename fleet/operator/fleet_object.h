@@ -1,0 +1,34 @@
+// The operator's object "fleet": list, show, approve, refuse, forget,
+// allow and history. Every call is checked against its policy first; every
+// failure is a bus status with a "message" field saying why.
+#pragma once
+
+#include <wlc/bus.h>
+
+#include <string>
+
+#include "approval/lifecycle.h"
+#include "inventory/inventory.h"
+
+namespace fleet {
+
+class FleetObject {
+public:
+	FleetObject(Inventory &inventory, Lifecycle &lifecycle, std::string default_site);
+	int add(wlc::Bus &bus) { return object_.add(bus); }
+	void remove() { object_.remove(); }
+
+private:
+	int list(wlc::Request &req, blob_attr *msg);
+	int show(wlc::Request &req, blob_attr *msg);
+	int decide(wlc::Request &req, blob_attr *msg, const std::string &method);
+	int allow(wlc::Request &req, blob_attr *msg);
+	int history(wlc::Request &req, blob_attr *msg);
+
+	Inventory &inventory_;
+	Lifecycle &lifecycle_;
+	std::string default_site_;
+	wlc::BusObject object_;
+};
+
+} // namespace fleet
