@@ -4,6 +4,8 @@
 // call is a bus status with a message, logged once, with nothing changed.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include "fleetd_fixture.h"
 
 namespace fleettest {
@@ -192,6 +194,70 @@ TEST_F(FleetService, FleetctlReportsRefusalsAndUsage)
 	r = fleetctl({"list"});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_NE(r.err.find("fleetd is not running"), std::string::npos) << r.err;
+}
+
+TEST_F(FleetService, ApprovalModePerSiteFromTheOptions)
+{
+	start_fleetd({"-m", "manual", "-m", "lab:auto", "-n", "hq"});
+	std::string reply;
+	ASSERT_EQ(call("fleet", "allow", R"({"serial":"S2","site":"lab"})", &reply), 0) << reply;
+	ASSERT_EQ(call("db.ap", "set", join_json("ap1-00-00-01", "S1")), 0);
+	ASSERT_EQ(call("db.ap", "set", join_json("ap1-00-00-02", "S2")), 0);
+	ASSERT_EQ(call("fleet", "list", R"({"site":"hq","state":"pending"})", &reply), 0);
+	EXPECT_NE(reply.find("ap1-00-00-01"), std::string::npos) << reply;
+	ASSERT_EQ(call("fleet", "list", R"({"site":"lab","state":"approved"})", &reply), 0);
+	EXPECT_NE(reply.find("ap1-00-00-02"), std::string::npos) << reply;
+	EXPECT_NE(reply.find("\"total\":1"), std::string::npos) << reply;
+}
+
+TEST_F(FleetService, BadOptionsStopTheServiceWithAReason)
+{
+	for (const auto &args : std::vector<std::vector<std::string>>{
+		     {"-m", "sometimes"}, {"-m", "a b:auto"}, {"-n", "a/b"}, {"-d", "relative.db"}, {"extra"}}) {
+		std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/fleet/fleetd", "-s", bus_->socket()};
+		argv.insert(argv.end(), args.begin(), args.end());
+		std::string log = root_->path() + "/bad.log";
+		wlctest::Process p(argv, {"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + log});
+		int status = p.wait(wlctest::kStartLimit);
+		EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << args[0] << " " << status;
+		std::string text = wlctest::read_text(log);
+		EXPECT_TRUE(text.find("fleetd.err: Bad option") != std::string::npos ||
+			    text.find("fleetd.err: Unexpected argument") != std::string::npos) << text;
+		EXPECT_EQ(client_.lookup("fleet"), 0u);
+	}
+}
+
+TEST_F(FleetService, UnusableInventoryStopsTheServiceAndIsLeftAlone)
+{
+	// A file of a newer schema: refused, not moved, not written.
+	std::string db = root_->at(kDatabase);
+	{
+		std::string init = "PRAGMA application_id = 1179407428; PRAGMA user_version = 99; CREATE TABLE ap(id TEXT);";
+		wlctest::RunResult r = wlctest::run({"/usr/bin/env", "python3", "-c",
+			"import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); c.executescript(sys.argv[2]); c.close()", db, init});
+		ASSERT_EQ(r.status, 0) << r.err;
+	}
+	std::string before = wlctest::read_text(db);
+	std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/fleet/fleetd", "-s", bus_->socket()};
+	wlctest::Process p(argv, {"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + root_->path() + "/fleetd.log"});
+	int status = p.wait(wlctest::kStartLimit);
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+	EXPECT_NE(log_text().find("fleetd.err: Failed to open inventory: "), std::string::npos) << log_text();
+	EXPECT_EQ(wlctest::read_text(db), before);
+}
+
+TEST_F(FleetService, DamagedInventoryIsKeptAsideWithAClearError)
+{
+	std::string db = root_->at(kDatabase);
+	wlctest::write_text(db, "this is not a database, but someone's notes\n");
+	start_fleetd();
+	std::string log = log_text();
+	size_t at = log.find("fleetd.err: Inventory " + db + " is damaged: kept as " + db + ".corrupt-");
+	ASSERT_NE(at, std::string::npos) << log;
+	size_t from = log.find("kept as ", at) + 8;
+	std::string kept = log.substr(from, log.find(',', from) - from);
+	EXPECT_EQ(wlctest::read_text(kept), "this is not a database, but someone's notes\n");
+	ASSERT_EQ(call("db.ap", "set", join_json(kAp)), 0);
 }
 
 } // namespace
