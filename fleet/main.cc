@@ -21,11 +21,11 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 		wlc::logf(LOG_ERR, "Failed to connect to ubus");
 		return 1;
 	}
-	fleet::JoinResponse responder(bus);
+	fleet::Publisher publisher(bus);
 	fleet::Lifecycle lifecycle(inventory, opts.policy, opts.site,
-				   [&responder](const std::string &id) { (void)responder.send(id); });
+				   [&publisher](const std::string &id) { (void)fleet::send_join_response(publisher, id); });
 	fleet::DbApObject db(lifecycle);
-	fleet::FleetObject fleet_object(inventory, lifecycle, opts.site);
+	fleet::FleetObject fleet_object(inventory, lifecycle, publisher, opts.site);
 	if (db.add(bus) != UBUS_STATUS_OK || fleet_object.add(bus) != UBUS_STATUS_OK) {
 		wlc::logf(LOG_ERR, "Failed to init ubus objects");
 		return 1;

@@ -1,23 +1,14 @@
-// JOIN_RESP, published through the controller's bridge object "mqtt.wlc":
-// an empty message on the AP's join-response topic, QoS 2, not retained.
+// JOIN_RESP: an empty message on the AP's join-response topic (the AP
+// does not read its payload).
 #pragma once
-
-#include <wlc/bus.h>
-#include <wlc/calls.h>
 
 #include <string>
 
+#include "common/publisher.h"
+
 namespace fleet {
 
-class JoinResponse {
-public:
-	explicit JoinResponse(wlc::Bus &bus);
-	// False when the bridge is not there (the AP's next join is answered).
-	bool send(const std::string &id);
-
-private:
-	wlc::Bus &bus_;
-	wlc::CallsInFlight calls_;
-};
+// False when it could not be handed to the bridge (the AP's next join is answered).
+bool send_join_response(Publisher &publisher, const std::string &id);
 
 } // namespace fleet

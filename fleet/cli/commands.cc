@@ -18,7 +18,8 @@ const char *const kUsage =
 	"  list [--site <site>] [--state <state>] [--model <model>]\n"
 	"  show <id> | approve <id> | refuse <id> | forget <id>\n"
 	"  allow (--serial <serial> | --mac <mac>) [--site <site>]\n"
-	"  history <id> [--limit <n>]\n";
+	"  history <id> [--limit <n>]\n"
+	"  reboot <id> | reset <id> | enforced_auth <id> on|off\n";
 
 namespace {
 
@@ -230,6 +231,24 @@ int action(wlc::Bus &bus, const Invocation &inv)
 	return 0;
 }
 
+int enforced_auth(wlc::Bus &bus, const Invocation &inv)
+{
+	if (inv.args.size() != 2 || (inv.args[1] != "on" && inv.args[1] != "off"))
+		return 2;
+	wlc::BlobBuf args;
+	args.add("id", inv.args[0]).add_bool("enabled", inv.args[1] == "on");
+	Reply r = call(bus, "enforced_auth", args);
+	if (r.status != UBUS_STATUS_OK)
+		return report_failure("enforced_auth", r);
+	if (inv.json) {
+		std::printf("%s\n", r.data.json(true).c_str());
+		return 0;
+	}
+	Row a = read_row(r.data.head());
+	std::printf("%s: %s\n", a["id"].c_str(), a["message"].c_str());
+	return 0;
+}
+
 int allow(wlc::Bus &bus, const Invocation &inv)
 {
 	wlc::BlobBuf args;
@@ -286,8 +305,10 @@ int run_command(wlc::Bus &bus, const Invocation &inv)
 		return list(bus, inv);
 	if (c == "show")
 		return show(bus, inv);
-	if (c == "approve" || c == "refuse" || c == "forget")
+	if (c == "approve" || c == "refuse" || c == "forget" || c == "reboot" || c == "reset")
 		return action(bus, inv);
+	if (c == "enforced_auth")
+		return enforced_auth(bus, inv);
 	if (c == "allow")
 		return allow(bus, inv);
 	if (c == "history")

@@ -205,6 +205,12 @@ bool Inventory::set_state(const std::string &id, ApState state, const EventNote 
 	return run_once(state_) && add_events(id, {event}) && tx.commit();
 }
 
+bool Inventory::note(const std::string &id, const EventNote &event)
+{
+	Transaction tx(db_.get());
+	return tx.begun() && add_events(id, {event}) && tx.commit();
+}
+
 bool Inventory::forget(const std::string &id, const EventNote &event)
 {
 	Transaction tx(db_.get());

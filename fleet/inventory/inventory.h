@@ -82,6 +82,8 @@ public:
 	[[nodiscard]] bool save_presence(const PresenceInfo &p, const std::string &site, ApState state,
 					 const std::vector<EventNote> &events);
 	[[nodiscard]] bool set_state(const std::string &id, ApState state, const EventNote &event);
+	// Adds an event to the AP's history.
+	[[nodiscard]] bool note(const std::string &id, const EventNote &event);
 	// Removes the AP; its history stays, closed by the event.
 	[[nodiscard]] bool forget(const std::string &id, const EventNote &event);
 

@@ -28,6 +28,8 @@ const std::array<blobmsg_policy, A_MAX> kAllowPolicy = {{
 }};
 enum { H_ID, H_LIMIT, H_MAX };
 const std::array<blobmsg_policy, H_MAX> kHistoryPolicy = {{{"id", BLOBMSG_TYPE_STRING}, {"limit", BLOBMSG_TYPE_INT32}}};
+enum { C_ID, C_ENABLED, C_MAX };
+const std::array<blobmsg_policy, C_MAX> kCommandPolicy = {{{"id", BLOBMSG_TYPE_STRING}, {"enabled", BLOBMSG_TYPE_BOOL}}};
 
 // A list reply stays well inside the bus's largest message.
 constexpr int32_t kMaxListLimit = 2000;
@@ -110,8 +112,8 @@ std::string read_id(const std::optional<std::string_view> &id, std::string &erro
 
 } // namespace
 
-FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, std::string default_site)
-	: inventory_(inventory), lifecycle_(lifecycle), default_site_(std::move(default_site)),
+FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, Publisher &publisher, std::string default_site)
+	: inventory_(inventory), lifecycle_(lifecycle), publisher_(publisher), default_site_(std::move(default_site)),
 	  object_("fleet", {
 		{"list", as_vector(kListPolicy), [this](wlc::Request &r, blob_attr *m) { return list(r, m); }},
 		{"show", as_vector(kIdPolicy), [this](wlc::Request &r, blob_attr *m) { return show(r, m); }},
@@ -120,6 +122,12 @@ FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, std::string
 		{"forget", as_vector(kIdPolicy), [this](wlc::Request &r, blob_attr *m) { return decide(r, m, "forget"); }},
 		{"allow", as_vector(kAllowPolicy), [this](wlc::Request &r, blob_attr *m) { return allow(r, m); }},
 		{"history", as_vector(kHistoryPolicy), [this](wlc::Request &r, blob_attr *m) { return history(r, m); }},
+		{"reboot", as_vector(kIdPolicy),
+		 [this](wlc::Request &r, blob_attr *m) { return command(r, m, ApCommandKind::reboot, "reboot"); }},
+		{"reset", as_vector(kIdPolicy),
+		 [this](wlc::Request &r, blob_attr *m) { return command(r, m, ApCommandKind::reset, "reset"); }},
+		{"enforced_auth", as_vector(kCommandPolicy),
+		 [this](wlc::Request &r, blob_attr *m) { return command(r, m, ApCommandKind::enforced_auth, "enforced_auth"); }},
 	  })
 {
 }
@@ -226,6 +234,36 @@ int FleetObject::history(wlc::Request &req, blob_attr *msg)
 	wlc::BlobBuf reply;
 	reply.add("id", id);
 	add_events(reply, inventory_.history(id, limit));
+	req.reply(reply);
+	return UBUS_STATUS_OK;
+}
+
+int FleetObject::command(wlc::Request &req, blob_attr *msg, ApCommandKind kind, const char *method)
+{
+	wlc::Fields<C_MAX> f;
+	std::string error = read_fields(msg, kCommandPolicy, f);
+	std::string id = error.empty() ? read_id(f.str(C_ID), error) : "";
+	if (error.empty() && kind == ApCommandKind::enforced_auth && !f.has(C_ENABLED))
+		error = "'enabled' is missing";
+	else if (error.empty() && kind != ApCommandKind::enforced_auth && f.has(C_ENABLED))
+		error = "'enabled' belongs to enforced_auth only";
+	if (!error.empty())
+		return fail(req, method, UBUS_STATUS_INVALID_ARGUMENT, error);
+	std::optional<ApRecord> ap = inventory_.find(id);
+	if (!ap)
+		return fail(req, method, UBUS_STATUS_NOT_FOUND, "no AP " + id);
+	// Not kept for later: an AP that is not connected would never see it.
+	if (ap->state != ApState::adopted || !ap->online)
+		return fail(req, method, UBUS_STATUS_NO_DATA, "AP " + id + " is " + std::string(state_name(ap->state)) +
+								 (ap->online ? "" : " and not connected") + ": not sent");
+	ApCommand c = make_ap_command(kind, id, f.boolean(C_ENABLED).value_or(false));
+	if (!publisher_.publish(c.topic, c.message ? &*c.message : nullptr, c.detail + " to " + id))
+		return fail(req, method, UBUS_STATUS_UNKNOWN_ERROR, "the controller's broker connection is down: not sent");
+	if (!inventory_.note(id, {"command", c.detail + " (" + who(req) + ")"}))
+		return fail(req, method, UBUS_STATUS_UNKNOWN_ERROR, "sent, but not recorded in the history");
+	wlc::logf(LOG_NOTICE, "Sent %s to AP %s (%s)", c.detail.c_str(), id.c_str(), who(req).c_str());
+	wlc::BlobBuf reply;
+	reply.add("id", id).add("message", "sent: " + c.detail);
 	req.reply(reply);
 	return UBUS_STATUS_OK;
 }

@@ -196,6 +196,43 @@ TEST_F(FleetService, FleetctlReportsRefusalsAndUsage)
 	EXPECT_NE(r.err.find("fleetd is not running"), std::string::npos) << r.err;
 }
 
+TEST_F(FleetService, CommandsGoOnlyToConnectedAdoptedAps)
+{
+	start_fleetd({"-m", "auto"});
+	ASSERT_EQ(call("db.ap", "set", join_json(kAp)), 0);
+	struct Bad {
+		std::string method, json;
+		int status;
+		std::string message;
+	};
+	std::vector<Bad> bad = {
+		{"reboot", R"({"id":"ap9-00-00-09"})", UBUS_STATUS_NOT_FOUND, "no AP ap9-00-00-09"},
+		{"reboot", R"({"id":"ap1-a3-b4-c5"})", UBUS_STATUS_NO_DATA, "AP ap1-a3-b4-c5 is approved"},
+		{"reset", R"({"id":"bad id"})", UBUS_STATUS_INVALID_ARGUMENT, "is not a device identifier"},
+		{"reboot", R"({"id":"ap1-a3-b4-c5","enabled":true})", UBUS_STATUS_INVALID_ARGUMENT, "enforced_auth only"},
+		{"enforced_auth", R"({"id":"ap1-a3-b4-c5"})", UBUS_STATUS_INVALID_ARGUMENT, "'enabled' is missing"},
+		{"enforced_auth", R"({"id":"ap1-a3-b4-c5","enabled":"yes"})", UBUS_STATUS_INVALID_ARGUMENT, "must be a boolean"},
+	};
+	for (const Bad &b : bad) {
+		std::string reply;
+		EXPECT_EQ(call("fleet", b.method, b.json, &reply), b.status) << b.method << " " << b.json;
+		EXPECT_NE(reply.find(b.message), std::string::npos) << b.method << " " << b.json << " → " << reply;
+	}
+	// Adopted, but the controller's broker connection (its "mqtt.wlc") is down.
+	ASSERT_EQ(call("db.ap", "set", R"({"id":"ap1-a3-b4-c5","online":true})"), 0);
+	ASSERT_EQ(call("db.ap", "set", R"({"id":"ap1-a3-b4-c5","online":true})"), 0);
+	std::string before = history_json(kAp);
+	ASSERT_NE(before.find("adoption"), std::string::npos) << before;
+	std::string reply;
+	EXPECT_EQ(call("fleet", "reboot", R"({"id":"ap1-a3-b4-c5"})", &reply), UBUS_STATUS_UNKNOWN_ERROR);
+	EXPECT_NE(reply.find("broker connection is down"), std::string::npos) << reply;
+	EXPECT_EQ(history_json(kAp), before);
+	// Offline: not sent either.
+	ASSERT_EQ(call("db.ap", "set", R"({"id":"ap1-a3-b4-c5","online":false})"), 0);
+	EXPECT_EQ(call("fleet", "reboot", R"({"id":"ap1-a3-b4-c5"})", &reply), UBUS_STATUS_NO_DATA);
+	EXPECT_NE(reply.find("is offline and not connected"), std::string::npos) << reply;
+}
+
 TEST_F(FleetService, ApprovalModePerSiteFromTheOptions)
 {
 	start_fleetd({"-m", "manual", "-m", "lab:auto", "-n", "hq"});

@@ -133,4 +133,54 @@ TEST_F(FleetSite, ManualApWaitsUntilTheOperatorApprovesIt)
 	EXPECT_NE(r.out.find("adoption"), std::string::npos) << r.out;
 }
 
+// Commands reach the adopted AP once, not retained (the AP would ignore a
+// retained one and run nothing), and are kept in its history.
+TEST_F(FleetSite, CommandsReachTheAdoptedApAndAreRecorded)
+{
+	start_fleetd({"-m", "auto"});
+	start_ap({"-f", "-h", "127.0.0.1:8883"});
+	ASSERT_TRUE(pump([&] { return ap_state() == "adopted"; }, 60s)) << ap_log() << fleetd_log();
+	std::string id = ap_id();
+	// The firmware service's VERSION (the revision the AP runs) brings the agent to adopted.
+	wlctest::MqttClient firmware("firmware", 1883);
+	ASSERT_TRUE(firmware.publish("zev/wlc/firmware/version",
+				     masttest::payload(R"({"version":"23.05.2","revision":"r42-abc"})"), 2, true));
+	for (const std::string &filter : {"zev/wlc/control/ap/" + id + "/reboot", "zev/wlc/control/ap/" + id + "/reset",
+					  std::string("zev/wlc/enforced_auth")})
+		ASSERT_TRUE(pump([&] { return broker_->subscriptions(id, filter) > 0; }, 30s)) << filter << ap_log();
+
+	wlctest::RunResult r = fleetctl({"reboot", id});
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, id + ": sent: reboot\n");
+	ASSERT_TRUE(pump([&] { return stubs_log() == "reboot\n"; }, 20s)) << stubs_log() << ap_log();
+	EXPECT_TRUE(ap_logged("mast.warning: Receive REBOOT message"));
+	r = fleetctl({"reset", id});
+	ASSERT_EQ(r.status, 0) << r.err;
+	ASSERT_TRUE(pump([&] { return stubs_log() == "reboot\nfirstboot -y\nreboot\n"; }, 20s)) << stubs_log();
+	r = fleetctl({"enforced_auth", id, "on"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	ASSERT_TRUE(pump([&] { return stubs_log().find("ap_enforced_auth") != std::string::npos; }, 20s)) << stubs_log();
+	std::string input = wlctest::read_text(ap_path("/enforced_auth.log"));
+	EXPECT_NE(input.find("\"id\": \"" + id + "\""), std::string::npos) << input;
+	EXPECT_NE(input.find("\"enabled\": true"), std::string::npos) << input;
+	EXPECT_FALSE(ap_logged("Ignore retained")) << ap_log();
+	// Nothing was left retained: a new subscriber gets its own later marker first.
+	wlctest::MqttClient observer("observer", 1883);
+	ASSERT_TRUE(observer.subscribe("zev/wlc/control/ap/" + id + "/reboot"));
+	ASSERT_TRUE(observer.subscribe("zev/wlc/control/ap/" + id + "/reset"));
+	ASSERT_TRUE(observer.subscribe("zev/wlc/control/ap/" + id + "/marker"));
+	ASSERT_TRUE(observer.subscribe("zev/wlc/enforced_auth"));
+	ASSERT_TRUE(observer.publish("zev/wlc/control/ap/" + id + "/marker", {}, 2));
+	wlctest::MqttMessage first;
+	ASSERT_TRUE(observer.next(first, 20s));
+	EXPECT_EQ(first.topic, "zev/wlc/control/ap/" + id + "/marker");
+	EXPECT_FALSE(first.retain);
+
+	r = fleetctl({"history", id});
+	ASSERT_EQ(r.status, 0) << r.err;
+	for (const char *detail : {"command   reboot (operator", "command   factory reset (operator",
+				   "command   enforced authentication on (operator"})
+		EXPECT_NE(r.out.find(detail), std::string::npos) << detail << " in " << r.out;
+}
+
 } // namespace
