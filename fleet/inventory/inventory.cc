@@ -95,7 +95,7 @@ std::optional<ApState> parse_state(std::string_view s)
 }
 
 Inventory::Inventory(SqliteHandle db, Clock clock)
-	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind), list_(db_.get(), kList),
+	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind), listing_(db_.get(), kList),
 	  count_filtered_(db_.get(), kCountFiltered),
 	  join_(db_.get(), kJoin), presence_(db_.get(), kPresence), state_(db_.get(), kState),
 	  forget_(db_.get(), kForget), event_(db_.get(), kEvent), history_(db_.get(), kHistory),
@@ -123,11 +123,11 @@ std::vector<ApRecord> Inventory::list(const ApFilter &filter)
 	std::optional<std::string> state;
 	if (filter.state)
 		state = std::string(state_name(*filter.state));
-	list_.bind(1, filter.site).bind(2, state).bind(3, filter.model).bind(4, filter.limit).bind(5, filter.offset);
+	listing_.bind(1, filter.site).bind(2, state).bind(3, filter.model).bind(4, filter.limit).bind(5, filter.offset);
 	std::vector<ApRecord> out;
-	while (list_.step() == SQLITE_ROW)
-		out.push_back(read_record(list_));
-	list_.reset();
+	while (listing_.step() == SQLITE_ROW)
+		out.push_back(read_record(listing_));
+	listing_.reset();
 	return out;
 }
 

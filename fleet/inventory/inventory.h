@@ -100,7 +100,7 @@ private:
 
 	SqliteHandle db_;
 	Clock clock_;
-	Statement find_, list_, count_filtered_, join_, presence_, state_, forget_, event_, history_, count_, allow_, allowed_;
+	Statement find_, listing_, count_filtered_, join_, presence_, state_, forget_, event_, history_, count_, allow_, allowed_;
 };
 
 } // namespace fleet
