@@ -15,10 +15,6 @@ constexpr std::array<std::string_view, 5> kStateNames = {"pending", "approved", 
 	"first_seen, last_seen"
 
 constexpr const char *kFind = "SELECT " FLEET_AP_COLUMNS " FROM ap WHERE id = ?1";
-constexpr const char *kList = "SELECT " FLEET_AP_COLUMNS " FROM ap WHERE (?1 IS NULL OR site = ?1) AND "
-			      "(?2 IS NULL OR state = ?2) AND (?3 IS NULL OR model = ?3) ORDER BY id LIMIT ?4 OFFSET ?5";
-constexpr const char *kCountFiltered = "SELECT count(*) FROM ap WHERE (?1 IS NULL OR site = ?1) AND "
-				       "(?2 IS NULL OR state = ?2) AND (?3 IS NULL OR model = ?3)";
 constexpr const char *kJoin =
 	"INSERT INTO ap(id, site, cert, fw_version, fw_revision, model, serial, ip, mac, hostname, custom_config, state, "
 	"online, first_seen, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, COALESCE(?8, ''), COALESCE(?9, ''), "
@@ -43,6 +39,35 @@ constexpr const char *kAllow = "INSERT INTO allowed(kind, value, site, added) VA
 			       "ON CONFLICT(kind, value) DO UPDATE SET site = ?3";
 constexpr const char *kAllowed = "SELECT site FROM allowed WHERE (kind = 'serial' AND value = ?1 AND ?1 != '') OR "
 				 "(kind = 'mac' AND value = lower(?2) AND ?2 != '') ORDER BY kind DESC LIMIT 1";
+
+// The WHERE clause of the filters given (bit 0 site, 1 state, 2 model), so
+// that SQLite can use the indexes; the values are always bound parameters.
+std::string filter_clause(unsigned mask)
+{
+	std::string where;
+	auto add = [&](const char *cond) { where += where.empty() ? std::string(" WHERE ") + cond : std::string(" AND ") + cond; };
+	if (mask & 1)
+		add("site = ?1");
+	if (mask & 2)
+		add("state = ?2");
+	if (mask & 4)
+		add("model = ?3");
+	return where;
+}
+
+unsigned filter_mask(const ApFilter &f)
+{
+	return (f.site ? 1u : 0u) | (f.state ? 2u : 0u) | (f.model ? 4u : 0u);
+}
+
+// Binds the filter's values; a slot the statement does not use takes none.
+void bind_filter(Statement &s, const ApFilter &f)
+{
+	std::optional<std::string> state;
+	if (f.state)
+		state = std::string(state_name(*f.state));
+	s.bind(1, f.site).bind(2, state).bind(3, f.model);
+}
 
 ApRecord read_record(const Statement &s)
 {
@@ -95,8 +120,7 @@ std::optional<ApState> parse_state(std::string_view s)
 }
 
 Inventory::Inventory(SqliteHandle db, Clock clock)
-	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind), listing_(db_.get(), kList),
-	  count_filtered_(db_.get(), kCountFiltered),
+	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind),
 	  join_(db_.get(), kJoin), presence_(db_.get(), kPresence), state_(db_.get(), kState),
 	  forget_(db_.get(), kForget), event_(db_.get(), kEvent), history_(db_.get(), kHistory),
 	  count_(db_.get(), kCount), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed)
@@ -118,16 +142,27 @@ std::optional<ApRecord> Inventory::find(const std::string &id)
 	return r;
 }
 
+Statement &Inventory::filtered(std::array<Statement, 8> &cache, unsigned mask, bool listing)
+{
+	Statement &s = cache[mask];
+	if (!s.ok()) {
+		std::string sql = listing ? "SELECT " FLEET_AP_COLUMNS " FROM ap" + filter_clause(mask) +
+						    " ORDER BY id LIMIT ?4 OFFSET ?5"
+					  : "SELECT count(*) FROM ap" + filter_clause(mask);
+		s = Statement(db_.get(), sql);
+	}
+	return s;
+}
+
 std::vector<ApRecord> Inventory::list(const ApFilter &filter)
 {
-	std::optional<std::string> state;
-	if (filter.state)
-		state = std::string(state_name(*filter.state));
-	listing_.bind(1, filter.site).bind(2, state).bind(3, filter.model).bind(4, filter.limit).bind(5, filter.offset);
+	Statement &s = filtered(listings_, filter_mask(filter), true);
+	bind_filter(s, filter);
+	s.bind(4, filter.limit).bind(5, filter.offset);
 	std::vector<ApRecord> out;
-	while (listing_.step() == SQLITE_ROW)
-		out.push_back(read_record(listing_));
-	listing_.reset();
+	while (s.step() == SQLITE_ROW)
+		out.push_back(read_record(s));
+	s.reset();
 	return out;
 }
 
@@ -143,12 +178,10 @@ std::vector<Event> Inventory::history(const std::string &id, int64_t limit)
 
 int64_t Inventory::count(const ApFilter &filter)
 {
-	std::optional<std::string> state;
-	if (filter.state)
-		state = std::string(state_name(*filter.state));
-	count_filtered_.bind(1, filter.site).bind(2, state).bind(3, filter.model);
-	int64_t n = count_filtered_.step() == SQLITE_ROW ? count_filtered_.integer(0) : 0;
-	count_filtered_.reset();
+	Statement &s = filtered(counts_, filter_mask(filter), false);
+	bind_filter(s, filter);
+	int64_t n = s.step() == SQLITE_ROW ? s.integer(0) : 0;
+	s.reset();
 	return n;
 }
 

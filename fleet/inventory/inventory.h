@@ -3,6 +3,7 @@
 // write is one transaction, durable before the call returns true.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -100,7 +101,11 @@ private:
 
 	SqliteHandle db_;
 	Clock clock_;
-	Statement find_, listing_, count_filtered_, join_, presence_, state_, forget_, event_, history_, count_, allow_, allowed_;
+	// Listings and counts, one statement per combination of filters.
+	Statement &filtered(std::array<Statement, 8> &cache, unsigned mask, bool listing);
+
+	std::array<Statement, 8> listings_, counts_;
+	Statement find_, join_, presence_, state_, forget_, event_, history_, count_, allow_, allowed_;
 };
 
 } // namespace fleet
