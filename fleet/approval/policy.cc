@@ -35,8 +35,10 @@ ApprovalMode ApprovalPolicy::mode_of(const std::string &site) const
 
 JoinDecision decide_join(std::optional<ApState> current, ApprovalMode mode, bool registered)
 {
+	// An AP that is refused, or still waiting, retries about twice a
+	// minute: its first join is in the history, the last one in last_seen.
 	if (current == ApState::refused)
-		return {ApState::refused, false, {{"join", "refused: not answered"}}};
+		return {ApState::refused, false, {}};
 	// Approved before: the AP lost its adoption (reset, new certificate) and
 	// is answered again; it is adopted once its session is up.
 	if (current && current != ApState::pending)
@@ -45,6 +47,8 @@ JoinDecision decide_join(std::optional<ApState> current, ApprovalMode mode, bool
 		return {ApState::approved, true, {{"join", ""}, {"approval", "auto"}}};
 	if (mode == ApprovalMode::allow && registered)
 		return {ApState::approved, true, {{"join", ""}, {"approval", "allow list"}}};
+	if (current == ApState::pending)
+		return {ApState::pending, false, {}};
 	return {ApState::pending, false,
 		{{"join", mode == ApprovalMode::allow ? "pending: not on the allow list" : "pending: manual approval"}}};
 }

@@ -37,7 +37,8 @@ struct JoinDecision {
 	std::vector<EventNote> events;
 };
 // current: the AP's state, none for an AP not yet known; registered: its
-// serial or MAC is on the allow list.
+// serial or MAC is on the allow list. The repeated joins of an AP that
+// stays pending or refused add no event.
 [[nodiscard]] JoinDecision decide_join(std::optional<ApState> current, ApprovalMode mode, bool registered);
 
 struct PresenceDecision {

@@ -32,6 +32,9 @@ constexpr const char *kPresence =
 constexpr const char *kState = "UPDATE ap SET state = ?2 WHERE id = ?1";
 constexpr const char *kForget = "DELETE FROM ap WHERE id = ?1";
 constexpr const char *kEvent = "INSERT INTO event(ap, at, kind, detail) VALUES (?1, ?2, ?3, ?4)";
+// Each AP keeps its newest kMaxEventsPerAp events.
+constexpr const char *kTrim = "DELETE FROM event WHERE ap = ?1 AND seq <= (SELECT seq FROM event WHERE ap = ?1 "
+			      "ORDER BY seq DESC LIMIT 1 OFFSET ?2)";
 constexpr const char *kHistory = "SELECT seq, ap, at, kind, detail FROM (SELECT * FROM event WHERE ap = ?1 "
 				 "ORDER BY seq DESC LIMIT ?2) ORDER BY seq";
 constexpr const char *kCount = "SELECT count(*) FROM ap";
@@ -122,7 +125,7 @@ std::optional<ApState> parse_state(std::string_view s)
 Inventory::Inventory(SqliteHandle db, Clock clock)
 	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind),
 	  join_(db_.get(), kJoin), presence_(db_.get(), kPresence), state_(db_.get(), kState),
-	  forget_(db_.get(), kForget), event_(db_.get(), kEvent), history_(db_.get(), kHistory),
+	  forget_(db_.get(), kForget), event_(db_.get(), kEvent), history_(db_.get(), kHistory), trim_(db_.get(), kTrim),
 	  count_(db_.get(), kCount), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed)
 {
 }
@@ -200,7 +203,10 @@ bool Inventory::add_events(const std::string &id, const std::vector<EventNote> &
 		if (!run_once(event_))
 			return false;
 	}
-	return true;
+	if (events.empty())
+		return true;
+	trim_.bind(1, std::string_view(id)).bind(2, kMaxEventsPerAp);
+	return run_once(trim_);
 }
 
 bool Inventory::save_join(const JoinInfo &j, const std::string &site, ApState state, const std::vector<EventNote> &events)

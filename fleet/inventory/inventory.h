@@ -61,6 +61,9 @@ struct ApFilter {
 
 enum class AllowKind { serial, mac };
 
+// The most events an AP's history keeps (the oldest go first).
+inline constexpr int64_t kMaxEventsPerAp = 1000;
+
 class Inventory {
 public:
 	using Clock = std::function<int64_t()>; // seconds since the epoch
@@ -105,7 +108,7 @@ private:
 	Statement &filtered(std::array<Statement, 8> &cache, unsigned mask, bool listing);
 
 	std::array<Statement, 8> listings_, counts_;
-	Statement find_, join_, presence_, state_, forget_, event_, history_, count_, allow_, allowed_;
+	Statement find_, join_, presence_, state_, forget_, event_, history_, trim_, count_, allow_, allowed_;
 };
 
 } // namespace fleet

@@ -163,6 +163,20 @@ TEST_F(InventoryFile, ForgetRemovesTheApAndKeepsItsHistory)
 	EXPECT_EQ(events[1].kind, "forget");
 }
 
+TEST_F(InventoryFile, HistoryKeepsTheNewestEventsOfEachAp)
+{
+	fleet::Inventory inv = open();
+	ASSERT_TRUE(inv.save_join(join("ap1-a3-b4-c5"), "hq", ApState::adopted, {{"join", "other AP"}}));
+	ASSERT_TRUE(inv.save_join(join("ap1-00-00-01"), "hq", ApState::adopted, {}));
+	for (int64_t i = 0; i < fleet::kMaxEventsPerAp + 5; i++)
+		ASSERT_TRUE(inv.note("ap1-00-00-01", {"online", std::to_string(i)}));
+	auto events = inv.history("ap1-00-00-01", 5000);
+	ASSERT_EQ(static_cast<int64_t>(events.size()), fleet::kMaxEventsPerAp);
+	EXPECT_EQ(events.front().detail, "5");
+	EXPECT_EQ(events.back().detail, std::to_string(fleet::kMaxEventsPerAp + 4));
+	EXPECT_EQ(inv.history("ap1-a3-b4-c5", 10).size(), 1u);
+}
+
 TEST_F(InventoryFile, AllowListMatchesSerialOrMacWithItsSite)
 {
 	fleet::Inventory inv = open();

@@ -72,6 +72,9 @@ TEST(JoinDecisions, KnownAps)
 		EXPECT_TRUE(d.respond);
 		EXPECT_EQ(kinds(d.events), (std::vector<std::string>{"join"}));
 	}
+	// Retries of an AP that stays pending or refused leave the history alone.
+	EXPECT_TRUE(fleet::decide_join(ApState::pending, ApprovalMode::manual, false).events.empty());
+	EXPECT_TRUE(fleet::decide_join(ApState::refused, ApprovalMode::automatic, false).events.empty());
 	// A pending AP is decided again: the mode or the allow list may have changed.
 	EXPECT_EQ(fleet::decide_join(ApState::pending, ApprovalMode::allow, true).state, ApState::approved);
 	EXPECT_EQ(fleet::decide_join(ApState::pending, ApprovalMode::manual, false).state, ApState::pending);
