@@ -233,6 +233,20 @@ TEST_F(FleetService, CommandsGoOnlyToConnectedAdoptedAps)
 	EXPECT_NE(reply.find("is offline and not connected"), std::string::npos) << reply;
 }
 
+TEST_F(FleetService, ObjectsComeBackWhenTheBusDaemonIsRestarted)
+{
+	start_fleetd();
+	ASSERT_EQ(call("db.ap", "set", join_json(kAp)), 0);
+	bus_->restart();
+	ASSERT_TRUE(wlctest::pump([&] { return client_.online() && client_.lookup("db.ap") != 0 && client_.lookup("fleet") != 0; },
+				  wlctest::kStartLimit))
+		<< log_text();
+	ASSERT_EQ(call("db.ap", "set", join_json("ap1-00-00-02", "S2")), 0);
+	std::string reply;
+	ASSERT_EQ(call("fleet", "list", "{}", &reply), 0);
+	EXPECT_NE(reply.find("\"total\":2"), std::string::npos) << reply;
+}
+
 TEST_F(FleetService, ApprovalModePerSiteFromTheOptions)
 {
 	start_fleetd({"-m", "manual", "-m", "lab:auto", "-n", "hq"});
