@@ -11,7 +11,7 @@ packages=(
   g++-aarch64-linux-gnu qemu-user
   libc6-dev:arm64 libstdc++-12-dev:arm64
   libjson-c-dev:arm64 libssl-dev:arm64 libmosquitto-dev:arm64 libcurl4-openssl-dev:arm64
-  libnl-3-dev:arm64 libnl-genl-3-dev:arm64 libpam0g-dev:arm64
+  libnl-3-dev:arm64 libnl-genl-3-dev:arm64 libpam0g-dev:arm64 libsqlite3-dev:arm64
   libgtest-dev:arm64 libgmock-dev:arm64
 )
 

@@ -8,6 +8,7 @@ packages=(
   # (libclang_rt.fuzzer), which clang itself does not pull in.
   clang libclang-rt-dev
   libjson-c-dev libssl-dev openssl
+  libsqlite3-dev
   libmosquitto-dev mosquitto mosquitto-clients
   libcurl4-openssl-dev curl
   libnl-3-dev libnl-genl-3-dev

@@ -1,0 +1,25 @@
+// Publishing to APs through the controller's bridge object "mqtt.wlc"
+// ("send"): QoS 2, never retained (an AP ignores retained commands).
+#pragma once
+
+#include <wlc/bus.h>
+#include <wlc/calls.h>
+
+#include <string>
+
+namespace fleet {
+
+class Publisher {
+public:
+	explicit Publisher(wlc::Bus &bus);
+	// message: the fields of the payload table; null sends an empty payload.
+	// what names the message in log lines. False when the bridge is not
+	// there (the broker connection is down) or the call cannot be made.
+	bool publish(const std::string &topic, const wlc::BlobBuf *message, const std::string &what);
+
+private:
+	wlc::Bus &bus_;
+	wlc::CallsInFlight calls_;
+};
+
+} // namespace fleet

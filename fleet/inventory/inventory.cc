@@ -1,0 +1,282 @@
+// The AP inventory.
+#include "inventory.h"
+
+#include <array>
+#include <chrono>
+
+namespace fleet {
+
+namespace {
+
+constexpr std::array<std::string_view, 5> kStateNames = {"pending", "approved", "adopted", "offline", "refused"};
+
+#define FLEET_AP_COLUMNS                                                                                     \
+	"id, site, model, serial, mac, cert, fw_version, fw_revision, ip, hostname, custom_config, state, online, " \
+	"first_seen, last_seen"
+
+constexpr const char *kFind = "SELECT " FLEET_AP_COLUMNS " FROM ap WHERE id = ?1";
+constexpr const char *kJoin =
+	"INSERT INTO ap(id, site, cert, fw_version, fw_revision, model, serial, ip, mac, hostname, custom_config, state, "
+	"online, first_seen, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, COALESCE(?8, ''), COALESCE(?9, ''), "
+	"COALESCE(?10, ''), COALESCE(?11, '{}'), ?12, 1, ?13, ?13) ON CONFLICT(id) DO UPDATE SET cert = ?3, "
+	"fw_version = ?4, fw_revision = ?5, model = ?6, serial = ?7, ip = COALESCE(?8, ip), mac = COALESCE(?9, mac), "
+	"hostname = COALESCE(?10, hostname), custom_config = COALESCE(?11, custom_config), state = ?12, online = 1, "
+	"last_seen = ?13";
+constexpr const char *kPresence =
+	"INSERT INTO ap(id, site, fw_version, fw_revision, model, serial, ip, mac, hostname, state, online, first_seen, "
+	"last_seen) VALUES (?1, ?2, COALESCE(?3, ''), COALESCE(?4, ''), COALESCE(?5, ''), COALESCE(?6, ''), "
+	"COALESCE(?7, ''), COALESCE(?8, ''), COALESCE(?9, ''), ?10, ?11, ?12, ?12) ON CONFLICT(id) DO UPDATE SET "
+	"fw_version = COALESCE(?3, fw_version), fw_revision = COALESCE(?4, fw_revision), model = COALESCE(?5, model), "
+	"serial = COALESCE(?6, serial), ip = COALESCE(?7, ip), mac = COALESCE(?8, mac), "
+	"hostname = COALESCE(?9, hostname), state = ?10, online = ?11, last_seen = ?12";
+constexpr const char *kState = "UPDATE ap SET state = ?2 WHERE id = ?1";
+constexpr const char *kForget = "DELETE FROM ap WHERE id = ?1";
+constexpr const char *kEvent = "INSERT INTO event(ap, at, kind, detail) VALUES (?1, ?2, ?3, ?4)";
+// Each AP keeps its newest kMaxEventsPerAp events.
+constexpr const char *kTrim = "DELETE FROM event WHERE ap = ?1 AND seq <= (SELECT seq FROM event WHERE ap = ?1 "
+			      "ORDER BY seq DESC LIMIT 1 OFFSET ?2)";
+constexpr const char *kHistory = "SELECT seq, ap, at, kind, detail FROM (SELECT * FROM event WHERE ap = ?1 "
+				 "ORDER BY seq DESC LIMIT ?2) ORDER BY seq";
+constexpr const char *kCount = "SELECT count(*) FROM ap";
+constexpr const char *kAllow = "INSERT INTO allowed(kind, value, site, added) VALUES (?1, ?2, ?3, ?4) "
+			       "ON CONFLICT(kind, value) DO UPDATE SET site = ?3";
+constexpr const char *kAllowed = "SELECT site FROM allowed WHERE (kind = 'serial' AND value = ?1 AND ?1 != '') OR "
+				 "(kind = 'mac' AND value = lower(?2) AND ?2 != '') ORDER BY kind DESC LIMIT 1";
+
+// The WHERE clause of the filters given (bit 0 site, 1 state, 2 model), so
+// that SQLite can use the indexes; the values are always bound parameters.
+std::string filter_clause(unsigned mask)
+{
+	std::string where;
+	auto add = [&](const char *cond) { where += where.empty() ? std::string(" WHERE ") + cond : std::string(" AND ") + cond; };
+	if (mask & 1)
+		add("site = ?1");
+	if (mask & 2)
+		add("state = ?2");
+	if (mask & 4)
+		add("model = ?3");
+	return where;
+}
+
+unsigned filter_mask(const ApFilter &f)
+{
+	return (f.site ? 1u : 0u) | (f.state ? 2u : 0u) | (f.model ? 4u : 0u);
+}
+
+// Binds the filter's values; a slot the statement does not use takes none.
+void bind_filter(Statement &s, const ApFilter &f)
+{
+	std::optional<std::string> state;
+	if (f.state)
+		state = std::string(state_name(*f.state));
+	s.bind(1, f.site).bind(2, state).bind(3, f.model);
+}
+
+ApRecord read_record(const Statement &s)
+{
+	ApRecord r;
+	r.id = s.text(0);
+	r.site = s.text(1);
+	r.model = s.text(2);
+	r.serial = s.text(3);
+	r.mac = s.text(4);
+	r.cert = s.text(5);
+	r.fw_version = s.text(6);
+	r.fw_revision = s.text(7);
+	r.ip = s.text(8);
+	r.hostname = s.text(9);
+	r.custom_config = s.text(10);
+	r.state = parse_state(s.text(11)).value_or(ApState::pending);
+	r.online = s.integer(12) != 0;
+	r.first_seen = s.integer(13);
+	r.last_seen = s.integer(14);
+	return r;
+}
+
+int64_t system_seconds()
+{
+	using namespace std::chrono;
+	return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Runs a statement once, leaving it ready for the next use.
+bool run_once(Statement &s)
+{
+	bool ok = s.run();
+	s.reset();
+	return ok;
+}
+
+} // namespace
+
+std::string_view state_name(ApState s)
+{
+	return kStateNames[static_cast<size_t>(s)];
+}
+
+std::optional<ApState> parse_state(std::string_view s)
+{
+	for (size_t i = 0; i < kStateNames.size(); i++)
+		if (kStateNames[i] == s)
+			return static_cast<ApState>(i);
+	return std::nullopt;
+}
+
+Inventory::Inventory(SqliteHandle db, Clock clock)
+	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind),
+	  join_(db_.get(), kJoin), presence_(db_.get(), kPresence), state_(db_.get(), kState),
+	  forget_(db_.get(), kForget), event_(db_.get(), kEvent), history_(db_.get(), kHistory), trim_(db_.get(), kTrim),
+	  count_(db_.get(), kCount), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed)
+{
+}
+
+int64_t Inventory::now() const
+{
+	return clock_();
+}
+
+std::optional<ApRecord> Inventory::find(const std::string &id)
+{
+	find_.bind(1, std::string_view(id));
+	std::optional<ApRecord> r;
+	if (find_.step() == SQLITE_ROW)
+		r = read_record(find_);
+	find_.reset();
+	return r;
+}
+
+Statement &Inventory::filtered(std::array<Statement, 8> &cache, unsigned mask, bool listing)
+{
+	Statement &s = cache[mask];
+	if (!s.ok()) {
+		std::string sql = listing ? "SELECT " FLEET_AP_COLUMNS " FROM ap" + filter_clause(mask) +
+						    " ORDER BY id LIMIT ?4 OFFSET ?5"
+					  : "SELECT count(*) FROM ap" + filter_clause(mask);
+		s = Statement(db_.get(), sql);
+	}
+	return s;
+}
+
+std::vector<ApRecord> Inventory::list(const ApFilter &filter)
+{
+	Statement &s = filtered(listings_, filter_mask(filter), true);
+	bind_filter(s, filter);
+	s.bind(4, filter.limit).bind(5, filter.offset);
+	std::vector<ApRecord> out;
+	while (s.step() == SQLITE_ROW)
+		out.push_back(read_record(s));
+	s.reset();
+	return out;
+}
+
+std::vector<Event> Inventory::history(const std::string &id, int64_t limit)
+{
+	history_.bind(1, std::string_view(id)).bind(2, limit);
+	std::vector<Event> out;
+	while (history_.step() == SQLITE_ROW)
+		out.push_back({history_.integer(0), history_.text(1), history_.integer(2), history_.text(3), history_.text(4)});
+	history_.reset();
+	return out;
+}
+
+int64_t Inventory::count(const ApFilter &filter)
+{
+	Statement &s = filtered(counts_, filter_mask(filter), false);
+	bind_filter(s, filter);
+	int64_t n = s.step() == SQLITE_ROW ? s.integer(0) : 0;
+	s.reset();
+	return n;
+}
+
+int64_t Inventory::count()
+{
+	int64_t n = count_.step() == SQLITE_ROW ? count_.integer(0) : 0;
+	count_.reset();
+	return n;
+}
+
+bool Inventory::add_events(const std::string &id, const std::vector<EventNote> &events)
+{
+	int64_t at = now();
+	for (const EventNote &e : events) {
+		event_.bind(1, std::string_view(id)).bind(2, at).bind(3, std::string_view(e.kind)).bind(4, std::string_view(e.detail));
+		if (!run_once(event_))
+			return false;
+	}
+	if (events.empty())
+		return true;
+	trim_.bind(1, std::string_view(id)).bind(2, kMaxEventsPerAp);
+	return run_once(trim_);
+}
+
+bool Inventory::save_join(const JoinInfo &j, const std::string &site, ApState state, const std::vector<EventNote> &events)
+{
+	Transaction tx(db_.get());
+	if (!tx.begun())
+		return false;
+	join_.bind(1, std::string_view(j.id)).bind(2, std::string_view(site)).bind(3, std::string_view(j.cert));
+	join_.bind(4, std::string_view(j.fw_version)).bind(5, std::string_view(j.fw_revision));
+	join_.bind(6, std::string_view(j.model)).bind(7, std::string_view(j.serial));
+	join_.bind(8, j.ip).bind(9, j.mac).bind(10, j.hostname).bind(11, j.custom_config);
+	join_.bind(12, state_name(state)).bind(13, now());
+	return run_once(join_) && add_events(j.id, events) && tx.commit();
+}
+
+bool Inventory::save_presence(const PresenceInfo &p, const std::string &site, ApState state,
+			      const std::vector<EventNote> &events)
+{
+	Transaction tx(db_.get());
+	if (!tx.begun())
+		return false;
+	presence_.bind(1, std::string_view(p.id)).bind(2, std::string_view(site));
+	presence_.bind(3, p.fw_version).bind(4, p.fw_revision).bind(5, p.model).bind(6, p.serial);
+	presence_.bind(7, p.ip).bind(8, p.mac).bind(9, p.hostname);
+	presence_.bind(10, state_name(state)).bind(11, int64_t{p.online ? 1 : 0}).bind(12, now());
+	return run_once(presence_) && add_events(p.id, events) && tx.commit();
+}
+
+bool Inventory::set_state(const std::string &id, ApState state, const EventNote &event)
+{
+	Transaction tx(db_.get());
+	if (!tx.begun())
+		return false;
+	state_.bind(1, std::string_view(id)).bind(2, state_name(state));
+	return run_once(state_) && add_events(id, {event}) && tx.commit();
+}
+
+bool Inventory::note(const std::string &id, const EventNote &event)
+{
+	Transaction tx(db_.get());
+	return tx.begun() && add_events(id, {event}) && tx.commit();
+}
+
+bool Inventory::forget(const std::string &id, const EventNote &event)
+{
+	Transaction tx(db_.get());
+	if (!tx.begun())
+		return false;
+	forget_.bind(1, std::string_view(id));
+	return run_once(forget_) && add_events(id, {event}) && tx.commit();
+}
+
+bool Inventory::allow(AllowKind kind, const std::string &value, const std::string &site)
+{
+	Transaction tx(db_.get());
+	if (!tx.begun())
+		return false;
+	allow_.bind(1, std::string_view(kind == AllowKind::serial ? "serial" : "mac")).bind(2, std::string_view(value));
+	allow_.bind(3, std::string_view(site)).bind(4, now());
+	return run_once(allow_) && tx.commit();
+}
+
+std::optional<std::string> Inventory::allowed_site(const std::string &serial, const std::string &mac)
+{
+	allowed_.bind(1, std::string_view(serial)).bind(2, std::string_view(mac));
+	std::optional<std::string> site;
+	if (allowed_.step() == SQLITE_ROW)
+		site = allowed_.text(0);
+	allowed_.reset();
+	return site;
+}
+
+} // namespace fleet

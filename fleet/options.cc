@@ -1,0 +1,67 @@
+// fleetd's options.
+#include "options.h"
+
+#include <wlc/log.h>
+
+#include <unistd.h>
+
+#include "common/identifiers.h"
+
+namespace fleet {
+
+namespace {
+
+bool add_mode(Options &opts, std::string_view value)
+{
+	size_t colon = value.rfind(':');
+	std::string_view site = colon == std::string_view::npos ? std::string_view() : value.substr(0, colon);
+	std::optional<ApprovalMode> mode = parse_mode(colon == std::string_view::npos ? value : value.substr(colon + 1));
+	if (!mode || (colon != std::string_view::npos && !is_site_name(site)))
+		return false;
+	if (site.empty())
+		opts.policy.set_default(*mode);
+	else
+		opts.policy.set(std::string(site), *mode);
+	return true;
+}
+
+bool take(Options &opts, int ch, const char *value)
+{
+	switch (ch) {
+	case 's':
+		opts.socket = value;
+		return true;
+	case 'd':
+		opts.database = value;
+		return !opts.database.empty() && opts.database[0] == '/';
+	case 'n':
+		opts.site = value;
+		return is_site_name(opts.site);
+	case 'm':
+		return add_mode(opts, value);
+	default:
+		return false;
+	}
+}
+
+} // namespace
+
+std::optional<Options> parse_options(int argc, char **argv)
+{
+	Options opts;
+	optind = 1;
+	int ch;
+	while ((ch = getopt(argc, argv, "s:d:n:m:")) != -1) {
+		if (!take(opts, ch, optarg ? optarg : "")) {
+			wlc::logf(LOG_ERR, "Bad option '%c' value: '%s'", ch, optarg ? printable(optarg).c_str() : "");
+			return std::nullopt;
+		}
+	}
+	if (optind != argc) {
+		wlc::logf(LOG_ERR, "Unexpected argument '%s'", printable(argv[optind]).c_str());
+		return std::nullopt;
+	}
+	return opts;
+}
+
+} // namespace fleet

@@ -1,0 +1,24 @@
+// fleetd's command line:
+//   fleetd [-s <bus socket>] [-d <database>] [-n <default site>] [-m [<site>:]<mode>]...
+// -m without a site sets the approval mode of every site not named by
+// another -m; modes are auto, allow and manual (the default).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "approval/policy.h"
+
+namespace fleet {
+
+struct Options {
+	std::string socket;                      // empty: the bus's default socket
+	std::string database = "/etc/fleet/fleet.db"; // a device path
+	std::string site = "default";            // the site of an AP no registration places
+	ApprovalPolicy policy;
+};
+
+// Null (the reason logged) on a bad option.
+std::optional<Options> parse_options(int argc, char **argv);
+
+} // namespace fleet
