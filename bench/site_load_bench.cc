@@ -12,7 +12,10 @@
 // Prints what was sent and what arrived (lost messages), the batch's
 // completion time, and the CPU time and peak memory of mast and rrm_ctrl
 // (and, for comparison, of the broker and the bus daemon) from /proc.
-//   site_load_bench [--aps N] [--cycles N] [--cycle-seconds S] [--connections N]
+//   site_load_bench [--aps N] [--cycles N] [--cycle-seconds S] [--connections N] [--per-ap] [--acl]
+// --per-ap gives every AP an MQTT session of its own (its identifier as user
+// name); --acl (which implies it) runs the broker with the site's access
+// lists, so that comparing the two shows what the lists cost.
 // Runs in a network namespace of its own (root): the controller's broker port is fixed.
 #include <wlc/c/blobmsg_json.h>
 #include <wlc/c/ubus.h>
@@ -36,12 +39,14 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "ap_sessions.h"
 #include "common/codec.h"
 #include "ctrl/store.h"
 #include "support.h"
@@ -57,6 +62,8 @@ struct Settings {
 	size_t cycles = 1;
 	double cycle_s = 60; // the agents' default cadence: three reports per cycle
 	size_t connections = 50;
+	bool per_ap = false; // an MQTT session per AP
+	bool acl = false;    // the site's access lists on the broker
 };
 
 std::string g_root;
@@ -96,9 +103,11 @@ class Connection {
 public:
 	using OnMessage = std::function<void(const mosquitto_message *)>;
 
-	Connection(const std::string &id, OnMessage on_msg = nullptr) : on_msg_(std::move(on_msg))
+	Connection(const std::string &id, OnMessage on_msg = nullptr, const std::string &user = "") : on_msg_(std::move(on_msg))
 	{
 		m_ = mosquitto_new(id.c_str(), true, this);
+		if (!user.empty())
+			mosquitto_username_pw_set(m_, user.c_str(), nullptr);
 		mosquitto_int_option(m_, MOSQ_OPT_TCP_NODELAY, 1);
 		mosquitto_max_inflight_messages_set(m_, 1000);
 		mosquitto_message_callback_set(m_, [](mosquitto *, void *self, const mosquitto_message *msg) {
@@ -177,6 +186,16 @@ class Swarm {
 public:
 	explicit Swarm(const Settings &s) : s_(s)
 	{
+		if (s.per_ap) {
+			// Each AP answers its own requests on its own session.
+			std::vector<std::string> ids;
+			for (size_t i = 0; i < s.aps; i++)
+				ids.push_back(ap_id(i));
+			sessions_ = std::make_unique<bench::ApSessions>(
+				ids, 1883, "zev/wlc/telemetry/ap/%s/request/+",
+				[this](size_t, const mosquitto_message *m) { answer(m); });
+			return;
+		}
 		for (size_t c = 0; c < s.connections; c++)
 			conns_.push_back(std::make_unique<Connection>("sim-aps-" + std::to_string(c)));
 		// Answers requests as each AP's mast does: {msg_id, data, code} on the
@@ -184,8 +203,19 @@ public:
 		responder_ = std::make_unique<Connection>("sim-aps-requests", [this](const mosquitto_message *m) { answer(m); });
 	}
 
-	bool listen_for_requests() { return responder_->subscribe("zev/wlc/telemetry/ap/+/request/+", 2); }
-	Connection &of(size_t i) { return *conns_[i % conns_.size()]; }
+	bool listen_for_requests()
+	{
+		if (sessions_)
+			return sessions_->ready(std::chrono::seconds(300));
+		return responder_->subscribe("zev/wlc/telemetry/ap/+/request/+", 2);
+	}
+	void publish(size_t i, const std::string &topic, const Bytes &payload, int qos, bool retain)
+	{
+		if (sessions_)
+			sessions_->post(i, topic, payload, qos, retain);
+		else
+			conns_[i % conns_.size()]->publish(topic, payload, qos, retain);
+	}
 
 	void join_all()
 	{
@@ -194,8 +224,8 @@ public:
 			std::string id = ap_id(i);
 			Bytes join = encode_json(R"({"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN)" +
 						 std::to_string(i) + R"(","cert":"PEM","ip":"10.1.0.1","mac":"02:00:00:00:00:01"})");
-			of(i).publish("zev/wlc/control/ap/" + id + "/join_request", join, 2, false);
-			of(i).publish("zev/wlc/control/ap/" + id + "/online", online, 2, true);
+			publish(i, "zev/wlc/control/ap/" + id + "/join_request", join, 2, false);
+			publish(i, "zev/wlc/control/ap/" + id + "/online", online, 2, true);
 		}
 	}
 
@@ -211,9 +241,9 @@ public:
 								      std::chrono::duration<double>(gap * static_cast<double>(n))));
 			size_t i = n % s_.aps;
 			std::string base = "zev/wlc/rrm/site1/ap/" + ap_id(i) + "/1/report/";
-			of(i).publish(base + "channels", r.channels, 1, false);
-			of(i).publish(base + "bss", r.bss, 1, false);
-			of(i).publish(base + "radio", r.radio, 1, false);
+			publish(i, base + "channels", r.channels, 1, false);
+			publish(i, base + "bss", r.bss, 1, false);
+			publish(i, base + "radio", r.radio, 1, false);
 			sent += 3;
 		}
 	}
@@ -243,12 +273,13 @@ private:
 					  R"(,"data":{"fw_version":"1.0","fw_revision":"r1"},"code":0})");
 		topic.replace(at, 9, "/response/");
 		size_t i = std::strtoul(id.c_str() + 3, nullptr, 10);
-		of(i).publish(topic, reply, 2, true);
+		publish(i, topic, reply, 2, true);
 	}
 
 	const Settings &s_;
 	std::vector<std::unique_ptr<Connection>> conns_;
 	std::unique_ptr<Connection> responder_;
+	std::unique_ptr<bench::ApSessions> sessions_;
 };
 
 // The AP database stand-in, on its own thread and loop: records joins and presence.
@@ -384,8 +415,15 @@ uint64_t stored_reports(const Settings &s)
 Settings parse(int argc, char **argv)
 {
 	Settings s;
-	for (int i = 1; i + 1 < argc; i += 2) {
+	for (int i = 1; i < argc; i++) {
 		std::string o = argv[i];
+		if (o == "--per-ap" || o == "--acl") {
+			s.per_ap = true;
+			s.acl = s.acl || o == "--acl";
+			continue;
+		}
+		if (i + 1 >= argc)
+			break;
 		double v = std::atof(argv[i + 1]);
 		if (o == "--aps")
 			s.aps = static_cast<size_t>(v);
@@ -395,6 +433,7 @@ Settings parse(int argc, char **argv)
 			s.cycle_s = v;
 		else if (o == "--connections")
 			s.connections = std::max<size_t>(static_cast<size_t>(v), 1);
+		i++;
 	}
 	return s;
 }
@@ -409,7 +448,19 @@ void write_file(const std::string &path, const std::string &text, mode_t mode)
 	chmod(path.c_str(), mode);
 }
 
-Daemons start_daemons()
+// The site's access lists, for the APs and for the controller's user "wlc",
+// in the one list of a single listener.
+std::string access_lists()
+{
+	std::string acl;
+	for (const char *name : {"/ap.acl", "/controller.acl"}) {
+		std::ifstream in(std::string(BENCH_ACL_DIR) + name);
+		acl += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) + "\n";
+	}
+	return acl;
+}
+
+Daemons start_daemons(const Settings &s)
 {
 	Daemons d;
 	std::filesystem::create_directories(g_root + "/usr/bin");
@@ -417,8 +468,11 @@ Daemons start_daemons()
 	// Queues big enough that the broker itself drops nothing of a 10,000-AP burst.
 	write_file(g_root + "/mosquitto.conf",
 		   "listener 1883 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\nlog_dest none\n"
-		   "max_queued_messages 0\nmax_inflight_messages 0\nset_tcp_nodelay true\n",
+		   "max_queued_messages 0\nmax_inflight_messages 0\nset_tcp_nodelay true\n" +
+			   (s.acl ? "acl_file " + g_root + "/site.acl\n" : std::string()),
 		   0644);
+	if (s.acl)
+		write_file(g_root + "/site.acl", access_lists(), 0644);
 	write_file(g_root + "/usr/bin/wlc_init", "#!/bin/sh\nexit 0\n", 0755);
 	d.broker = spawn({"mosquitto", "-c", g_root + "/mosquitto.conf"});
 	d.ubusd = spawn({BENCH_UBUSD, "-s", g_socket});
@@ -427,7 +481,7 @@ Daemons start_daemons()
 		usleep(10000);
 	std::vector<std::string> env = {"WLC_ROOT=" + g_root, "PATH=" + g_root + "/usr/bin:/usr/bin:/bin",
 					"WLC_LOG_FILE=" + g_root + "/daemons.log"};
-	d.mast = spawn({BENCH_MAST, "-r", "wlc", "-m", "site1"}, env);
+	d.mast = spawn({BENCH_MAST, "-r", "wlc", "-u", "wlc", "-m", "site1"}, env);
 	d.ctrl = spawn({BENCH_RRM_CTRL, "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11", "-w", "20",
 			"-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"},
 		       env);
@@ -450,7 +504,7 @@ void print_usage(const char *name, Usage u, double wall_s)
 
 // Waits for mast's and rrm_ctrl's objects, and for mast's subscriptions: a
 // probe AP's join reaches "db.ap" once they are in place.
-bool controller_ready(Swarm &swarm)
+bool controller_ready()
 {
 	ubus_context *ctx = ubus_connect(g_socket.c_str());
 	uint32_t id;
@@ -461,7 +515,7 @@ bool controller_ready(Swarm &swarm)
 		ubus_free(ctx);
 	if (!up)
 		return false;
-	Connection probe("sim-probe");
+	Connection probe("probe", nullptr, "probe");
 	Bytes join = encode_json(R"({"fw_version":"1","fw_revision":"1","model":"m","serial":"s","cert":"c"})");
 	bool subscribed = wait_until([&] {
 		probe.publish("zev/wlc/control/ap/probe/join_request", join, 1, false);
@@ -469,7 +523,9 @@ bool controller_ready(Swarm &swarm)
 		std::lock_guard<std::mutex> l(g_db.mu);
 		return g_db.joined.count("probe") > 0;
 	}, std::chrono::seconds(30));
-	return subscribed && swarm.listen_for_requests();
+	if (!subscribed)
+		std::fprintf(stderr, "no join of a probe AP reached \"db.ap\"\n");
+	return subscribed;
 }
 
 struct Results {
@@ -512,8 +568,8 @@ void report_phase(const Settings &s, Swarm &swarm, Results &r)
 
 void print_results(const Settings &s, const Results &r)
 {
-	std::printf("%zu simulated APs over %zu MQTT connections, %zu agent cycle(s) of %.0f s\n", s.aps, s.connections,
-		    s.cycles, s.cycle_s);
+	std::printf("%zu simulated APs over %zu MQTT connections, %zu agent cycle(s) of %.0f s, access lists %s\n", s.aps,
+		    s.per_ap ? s.aps : s.connections, s.cycles, s.cycle_s, s.acl ? "on" : "off");
 	std::printf("joins:    %zu of %zu in \"db.ap\", online %zu of %zu, in %.1f s; lost %lld\n", r.joined, s.aps,
 		    r.online, s.aps, r.join_s, static_cast<long long>(2 * s.aps) - static_cast<long long>(r.joined + r.online));
 	std::printf("reports:  sent %llu (%.0f/s), kept by rrm_ctrl %llu; lost %lld\n",
@@ -547,14 +603,20 @@ int main(int argc, char **argv)
 	setenv("WLC_ROOT", g_root.c_str(), 1);
 	wlc::reload_fs_root();
 	mosquitto_lib_init();
-	Daemons d = start_daemons();
+	// A session per AP: far more descriptors than the default allows.
+	rlimit files = {65536, 65536};
+	setrlimit(RLIMIT_NOFILE, &files);
+	Daemons d = start_daemons(s);
 	std::atomic<bool> db_ready{false};
 	std::thread(run_database, std::ref(db_ready)).detach();
 	while (!db_ready)
 		usleep(1000);
 	auto t_start = Clock::now();
+	// Before the swarm's sessions: libmosquitto's own network thread cannot
+	// watch a descriptor numbered past FD_SETSIZE.
+	bool ready = controller_ready();
 	Swarm swarm(s);
-	if (!controller_ready(swarm)) {
+	if (!ready || !swarm.listen_for_requests()) {
 		std::fprintf(stderr, "mast, rrm_ctrl or mast's subscriptions did not come up\n");
 		stop_all(d);
 		return 1;
