@@ -1,0 +1,92 @@
+// Building the site graph and pricing assignments on it.
+#include "site_graph.h"
+
+#include <algorithm>
+#include <tuple>
+
+namespace rrm {
+
+SiteGraph::SiteGraph(const Model &m, const std::vector<int> &channels, Overlap overlap)
+	: adjacency_(m.nodes.size()), values_(channels), listed_(channels.size())
+{
+	for (const ApNode &n : m.nodes)
+		if (std::find(values_.begin(), values_.end(), n.channel) == values_.end())
+			values_.push_back(n.channel);
+	for (const ApNode &n : m.nodes)
+		current_.push_back(static_cast<Value>(std::find(values_.begin(), values_.end(), n.channel) - values_.begin()));
+	size_t v = values_.size();
+	kinds_.resize(v * v);
+	for (size_t a = 0; a < v; a++)
+		for (size_t b = 0; b < v; b++)
+			kinds_[a * v + b] = static_cast<uint8_t>(overlap.between(values_[a], values_[b]));
+	for (size_t a = 0; a < v; a++)
+		extra_.push_back(a >= listed_ && values_[a] != 0 ? off_list_penalty : 0);
+	add_edges(m);
+}
+
+// One undirected edge per pair that hears each other either way, carrying
+// what both directions cost together.
+void SiteGraph::add_edges(const Model &m)
+{
+	std::vector<std::tuple<uint32_t, uint32_t, unsigned>> heard;
+	for (size_t t = 0; t < m.nodes.size(); t++)
+		for (const ObserverSlot &s : m.nodes[t].observers)
+			heard.emplace_back(static_cast<uint32_t>(std::min(t, s.observer)),
+					   static_cast<uint32_t>(std::max(t, s.observer)), s.weight);
+	std::sort(heard.begin(), heard.end());
+	for (size_t i = 0; i < heard.size();) {
+		auto [a, b, w] = heard[i];
+		SiteEdge e{b, 0, 0};
+		for (; i < heard.size() && std::get<0>(heard[i]) == a && std::get<1>(heard[i]) == b; i++) {
+			e.full += std::get<2>(heard[i]);
+			e.partial += std::get<2>(heard[i]) / 3;
+		}
+		adjacency_[a].push_back(e);
+		adjacency_[b].push_back({a, e.full, e.partial});
+	}
+}
+
+unsigned SiteGraph::edge_cost(const SiteEdge &e, Value a, Value b) const
+{
+	switch (kinds_[a * values_.size() + b]) {
+	case Overlap::full:
+		return e.full;
+	case Overlap::partial:
+		return e.partial;
+	default:
+		return 0;
+	}
+}
+
+unsigned SiteGraph::local_cost(const Assignment &a, size_t node, Value v) const
+{
+	unsigned sum = extra_[v];
+	for (const SiteEdge &e : adjacency_[node])
+		sum += edge_cost(e, v, a[e.other]);
+	return sum;
+}
+
+void SiteGraph::listed_costs(const Assignment &a, size_t node, std::vector<unsigned> &costs) const
+{
+	costs.assign(listed_, 0);
+	size_t width = values_.size();
+	for (const SiteEdge &e : adjacency_[node]) {
+		const uint8_t *row = &kinds_[a[e.other] * width];
+		for (size_t v = 0; v < listed_; v++)
+			costs[v] += row[v] == Overlap::full ? e.full : row[v] == Overlap::partial ? e.partial : 0;
+	}
+}
+
+uint64_t SiteGraph::total_cost(const Assignment &a) const
+{
+	uint64_t sum = 0;
+	for (size_t n = 0; n < adjacency_.size(); n++) {
+		sum += extra_[a[n]];
+		for (const SiteEdge &e : adjacency_[n])
+			if (e.other > n)
+				sum += edge_cost(e, a[n], a[e.other]);
+	}
+	return sum;
+}
+
+} // namespace rrm
