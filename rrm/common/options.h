@@ -15,7 +15,7 @@ inline constexpr int default_store_budget_mib = 1024;
 
 // Moves per step and the channel plan's least gain (% of the model's cost)
 // of the site-wide plans unless -k and -t give others.
-inline constexpr int default_site_moves = 32;
+inline constexpr int default_site_moves = 256;
 inline constexpr int default_site_gain_percent = 1;
 inline constexpr int max_site_moves = 1024;
 

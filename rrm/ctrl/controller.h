@@ -82,7 +82,7 @@ private:
 	std::optional<Move> plan(Step s, const Skip &skip) const;
 	std::optional<Move> choose(Step s);
 	[[nodiscard]] Overlap overlap() const;
-	std::vector<Move> plan_site(Step s, const Skip &skip) const;
+	std::vector<Move> plan_site(Step s, const Skip &skip);
 	std::vector<Move> choose_site(Step s);
 	Skip left_alone(Step s);
 	bool trusted(Step s, const Move &move);
@@ -108,6 +108,7 @@ private:
 	std::array<uint32_t, 2> no_change_counters_ = {};
 	std::array<std::map<std::string, Pending>, 2> pending_;
 	std::array<std::map<std::string, LeftAlone>, 2> given_up_;
+	SiteTarget channel_target_; // of the site-wide channel plan, while its moves are sent
 	wlc::Timer channel_timer_{[this] { channel_step(); }};
 	wlc::Timer power_timer_{[this] { power_step(); }};
 	ModeTimer mode_;

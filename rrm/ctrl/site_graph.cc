@@ -2,9 +2,15 @@
 #include "site_graph.h"
 
 #include <algorithm>
+#include <cmath>
 #include <tuple>
 
 namespace rrm {
+
+int64_t received_power(int rssi)
+{
+	return std::llround(std::pow(10.0, rssi / 10.0) * 1e10);
+}
 
 SiteGraph::SiteGraph(const Model &m, const std::vector<int> &channels, Overlap overlap)
 	: adjacency_(m.nodes.size()), values_(channels), listed_(channels.size())
@@ -28,63 +34,71 @@ SiteGraph::SiteGraph(const Model &m, const std::vector<int> &channels, Overlap o
 // what both directions cost together.
 void SiteGraph::add_edges(const Model &m)
 {
-	std::vector<std::tuple<uint32_t, uint32_t, unsigned>> heard;
+	std::vector<std::tuple<uint32_t, uint32_t, unsigned, int>> heard;
 	for (size_t t = 0; t < m.nodes.size(); t++)
 		for (const ObserverSlot &s : m.nodes[t].observers)
 			heard.emplace_back(static_cast<uint32_t>(std::min(t, s.observer)),
-					   static_cast<uint32_t>(std::max(t, s.observer)), s.weight);
+					   static_cast<uint32_t>(std::max(t, s.observer)), s.weight, s.rssi);
 	std::sort(heard.begin(), heard.end());
 	for (size_t i = 0; i < heard.size();) {
-		auto [a, b, w] = heard[i];
-		SiteEdge e{b, 0, 0};
+		auto [a, b, w, r] = heard[i];
+		SiteEdge e{b, 0, 0, 0};
 		for (; i < heard.size() && std::get<0>(heard[i]) == a && std::get<1>(heard[i]) == b; i++) {
 			e.full += std::get<2>(heard[i]);
 			e.partial += std::get<2>(heard[i]) / 3;
+			e.power += received_power(std::get<3>(heard[i]));
 		}
 		adjacency_[a].push_back(e);
-		adjacency_[b].push_back({a, e.full, e.partial});
+		adjacency_[b].push_back({a, e.full, e.partial, e.power});
 	}
 }
 
-unsigned SiteGraph::edge_cost(const SiteEdge &e, Value a, Value b) const
+Price SiteGraph::edge_price(const SiteEdge &e, Value a, Value b) const
 {
 	switch (kinds_[a * values_.size() + b]) {
 	case Overlap::full:
-		return e.full;
+		return {e.full, e.power};
 	case Overlap::partial:
-		return e.partial;
+		return {e.partial, 0};
 	default:
-		return 0;
+		return {};
 	}
 }
 
-unsigned SiteGraph::local_cost(const Assignment &a, size_t node, Value v) const
+Price SiteGraph::local_price(const Assignment &a, size_t node, Value v) const
 {
-	unsigned sum = extra_[v];
+	Price sum{extra_[v], 0, v != current_[node]};
 	for (const SiteEdge &e : adjacency_[node])
-		sum += edge_cost(e, v, a[e.other]);
+		sum += edge_price(e, v, a[e.other]);
 	return sum;
 }
 
-void SiteGraph::listed_costs(const Assignment &a, size_t node, std::vector<unsigned> &costs) const
+void SiteGraph::listed_prices(const Assignment &a, size_t node, std::vector<Price> &prices) const
 {
-	costs.assign(listed_, 0);
+	prices.assign(listed_, Price{});
+	for (size_t v = 0; v < listed_; v++)
+		prices[v].moved = v != current_[node];
 	size_t width = values_.size();
 	for (const SiteEdge &e : adjacency_[node]) {
 		const uint8_t *row = &kinds_[a[e.other] * width];
-		for (size_t v = 0; v < listed_; v++)
-			costs[v] += row[v] == Overlap::full ? e.full : row[v] == Overlap::partial ? e.partial : 0;
+		for (size_t v = 0; v < listed_; v++) {
+			if (row[v] == Overlap::full)
+				prices[v] += {e.full, e.power};
+			else if (row[v] == Overlap::partial)
+				prices[v].cost += e.partial;
+		}
 	}
 }
 
-uint64_t SiteGraph::total_cost(const Assignment &a) const
+Price SiteGraph::total_price(const Assignment &a) const
 {
-	uint64_t sum = 0;
+	Price sum;
 	for (size_t n = 0; n < adjacency_.size(); n++) {
-		sum += extra_[a[n]];
+		sum.cost += extra_[a[n]];
+		sum.moved += a[n] != current_[n];
 		for (const SiteEdge &e : adjacency_[n])
 			if (e.other > n)
-				sum += edge_cost(e, a[n], a[e.other]);
+				sum += edge_price(e, a[n], a[e.other]);
 	}
 	return sum;
 }

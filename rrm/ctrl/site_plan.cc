@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <deque>
-#include <numeric>
+#include <optional>
 #include <random>
 
 namespace rrm {
@@ -13,11 +13,11 @@ namespace rrm {
 namespace {
 
 // One search over an assignment: descents to a local optimum, and restarts
-// of a neighbourhood that are undone unless they end lower.
+// of a neighbourhood that are undone unless they end cheaper.
 class Search {
 public:
-	Search(const SiteGraph &g, const std::vector<bool> &frozen, uint64_t seed)
-		: g_(g), frozen_(frozen), state_(g.current()), cost_(g.total_cost(state_)), held_(g.size(), 0),
+	Search(const SiteGraph &g, const std::vector<bool> &frozen, uint64_t seed, const Assignment &start)
+		: g_(g), frozen_(frozen), state_(start), price_(g.total_price(state_)), held_(g.size(), 0),
 		  queued_(g.size(), 0), rng_(seed)
 	{
 		for (size_t n = 0; n < g.size(); n++)
@@ -28,23 +28,24 @@ public:
 	void start();
 	void restart();
 	[[nodiscard]] const Assignment &state() const { return state_; }
-	[[nodiscard]] uint64_t cost() const { return static_cast<uint64_t>(cost_); }
+	[[nodiscard]] Price price() const { return price_; }
 
 private:
 	void descend();
 	bool improve(size_t node);
 	void set(size_t node, Value v);
 	void enqueue(size_t node);
+	Value other_value(size_t node);
 
 	const SiteGraph &g_;
 	const std::vector<bool> &frozen_;
 	Assignment state_;
-	int64_t cost_;
+	Price price_;
 	std::vector<uint8_t> held_, queued_;
 	std::vector<size_t> movable_;
 	std::deque<size_t> queue_;
 	std::vector<std::pair<size_t, Value>> undo_;
-	std::vector<unsigned> costs_;
+	std::vector<Price> prices_;
 	std::mt19937_64 rng_;
 };
 
@@ -58,8 +59,7 @@ void Search::enqueue(size_t node)
 
 void Search::set(size_t node, Value v)
 {
-	cost_ += static_cast<int64_t>(g_.local_cost(state_, node, v)) -
-		 static_cast<int64_t>(g_.local_cost(state_, node, state_[node]));
+	price_ += g_.local_price(state_, node, v) - g_.local_price(state_, node, state_[node]);
 	undo_.emplace_back(node, state_[node]);
 	state_[node] = v;
 	for (const SiteEdge &e : g_.edges(node))
@@ -72,12 +72,12 @@ bool Search::improve(size_t node)
 {
 	if (held_[node] || g_.listed() == 0)
 		return false;
-	g_.listed_costs(state_, node, costs_);
-	unsigned now = g_.local_cost(state_, node, state_[node]);
-	auto best = std::min_element(costs_.begin(), costs_.end());
-	if (*best >= now)
+	g_.listed_prices(state_, node, prices_);
+	Price now = g_.local_price(state_, node, state_[node]);
+	auto best = std::min_element(prices_.begin(), prices_.end());
+	if (!(*best < now))
 		return false;
-	set(node, static_cast<Value>(best - costs_.begin()));
+	set(node, static_cast<Value>(best - prices_.begin()));
 	return true;
 }
 
@@ -94,14 +94,20 @@ void Search::descend()
 // The worst APs first, as the single-AP plan would take them.
 void Search::start()
 {
-	std::vector<std::pair<unsigned, size_t>> order;
+	std::vector<std::pair<Price, size_t>> order;
 	for (size_t n : movable_)
-		order.emplace_back(g_.local_cost(state_, n, state_[n]), n);
+		order.emplace_back(g_.local_price(state_, n, state_[n]), n);
 	std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
 	for (const auto &entry : order)
 		enqueue(entry.second);
 	descend();
 	undo_.clear();
+}
+
+Value Search::other_value(size_t node)
+{
+	Value v = static_cast<Value>(std::uniform_int_distribution<size_t>(0, g_.listed() - 2)(rng_));
+	return static_cast<Value>(v >= state_[node] ? v + 1 : v);
 }
 
 // Puts a random AP and up to two of its neighbours on random channels, holds
@@ -111,12 +117,8 @@ void Search::restart()
 {
 	if (movable_.empty() || g_.listed() < 2)
 		return;
-	int64_t before = cost_;
+	Price before = price_;
 	size_t node = movable_[std::uniform_int_distribution<size_t>(0, movable_.size() - 1)(rng_)];
-	auto other_value = [&](size_t n) {
-		Value v = static_cast<Value>(std::uniform_int_distribution<size_t>(0, g_.listed() - 2)(rng_));
-		return static_cast<Value>(v >= state_[n] ? v + 1 : v);
-	};
 	set(node, other_value(node));
 	const auto &edges = g_.edges(node);
 	for (int k = 0; k < 2 && !edges.empty(); k++) {
@@ -129,19 +131,19 @@ void Search::restart()
 	held_[node] = 0;
 	enqueue(node);
 	descend();
-	if (cost_ >= before) {
+	if (!(price_ < before)) {
 		for (auto it = undo_.rbegin(); it != undo_.rend(); ++it)
 			state_[it->first] = it->second;
-		cost_ = before;
+		price_ = before;
 	}
 	undo_.clear();
 }
 
 // What a move gains for its AP where its neighbours are now.
-int64_t gain_now(const SiteGraph &g, size_t node, Value to)
+Price gain_now(const SiteGraph &g, size_t node, Value to)
 {
 	const Assignment &now = g.current();
-	return static_cast<int64_t>(g.local_cost(now, node, now[node])) - static_cast<int64_t>(g.local_cost(now, node, to));
+	return g.local_price(now, node, now[node]) - g.local_price(now, node, to);
 }
 
 std::vector<bool> frozen_nodes(const Model &m, const Skip &skip)
@@ -152,22 +154,89 @@ std::vector<bool> frozen_nodes(const Model &m, const Skip &skip)
 	return frozen;
 }
 
-bool enough_gain(const SitePlan &p, unsigned min_gain_percent)
+// Whether going from one cost to another gains at least the limit of the
+// cost now.
+bool enough_gain(int64_t from, int64_t to, int64_t now, unsigned min_gain_percent)
 {
-	if (p.cost >= p.cost_now)
-		return false;
-	return (p.cost_now - p.cost) * 100 >= static_cast<uint64_t>(min_gain_percent) * p.cost_now;
+	return to < from && (from - to) * 100 >= static_cast<int64_t>(min_gain_percent) * now;
+}
+
+// The kept target where it still applies (listed channels of APs not
+// frozen), polished by a descent from there.
+std::optional<SitePlan> follow_target(const Model &m, const SiteGraph &g, const std::vector<bool> &frozen,
+				      const SiteTarget &target)
+{
+	if (target.empty())
+		return std::nullopt;
+	Assignment a = g.current();
+	for (size_t n = 0; n < m.nodes.size(); n++) {
+		auto t = target.find(m.nodes[n].id);
+		if (frozen[n] || t == target.end())
+			continue;
+		for (Value v = 0; v < g.listed(); v++)
+			if (g.channel(v) == t->second)
+				a[n] = v;
+	}
+	SitePlan p = search_site(g, frozen, 0, 0, &a);
+	if (!(p.planned < p.now))
+		return std::nullopt;
+	return p;
+}
+
+// The moves of one step, as far as they do not hear each other: first the
+// APs with the most neighbours that move too, since those take the most
+// steps to get through; among equals those that gain most where their
+// neighbours are now.
+std::vector<Move> moves_of(const Model &m, const SiteGraph &g, const SitePlan &p, size_t cap)
+{
+	std::vector<size_t> changed;
+	std::vector<uint8_t> moving(g.size(), 0);
+	for (size_t n = 0; n < g.size(); n++)
+		if (p.values[n] != g.current()[n]) {
+			changed.push_back(n);
+			moving[n] = 1;
+		}
+	std::vector<size_t> crowd(g.size(), 0);
+	std::vector<Price> gain(g.size());
+	for (size_t n : changed) {
+		for (const SiteEdge &e : g.edges(n))
+			crowd[n] += moving[e.other];
+		gain[n] = gain_now(g, n, p.values[n]);
+	}
+	std::stable_sort(changed.begin(), changed.end(), [&](size_t a, size_t b) {
+		return crowd[a] != crowd[b] ? crowd[a] > crowd[b] : gain[a] > gain[b];
+	});
+	std::vector<Move> moves;
+	for (size_t n : non_interfering(g, changed, cap))
+		moves.push_back({m.nodes[n].id, g.channel(p.values[n])});
+	return moves;
+}
+
+SiteTarget target_of(const Model &m, const SiteGraph &g, const SitePlan &p)
+{
+	SiteTarget t;
+	for (size_t n = 0; n < m.nodes.size(); n++)
+		if (p.values[n] != g.current()[n])
+			t[m.nodes[n].id] = g.channel(p.values[n]);
+	return t;
+}
+
+void log_plan(const char *what, const SitePlan &p)
+{
+	wlc::logf(LOG_DEBUG, "site plan (%s): cost %lld now, %lld planned", what, static_cast<long long>(p.now.cost),
+		  static_cast<long long>(p.planned.cost));
 }
 
 } // namespace
 
-SitePlan search_site(const SiteGraph &g, const std::vector<bool> &frozen, uint64_t seed, size_t restarts)
+SitePlan search_site(const SiteGraph &g, const std::vector<bool> &frozen, uint64_t seed, size_t restarts,
+		     const Assignment *start)
 {
-	Search s(g, frozen, seed);
+	Search s(g, frozen, seed, start ? *start : g.current());
 	s.start();
 	for (size_t k = 0; k < restarts; k++)
 		s.restart();
-	return {s.state(), g.total_cost(g.current()), s.cost()};
+	return {s.state(), g.total_price(g.current()), s.price()};
 }
 
 size_t site_restarts(size_t n)
@@ -193,29 +262,40 @@ std::vector<size_t> non_interfering(const SiteGraph &g, const std::vector<size_t
 }
 
 std::vector<Move> site_channel_plan(const Model &m, const std::vector<int> &channels, const SiteLimits &limits,
-				    const Skip &skip)
+				    const Skip &skip, SiteTarget &target)
 {
 	SiteGraph g(m, channels, limits.overlap);
-	SitePlan p = search_site(g, frozen_nodes(m, skip), 0x5eed0000u + m.nodes.size(), site_restarts(m.nodes.size()));
-	wlc::logf(LOG_DEBUG, "site plan: cost %llu now, %llu planned", static_cast<unsigned long long>(p.cost_now),
-		  static_cast<unsigned long long>(p.cost));
-	if (!enough_gain(p, limits.min_gain_percent)) {
-		if (p.cost < p.cost_now)
-			wlc::logf(LOG_DEBUG, "site plan gain %llu is not enough, skip",
-				  static_cast<unsigned long long>(p.cost_now - p.cost));
+	std::vector<bool> frozen = frozen_nodes(m, skip);
+	SitePlan fresh = search_site(g, frozen, 0x5eed0000u + m.nodes.size(), site_restarts(m.nodes.size()));
+	std::optional<SitePlan> kept = follow_target(m, g, frozen, target);
+	// A fresh plan replaces the kept one only when it gains the limit over
+	// it too, so that the site does not chase a new plan every step.
+	bool fresh_enough = enough_gain(fresh.now.cost, fresh.planned.cost, fresh.now.cost, limits.min_gain_percent);
+	bool fresh_better = kept && fresh.planned < kept->planned &&
+			    (limits.min_gain_percent == 0 ||
+			     enough_gain(kept->planned.cost, fresh.planned.cost, fresh.now.cost, limits.min_gain_percent));
+	if (kept && !fresh_better) {
+		log_plan("kept", *kept);
+		target = target_of(m, g, *kept);
+		return moves_of(m, g, *kept, limits.max_moves);
+	}
+	log_plan("fresh", fresh);
+	if (!fresh_enough) {
+		if (fresh.planned.cost < fresh.now.cost)
+			wlc::logf(LOG_DEBUG, "site plan gain %lld is not enough, skip",
+				  static_cast<long long>(fresh.now.cost - fresh.planned.cost));
+		target.clear();
 		return {};
 	}
-	std::vector<size_t> changed;
-	for (size_t n = 0; n < g.size(); n++)
-		if (p.values[n] != g.current()[n])
-			changed.push_back(n);
-	std::stable_sort(changed.begin(), changed.end(), [&](size_t a, size_t b) {
-		return gain_now(g, a, p.values[a]) > gain_now(g, b, p.values[b]);
-	});
-	std::vector<Move> moves;
-	for (size_t n : non_interfering(g, changed, limits.max_moves))
-		moves.push_back({m.nodes[n].id, g.channel(p.values[n])});
-	return moves;
+	target = target_of(m, g, fresh);
+	return moves_of(m, g, fresh, limits.max_moves);
+}
+
+std::vector<Move> site_channel_plan(const Model &m, const std::vector<int> &channels, const SiteLimits &limits,
+				    const Skip &skip)
+{
+	SiteTarget none;
+	return site_channel_plan(m, channels, limits, skip, none);
 }
 
 std::vector<Move> site_power_plan(const Model &m, int pwr_min, int pwr_max, size_t max_moves, const Skip &skip)

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "plans.h"
@@ -19,15 +21,21 @@ struct SiteLimits {
 };
 
 struct SitePlan {
-	Assignment values;     // per node
-	uint64_t cost_now = 0; // of what the APs are on now
-	uint64_t cost = 0;     // of the plan
+	Assignment values; // per node
+	Price now;         // of what the APs are on now
+	Price planned;     // of the plan
 };
 
-// Local search over every AP from where the APs are now, then seeded
-// restarts of random neighbourhoods that are kept when they lower the cost.
-// Frozen nodes keep their channel. The same graph and seed give the same plan.
-[[nodiscard]] SitePlan search_site(const SiteGraph &g, const std::vector<bool> &frozen, uint64_t seed, size_t restarts);
+// The channel each AP is to reach, kept between steps while its moves are
+// sent, so that the site heads for one plan rather than a new one each step.
+using SiteTarget = std::map<std::string, int>;
+
+// Local search over every AP from an assignment (where the APs are now
+// unless given), then seeded restarts of random neighbourhoods that are kept
+// when they lower the price. Frozen nodes keep their channel. The same graph,
+// start and seed give the same plan.
+[[nodiscard]] SitePlan search_site(const SiteGraph &g, const std::vector<bool> &frozen, uint64_t seed, size_t restarts,
+				   const Assignment *start = nullptr);
 
 // Restarts the controller's search makes for a site of n APs.
 [[nodiscard]] size_t site_restarts(size_t n);
@@ -36,8 +44,14 @@ struct SitePlan {
 // observer relation either way), at most cap.
 [[nodiscard]] std::vector<size_t> non_interfering(const SiteGraph &g, const std::vector<size_t> &candidates, size_t cap);
 
-// The channel moves of this step: nothing when the plan gains less than the
-// limit, else the moves that help most where the APs are now, first.
+// The channel moves of this step. The target of earlier steps is followed
+// (polished by a local search) while it is still better than a fresh plan
+// and not reached; a fresh plan is taken only when it gains at least the
+// limit. The moves that help most where the APs are now come first. The
+// target is updated (cleared when nothing is left to do).
+[[nodiscard]] std::vector<Move> site_channel_plan(const Model &m, const std::vector<int> &channels,
+						  const SiteLimits &limits, const Skip &skip, SiteTarget &target);
+// The same without a target kept between steps.
 [[nodiscard]] std::vector<Move> site_channel_plan(const Model &m, const std::vector<int> &channels,
 						  const SiteLimits &limits, const Skip &skip = {});
 

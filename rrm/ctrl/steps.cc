@@ -97,12 +97,12 @@ Overlap Controller::overlap() const
 	return Overlap{by_width ? cfg_.width : 0};
 }
 
-std::vector<Move> Controller::plan_site(Step s, const Skip &skip) const
+std::vector<Move> Controller::plan_site(Step s, const Skip &skip)
 {
 	size_t cap = static_cast<size_t>(cfg_.site_moves);
 	if (s == channel)
 		return site_channel_plan(*model_, cfg_.channels,
-					 {cap, static_cast<unsigned>(cfg_.site_gain), overlap()}, skip);
+					 {cap, static_cast<unsigned>(cfg_.site_gain), overlap()}, skip, channel_target_);
 	return site_power_plan(*model_, cfg_.pwr_min, cfg_.pwr_max, cap, skip);
 }
 

@@ -92,7 +92,7 @@ TEST(RrmSitePlan, GraphPricesLikeTheModel)
 	s.hear("e", "d", -70);
 	Model m = s.model();
 	SiteGraph g(m, channels_1_6_11, {});
-	EXPECT_EQ(g.total_cost(g.current()), m.cost);
+	EXPECT_EQ(g.total_price(g.current()).cost, m.cost);
 	EXPECT_EQ(m.cost, 58u + 100u + 2u + 2u);
 }
 
@@ -106,9 +106,9 @@ TEST(RrmSitePlan, ChainAndTriangleReachTheirBest)
 	Model m = chain.model();
 	SiteGraph g(m, channels_1_6_11, {});
 	SitePlan p = plan_of(m, g);
-	EXPECT_EQ(p.cost_now, 80u);
-	EXPECT_EQ(p.cost, 0u);
-	EXPECT_EQ(g.total_cost(p.values), 0u);
+	EXPECT_EQ(p.now.cost, 80);
+	EXPECT_EQ(p.planned.cost, 0);
+	EXPECT_EQ(g.total_price(p.values).cost, 0);
 
 	// Three APs that all hear each other take the three channels.
 	Site tri;
