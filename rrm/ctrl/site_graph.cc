@@ -48,8 +48,10 @@ void SiteGraph::add_edges(const Model &m)
 			e.partial += std::get<2>(heard[i]) / 3;
 			e.power += received_power(std::get<3>(heard[i]));
 		}
+		e.full_score = Price{e.full, e.power, 0}.score();
+		e.partial_score = Price{e.partial, 0, 0}.score();
 		adjacency_[a].push_back(e);
-		adjacency_[b].push_back({a, e.full, e.partial, e.power});
+		adjacency_[b].push_back({a, e.full, e.partial, e.power, e.full_score, e.partial_score});
 	}
 }
 
@@ -87,6 +89,30 @@ void SiteGraph::listed_prices(const Assignment &a, size_t node, std::vector<Pric
 			else if (row[v] == Overlap::partial)
 				prices[v].cost += e.partial;
 		}
+	}
+}
+
+int64_t SiteGraph::local_score(const Assignment &a, size_t node, Value v) const
+{
+	int64_t sum = Price{extra_[v], 0, v != current_[node]}.score();
+	const uint8_t *row = &kinds_[v * values_.size()];
+	for (const SiteEdge &e : adjacency_[node]) {
+		uint8_t k = row[a[e.other]];
+		sum += k == Overlap::full ? e.full_score : k == Overlap::partial ? e.partial_score : 0;
+	}
+	return sum;
+}
+
+void SiteGraph::listed_scores(const Assignment &a, size_t node, std::vector<int64_t> &scores) const
+{
+	scores.assign(listed_, 0);
+	for (size_t v = 0; v < listed_; v++)
+		scores[v] = v != current_[node] ? move_score : 0;
+	size_t width = values_.size();
+	for (const SiteEdge &e : adjacency_[node]) {
+		const uint8_t *row = &kinds_[a[e.other] * width];
+		for (size_t v = 0; v < listed_; v++)
+			scores[v] += row[v] == Overlap::full ? e.full_score : row[v] == Overlap::partial ? e.partial_score : 0;
 	}
 }
 

@@ -16,6 +16,7 @@ struct SiteEdge {
 	int64_t full = 0;    // what the pair costs on fully overlapping channels
 	int64_t partial = 0; // on partly overlapping ones
 	int64_t power = 0;    // what each hears of the other, summed, in units of 1e-10 mW
+	int64_t full_score = 0, partial_score = 0; // the pair's part of Price::score() on such channels
 };
 
 // What moving one AP weighs in a plan's score, against 1000 for a unit of
@@ -82,6 +83,9 @@ public:
 	void listed_prices(const Assignment &a, size_t node, std::vector<Price> &prices) const;
 	// The price of a whole assignment; its cost is the model's.
 	[[nodiscard]] Price total_price(const Assignment &a) const;
+	// Price::score() of local_price, alone and for every listed value, as the search compares them.
+	[[nodiscard]] int64_t local_score(const Assignment &a, size_t node, Value v) const;
+	void listed_scores(const Assignment &a, size_t node, std::vector<int64_t> &scores) const;
 
 private:
 	[[nodiscard]] Price edge_price(const SiteEdge &e, Value a, Value b) const;

@@ -17,7 +17,7 @@ namespace {
 class Search {
 public:
 	Search(const SiteGraph &g, const std::vector<bool> &frozen, uint64_t seed, const Assignment &start)
-		: g_(g), frozen_(frozen), state_(start), price_(g.total_price(state_)), held_(g.size(), 0),
+		: g_(g), frozen_(frozen), state_(start), score_(g.total_price(state_).score()), held_(g.size(), 0),
 		  queued_(g.size(), 0), rng_(seed)
 	{
 		for (size_t n = 0; n < g.size(); n++)
@@ -28,24 +28,25 @@ public:
 	void start();
 	void restart();
 	[[nodiscard]] const Assignment &state() const { return state_; }
-	[[nodiscard]] Price price() const { return price_; }
+	[[nodiscard]] Price price() const { return g_.total_price(state_); }
 
 private:
 	void descend();
 	bool improve(size_t node);
 	void set(size_t node, Value v);
+	void set(size_t node, Value v, int64_t delta);
 	void enqueue(size_t node);
 	Value other_value(size_t node);
 
 	const SiteGraph &g_;
 	const std::vector<bool> &frozen_;
 	Assignment state_;
-	Price price_;
+	int64_t score_; // Price::score() of state_
 	std::vector<uint8_t> held_, queued_;
 	std::vector<size_t> movable_;
 	std::deque<size_t> queue_;
 	std::vector<std::pair<size_t, Value>> undo_;
-	std::vector<Price> prices_;
+	std::vector<int64_t> scores_;
 	std::mt19937_64 rng_;
 };
 
@@ -59,7 +60,12 @@ void Search::enqueue(size_t node)
 
 void Search::set(size_t node, Value v)
 {
-	price_ += g_.local_price(state_, node, v) - g_.local_price(state_, node, state_[node]);
+	set(node, v, g_.local_score(state_, node, v) - g_.local_score(state_, node, state_[node]));
+}
+
+void Search::set(size_t node, Value v, int64_t delta)
+{
+	score_ += delta;
 	undo_.emplace_back(node, state_[node]);
 	state_[node] = v;
 	for (const SiteEdge &e : g_.edges(node))
@@ -72,12 +78,13 @@ bool Search::improve(size_t node)
 {
 	if (held_[node] || g_.listed() == 0)
 		return false;
-	g_.listed_prices(state_, node, prices_);
-	Price now = g_.local_price(state_, node, state_[node]);
-	auto best = std::min_element(prices_.begin(), prices_.end());
-	if (!(*best < now))
+	g_.listed_scores(state_, node, scores_);
+	Value v = state_[node];
+	int64_t now = v < g_.listed() ? scores_[v] : g_.local_score(state_, node, v);
+	auto best = std::min_element(scores_.begin(), scores_.end());
+	if (*best >= now)
 		return false;
-	set(node, static_cast<Value>(best - prices_.begin()));
+	set(node, static_cast<Value>(best - scores_.begin()), *best - now);
 	return true;
 }
 
@@ -94,9 +101,9 @@ void Search::descend()
 // The worst APs first, as the single-AP plan would take them.
 void Search::start()
 {
-	std::vector<std::pair<Price, size_t>> order;
+	std::vector<std::pair<int64_t, size_t>> order;
 	for (size_t n : movable_)
-		order.emplace_back(g_.local_price(state_, n, state_[n]), n);
+		order.emplace_back(g_.local_score(state_, n, state_[n]), n);
 	std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
 	for (const auto &entry : order)
 		enqueue(entry.second);
@@ -117,7 +124,7 @@ void Search::restart()
 {
 	if (movable_.empty() || g_.listed() < 2)
 		return;
-	Price before = price_;
+	int64_t before = score_;
 	size_t node = movable_[std::uniform_int_distribution<size_t>(0, movable_.size() - 1)(rng_)];
 	set(node, other_value(node));
 	const auto &edges = g_.edges(node);
@@ -131,10 +138,10 @@ void Search::restart()
 	held_[node] = 0;
 	enqueue(node);
 	descend();
-	if (!(price_ < before)) {
+	if (score_ >= before) {
 		for (auto it = undo_.rbegin(); it != undo_.rend(); ++it)
 			state_[it->first] = it->second;
-		price_ = before;
+		score_ = before;
 	}
 	undo_.clear();
 }
@@ -241,7 +248,7 @@ SitePlan search_site(const SiteGraph &g, const std::vector<bool> &frozen, uint64
 
 size_t site_restarts(size_t n)
 {
-	return 4 * n;
+	return 2 * n;
 }
 
 std::vector<size_t> non_interfering(const SiteGraph &g, const std::vector<size_t> &candidates, size_t cap)
