@@ -27,7 +27,8 @@ protected:
 	void SetUp() override;
 	void TearDown() override;
 
-	void start_ctrl();
+	// rrm_ctrl with the site's options and any given after them.
+	void start_ctrl(const std::vector<std::string> &extra = {});
 	int stop_ctrl();
 	// The AP's bus, adopted mast and RRM agent.
 	void start_ap(const std::string &name);
