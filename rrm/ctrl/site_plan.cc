@@ -8,6 +8,8 @@
 #include <optional>
 #include <random>
 
+#include "site_schedule.h"
+
 namespace rrm {
 
 namespace {
@@ -190,31 +192,21 @@ std::optional<SitePlan> follow_target(const Model &m, const SiteGraph &g, const 
 	return p;
 }
 
-// The moves of one step, as far as they do not hear each other: first the
-// APs with the most neighbours that move too, since those take the most
-// steps to get through; among equals those that gain most where their
-// neighbours are now.
+// The moves of one step: the largest set of the plan's moves that do not
+// hear each other in a colouring of them all, those that gain most where
+// their neighbours are now first.
 std::vector<Move> moves_of(const Model &m, const SiteGraph &g, const SitePlan &p, size_t cap)
 {
 	std::vector<size_t> changed;
-	std::vector<uint8_t> moving(g.size(), 0);
+	std::vector<Price> gain(g.size());
 	for (size_t n = 0; n < g.size(); n++)
 		if (p.values[n] != g.current()[n]) {
 			changed.push_back(n);
-			moving[n] = 1;
+			gain[n] = gain_now(g, n, p.values[n]);
 		}
-	std::vector<size_t> crowd(g.size(), 0);
-	std::vector<Price> gain(g.size());
-	for (size_t n : changed) {
-		for (const SiteEdge &e : g.edges(n))
-			crowd[n] += moving[e.other];
-		gain[n] = gain_now(g, n, p.values[n]);
-	}
-	std::stable_sort(changed.begin(), changed.end(), [&](size_t a, size_t b) {
-		return crowd[a] != crowd[b] ? crowd[a] > crowd[b] : gain[a] > gain[b];
-	});
+	std::stable_sort(changed.begin(), changed.end(), [&](size_t a, size_t b) { return gain[a] > gain[b]; });
 	std::vector<Move> moves;
-	for (size_t n : non_interfering(g, changed, cap))
+	for (size_t n : next_round(g, changed, cap))
 		moves.push_back({m.nodes[n].id, g.channel(p.values[n])});
 	return moves;
 }
@@ -281,6 +273,10 @@ std::vector<Move> site_channel_plan(const Model &m, const std::vector<int> &chan
 	bool fresh_better = kept && fresh.planned < kept->planned &&
 			    (limits.min_gain_percent == 0 ||
 			     enough_gain(kept->planned.cost, fresh.planned.cost, fresh.now.cost, limits.min_gain_percent));
+	// What is left of the kept plan must gain the limit as well.
+	if (kept && !enough_gain(kept->now.cost, kept->planned.cost, kept->now.cost, limits.min_gain_percent) &&
+	    limits.min_gain_percent > 0)
+		kept.reset();
 	if (kept && !fresh_better) {
 		log_plan("kept", *kept);
 		target = target_of(m, g, *kept);

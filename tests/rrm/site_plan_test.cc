@@ -7,6 +7,7 @@
 #include <map>
 
 #include "ctrl/site_plan.h"
+#include "ctrl/site_schedule.h"
 
 namespace {
 
@@ -196,6 +197,35 @@ TEST(RrmSitePlan, NonInterferingChoice)
 	EXPECT_EQ(names(non_interfering(g, {at["x"], at["a"], at["b"], at["c"]}, 8)), "x");
 	EXPECT_EQ(names(non_interfering(g, {at["a"], at["x"], at["b"], at["c"]}, 8)), "abc");
 	EXPECT_EQ(names(non_interfering(g, {at["a"], at["x"], at["b"], at["c"]}, 2)), "ab");
+}
+
+// A triangle a-b-c with d hearing c and e hearing d: three colours, no two
+// APs that hear each other alike, and a step sends the largest colour.
+TEST(RrmSitePlan, MovesColouredIntoSteps)
+{
+	Site s;
+	for (const char *id : {"a", "b", "c", "d", "e"})
+		s.ap(id, 6);
+	for (auto [x, y] : {std::pair{"a", "b"}, {"b", "c"}, {"a", "c"}, {"c", "d"}, {"d", "e"}})
+		s.hear(x, y, -70);
+	Model m = s.model();
+	SiteGraph g(m, channels_1_6_11, {});
+	std::vector<size_t> all(m.nodes.size());
+	for (size_t n = 0; n < all.size(); n++)
+		all[n] = n;
+	std::vector<size_t> colour = colour_moves(g, all);
+	EXPECT_EQ(*std::max_element(colour.begin(), colour.end()), 2u);
+	for (size_t n = 0; n < all.size(); n++)
+		for (const SiteEdge &e : g.edges(n))
+			EXPECT_NE(colour[n], colour[e.other]) << m.nodes[n].id << " " << m.nodes[e.other].id;
+	std::vector<size_t> round = next_round(g, all, 8);
+	EXPECT_EQ(round.size(), 2u);
+	for (size_t a : round)
+		for (size_t b : round)
+			for (const SiteEdge &e : g.edges(a))
+				EXPECT_NE(e.other, b);
+	EXPECT_EQ(next_round(g, all, 1).size(), 1u);
+	EXPECT_TRUE(next_round(g, {}, 8).empty());
 }
 
 // Pairs that hear only each other: one AP of each moves, all in one step,
