@@ -129,8 +129,10 @@ bool Controller::config_site(blob_attr *msg, bool &given)
 	Overlap before = overlap();
 	for (size_t i = 0; i < site_policy.size(); i++)
 		given = given || f.has(i);
-	if (auto on = f.boolean(site_plan))
+	if (auto on = f.boolean(site_plan); on && *on != cfg_.site_plan) {
 		cfg_.site_plan = *on;
+		channel_target_.clear(); // a target from before is not followed
+	}
 	if (auto on = f.boolean(site_width_overlap))
 		cfg_.width_overlap = *on;
 	if (f.has(site_moves) && !in_range(f.u32(site_moves), 1, max_site_moves))
