@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
+#include <random>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +24,7 @@
 
 #include "ctrl/model.h"
 #include "ctrl/plans.h"
+#include "ctrl/site_plan.h"
 #include "ctrl/store.h"
 
 namespace {
@@ -206,13 +209,90 @@ void BM_CopyRecords(benchmark::State &state)
 }
 BENCHMARK(BM_CopyRecords)->Unit(benchmark::kMillisecond);
 
+// n APs about 25 m apart on a jittered grid (log-distance loss with exponent
+// 3.5), on random channels of 1, 6 and 11, each hearing the others its
+// scan keeps (about 25 of them): the model the site-wide plan starts from.
+struct GridSite {
+	std::vector<RadioReport> radios;
+	std::vector<BssList> heard;
+	std::vector<ModelInput> inputs;
+	std::optional<Model> model;
+};
+
+const GridSite &grid_site(size_t n)
+{
+	static std::map<size_t, GridSite> sites;
+	auto [it, fresh] = sites.try_emplace(n);
+	GridSite &s = it->second;
+	if (!fresh)
+		return s;
+	std::mt19937 rng(static_cast<unsigned>(n));
+	std::uniform_real_distribution<double> jitter(-8, 8);
+	std::uniform_int_distribution<int> channel(0, 2);
+	const int side = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n)))), reach = 4;
+	std::vector<std::pair<double, double>> xy;
+	for (size_t i = 0; i < n; i++) {
+		xy.emplace_back(25.0 * static_cast<double>(i % static_cast<size_t>(side)) + jitter(rng),
+				25.0 * static_cast<double>(i / static_cast<size_t>(side)) + jitter(rng));
+		Mac b = {2, 8, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i), 0};
+		s.radios.push_back({1 + 5 * channel(rng), 20, {}, {b}});
+	}
+	s.heard.resize(n);
+	for (size_t i = 0; i < n; i++) {
+		int row = static_cast<int>(i) / side, col = static_cast<int>(i) % side;
+		for (int r = std::max(0, row - reach); r <= row + reach; r++)
+			for (int c = std::max(0, col - reach); c <= std::min(side - 1, col + reach); c++) {
+				size_t j = static_cast<size_t>(r * side + c);
+				if (j >= n || j == i)
+					continue;
+				double d = std::max(1.0, std::hypot(xy[i].first - xy[j].first, xy[i].second - xy[j].second));
+				int rssi = static_cast<int>(std::lround(20 - 40 - 35 * std::log10(d)));
+				if (rssi < weakest_rssi)
+					continue;
+				zev_wifi_bss e{};
+				std::copy(s.radios[j].bssids[0].begin(), s.radios[j].bssids[0].end(), e.bssid);
+				e.channel = static_cast<uint32_t>(s.radios[j].channel);
+				e.rssi = rssi;
+				s.heard[i].push_back(e);
+			}
+	}
+	for (size_t i = 0; i < n; i++)
+		s.inputs.push_back({id_of(200000 + i), &s.radios[i], &s.heard[i]});
+	s.model = build_model(s.inputs, {1, 6, 11}, g_now);
+	return s;
+}
+
+// The site-wide channel plan of a whole site from its model: the search over
+// every AP and the moves of the first step.
+void BM_SitePlan(benchmark::State &state)
+{
+	const GridSite &s = grid_site(static_cast<size_t>(state.range(0)));
+	const std::vector<int> channels = {1, 6, 11};
+	size_t moves = 0;
+	for (auto _ : state) {
+		SiteTarget target;
+		moves = site_channel_plan(*s.model, channels, {static_cast<size_t>(default_site_moves), 1, {}}, {}, target).size();
+		benchmark::DoNotOptimize(moves);
+	}
+	state.counters["moves"] = static_cast<double>(moves);
+}
+BENCHMARK(BM_SitePlan)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
 	void ReportRuns(const std::vector<Run> &runs) override
 	{
 		ConsoleReporter::ReportRuns(runs);
-		for (const Run &r : runs)
-			ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * (r.time_unit == benchmark::kMillisecond ? 1e6 : 1);
+		for (const Run &r : runs) {
+			double unit = r.time_unit == benchmark::kMillisecond ? 1e6 : 1;
+			ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * unit;
+			cpu_ns_[r.benchmark_name()] = r.GetAdjustedCPUTime() * unit;
+		}
+	}
+	double cpu_ns(const std::string &name) const
+	{
+		auto it = cpu_ns_.find(name);
+		return it == cpu_ns_.end() ? 0 : it->second;
 	}
 	// By the name as given, or with the run's settings after it ("/iterations:...").
 	double ns(const std::string &name) const
@@ -224,7 +304,7 @@ public:
 	}
 
 private:
-	std::map<std::string, double> ns_;
+	std::map<std::string, double> ns_, cpu_ns_;
 };
 
 // Bytes the store holds per AP with full histories of the given reports.
@@ -291,6 +371,12 @@ int main(int argc, char **argv)
 	if (model > 0 && copy > 0)
 		std::printf("model + both plans, 1,000 APs x 20 neighbours: %.1f ms (target 100 ms), %.2f x copying the records\n",
 			    model / 1e6, model / copy);
+	for (auto [aps, target_ms] : {std::pair{1000, 100}, {10000, 2000}}) {
+		double cpu = rep.cpu_ns("BM_SitePlan/" + std::to_string(aps));
+		if (cpu > 0)
+			std::printf("site-wide channel plan, %d APs (grid 25 m, ~25 heard each): %.1f ms CPU (target %d ms)\n", aps,
+				    cpu / 1e6, target_ms);
+	}
 	std::printf("store memory per AP (16 reports of each kind, 30 BSSs, 10 stations): %.0f KiB; 10,000 APs: %.0f MiB\n",
 		    per_ap / 1024, per_ap * 10000 / (1024 * 1024));
 	const double budget = static_cast<double>(default_max_store_bytes);

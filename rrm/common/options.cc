@@ -137,6 +137,30 @@ bool set_word(int &field, const std::string &word, std::initializer_list<std::pa
 	return true;
 }
 
+// The site-wide plans' options.
+bool site_option(Config &c, char opt, const std::string &value)
+{
+	std::optional<int> v;
+	switch (opt) {
+	case 'e':
+		c.site_plan = true;
+		wlc::logf(LOG_DEBUG, "config: site-wide plans");
+		return true;
+	case 'o':
+		c.width_overlap = true;
+		wlc::logf(LOG_DEBUG, "config: overlap by channel width");
+		return true;
+	case 'k':
+	case 't':
+		if (!(v = opt == 'k' ? decimal(opt, value, 1, max_site_moves) : decimal(opt, value, 0, 100)))
+			return false;
+		(opt == 'k' ? c.site_moves : c.site_gain) = *v;
+		wlc::logf(LOG_DEBUG, "config: %s = %d", opt == 'k' ? "site_moves" : "site_gain", *v);
+		return true;
+	}
+	return true;
+}
+
 bool controller_option(Config &c, char opt, const std::string &value)
 {
 	std::optional<int> v;
@@ -172,7 +196,7 @@ bool controller_option(Config &c, char opt, const std::string &value)
 		return true;
 	}
 	}
-	return true;
+	return site_option(c, opt, value);
 }
 
 bool check_controller(const Config &c)
@@ -243,7 +267,7 @@ std::optional<Config> parse_controller_config(const std::vector<std::string> &ar
 	std::optional<Config> c = parse_common(args);
 	if (!c)
 		return std::nullopt;
-	bool ok = walk(args, "w:l:h:r:n:m:", [&c](char opt, const std::string &v) { return controller_option(*c, opt, v); });
+	bool ok = walk(args, "w:l:h:r:n:m:ek:t:o", [&c](char opt, const std::string &v) { return controller_option(*c, opt, v); });
 	c->db_path = "/etc/wlc/rrm/radio" + std::to_string(c->radio);
 	c->history_length = 16;
 	if (!ok || !check_controller(*c)) {

@@ -13,6 +13,12 @@ namespace rrm {
 // with full histories), where the largest reports could take some 5 GiB.
 inline constexpr int default_store_budget_mib = 1024;
 
+// Moves per step and the channel plan's least gain (% of the model's cost)
+// of the site-wide plans unless -k and -t give others.
+inline constexpr int default_site_moves = 256;
+inline constexpr int default_site_gain_percent = 1;
+inline constexpr int max_site_moves = 1024;
+
 enum class Sensitivity { none = 0, low = 1, medium = 2, high = 3 };
 
 struct Config {
@@ -30,6 +36,11 @@ struct Config {
 	int history_length = 16;
 	std::string db_path; // "/etc/wlc/rrm/radio<radio>" (device path)
 	int store_budget_mib = default_store_budget_mib; // -m: memory the report store may take
+	// The site-wide plans (-e): every AP planned at once, several moves per step.
+	bool site_plan = false;
+	int site_moves = default_site_moves;       // -k: moves per step at most
+	int site_gain = default_site_gain_percent; // -t: % of the cost a channel plan must gain
+	bool width_overlap = false;                // -o: with -e, overlap counted by the channel width
 
 	// Agent.
 	int scan_interval = 0; // ms on each channel

@@ -9,6 +9,17 @@ namespace {
 
 enum { report_type, report_id, report_data };
 enum { config_channel, config_power };
+enum { site_plan, site_moves, site_gain, site_width_overlap };
+
+const std::array<blobmsg_policy, 4> site_policy = {{{"site_plan", BLOBMSG_TYPE_BOOL},
+						     {"site_moves", BLOBMSG_TYPE_INT32},
+						     {"site_gain", BLOBMSG_TYPE_INT32},
+						     {"width_overlap", BLOBMSG_TYPE_BOOL}}};
+
+bool in_range(std::optional<uint32_t> v, int lo, int hi)
+{
+	return v && static_cast<int32_t>(*v) >= lo && static_cast<int32_t>(*v) <= hi;
+}
 
 std::optional<int> checked_ms(std::optional<uint32_t> seconds)
 {
@@ -47,7 +58,8 @@ std::vector<wlc::Method> Controller::methods()
 	return {
 		{"model", {}, [this](wlc::Request &r, blob_attr *) { return on_model(r); }},
 		{"config",
-		 {P{"channel_timer", BLOBMSG_TYPE_INT32}, P{"power_timer", BLOBMSG_TYPE_INT32}},
+		 {P{"channel_timer", BLOBMSG_TYPE_INT32}, P{"power_timer", BLOBMSG_TYPE_INT32}, site_policy[0], site_policy[1],
+		  site_policy[2], site_policy[3]},
 		 [this](wlc::Request &r, blob_attr *m) { return on_config(r, m); }},
 		{"report_add",
 		 {P{"type", BLOBMSG_TYPE_STRING}, P{"id", BLOBMSG_TYPE_STRING}, P{"data", BLOBMSG_TYPE_TABLE}},
@@ -91,11 +103,49 @@ int Controller::on_config(wlc::Request &req, blob_attr *msg)
 		else
 			invalid = true;
 	}
+	bool site_given = false;
+	if (!config_site(msg, site_given))
+		invalid = true;
 	wlc::BlobBuf buf;
 	blobmsg_add_u32(buf.raw(), "channel_timer", static_cast<uint32_t>(intervals_[channel] / 1000));
 	blobmsg_add_u32(buf.raw(), "power_timer", static_cast<uint32_t>(intervals_[power] / 1000));
+	if (site_given || cfg_.site_plan) {
+		buf.add_bool("site_plan", cfg_.site_plan);
+		blobmsg_add_u32(buf.raw(), "site_moves", static_cast<uint32_t>(cfg_.site_moves));
+		blobmsg_add_u32(buf.raw(), "site_gain", static_cast<uint32_t>(cfg_.site_gain));
+		buf.add_bool("width_overlap", cfg_.width_overlap);
+	}
 	req.reply(buf);
 	return invalid ? UBUS_STATUS_INVALID_ARGUMENT : 0;
+}
+
+// The site-wide plans' members of "config": each valid one takes effect;
+// false when one is out of range. A changed overlap rule rebuilds the model.
+bool Controller::config_site(blob_attr *msg, bool &given)
+{
+	wlc::Fields<4> f;
+	f.parse(site_policy, msg);
+	bool valid = true;
+	Overlap before = overlap();
+	for (size_t i = 0; i < site_policy.size(); i++)
+		given = given || f.has(i);
+	if (auto on = f.boolean(site_plan); on && *on != cfg_.site_plan) {
+		cfg_.site_plan = *on;
+		channel_target_.clear(); // a target from before is not followed
+	}
+	if (auto on = f.boolean(site_width_overlap))
+		cfg_.width_overlap = *on;
+	if (f.has(site_moves) && !in_range(f.u32(site_moves), 1, max_site_moves))
+		valid = false;
+	else if (f.has(site_moves))
+		cfg_.site_moves = static_cast<int>(*f.u32(site_moves));
+	if (f.has(site_gain) && !in_range(f.u32(site_gain), 0, 100))
+		valid = false;
+	else if (f.has(site_gain))
+		cfg_.site_gain = static_cast<int>(*f.u32(site_gain));
+	if (model_ && overlap().width != before.width)
+		model_->stale = true;
+	return valid;
 }
 
 int Controller::on_report_add(blob_attr *msg)

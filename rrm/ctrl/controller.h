@@ -16,6 +16,7 @@
 #include "common/options.h"
 #include "common/publisher.h"
 #include "plans.h"
+#include "site_plan.h"
 #include "store.h"
 
 namespace rrm {
@@ -55,6 +56,7 @@ public:
 	[[nodiscard]] int64_t channel_timer_remaining() { return channel_timer_.remaining(); }
 	[[nodiscard]] int64_t power_timer_remaining() { return power_timer_.remaining(); }
 	[[nodiscard]] bool aggressive() const { return mode_.active(); }
+	[[nodiscard]] const Config &config() const { return cfg_; }
 
 private:
 	enum Step : size_t { channel = 0, power = 1 };
@@ -71,6 +73,7 @@ private:
 	std::vector<wlc::Method> methods();
 	int on_model(wlc::Request &req);
 	int on_config(wlc::Request &req, blob_attr *msg);
+	bool config_site(blob_attr *msg, bool &given);
 	int on_report_add(blob_attr *msg);
 	int on_report_list(wlc::Request &req, blob_attr *msg);
 
@@ -78,6 +81,12 @@ private:
 	bool refresh_model();
 	std::optional<Move> plan(Step s, const Skip &skip) const;
 	std::optional<Move> choose(Step s);
+	[[nodiscard]] Overlap overlap() const;
+	std::vector<Move> plan_site(Step s, const Skip &skip);
+	std::vector<Move> choose_site(Step s);
+	Skip left_alone(Step s);
+	bool trusted(Step s, const Move &move);
+	void send_move(Step s, const Move &move);
 	std::optional<int> reported(Step s, const std::string &id) const;
 	void run_step(Step s);
 	void count_step(Step s, bool changed);
@@ -99,6 +108,7 @@ private:
 	std::array<uint32_t, 2> no_change_counters_ = {};
 	std::array<std::map<std::string, Pending>, 2> pending_;
 	std::array<std::map<std::string, LeftAlone>, 2> given_up_;
+	SiteTarget channel_target_; // of the site-wide channel plan, while its moves are sent
 	wlc::Timer channel_timer_{[this] { channel_step(); }};
 	wlc::Timer power_timer_{[this] { power_step(); }};
 	ModeTimer mode_;

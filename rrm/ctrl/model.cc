@@ -2,6 +2,7 @@
 #include "model.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 
 namespace rrm {
@@ -28,7 +29,7 @@ ObserverSlot *place_observer(ApNode &t, size_t o, int rssi)
 	return &*at;
 }
 
-void add_observations(Model &m, const std::map<Mac, size_t> &owners, size_t o, const BssList &heard)
+void add_observations(Model &m, const std::map<Mac, size_t> &owners, size_t o, const BssList &heard, Overlap overlap)
 {
 	for (const zev_wifi_bss &entry : heard) {
 		Mac key;
@@ -40,7 +41,7 @@ void add_observations(Model &m, const std::map<Mac, size_t> &owners, size_t o, c
 		if (!slot)
 			continue;
 		slot->weight = rssi_weight(slot->rssi);
-		slot->penalty = distance_penalty(slot->weight, m.nodes[o].channel - static_cast<int>(entry.channel));
+		slot->penalty = overlap.penalty(slot->weight, m.nodes[o].channel, static_cast<int>(entry.channel));
 	}
 }
 
@@ -78,8 +79,55 @@ unsigned distance_penalty(unsigned weight, int distance)
 	return distance <= 4 ? weight / 3 : 0;
 }
 
+namespace {
+
+// The first channel of the bonded block of a width that holds a 5 GHz
+// channel; 0 when the channel is in no such block.
+int block_start(int channel, int width)
+{
+	static const std::array<int, 12> starts40 = {36, 44, 52, 60, 100, 108, 116, 124, 132, 140, 149, 157};
+	static const std::array<int, 6> starts80 = {36, 52, 100, 116, 132, 149};
+	int span = width / 5; // channel numbers the block covers
+	auto find = [&](const auto &starts) {
+		for (int s : starts)
+			if (channel >= s && channel < s + span)
+				return s;
+		return 0;
+	};
+	return width >= 80 ? find(starts80) : find(starts40);
+}
+
+} // namespace
+
+Overlap::Kind Overlap::between(int a, int b) const
+{
+	bool five_ghz = a >= 32 && b >= 32;
+	if (width == 0 || !five_ghz) {
+		int d = std::abs(a - b);
+		return d == 0 ? full : d <= 4 ? partial : none;
+	}
+	if (a == b)
+		return full;
+	if (width < 40)
+		return none;
+	int sa = block_start(a, width);
+	return sa != 0 && sa == block_start(b, width) ? full : none;
+}
+
+unsigned Overlap::penalty(unsigned weight, int a, int b) const
+{
+	switch (between(a, b)) {
+	case full:
+		return weight;
+	case partial:
+		return weight / 3;
+	default:
+		return 0;
+	}
+}
+
 std::optional<Model> build_model(const std::vector<ModelInput> &inputs, const std::vector<int> &channels, int64_t now,
-				 uint64_t generation)
+				 uint64_t generation, Overlap overlap)
 {
 	std::vector<const ModelInput *> aps;
 	for (const ModelInput &in : inputs)
@@ -103,7 +151,7 @@ std::optional<Model> build_model(const std::vector<ModelInput> &inputs, const st
 	}
 	for (size_t o = 0; o < m.nodes.size(); o++)
 		if (heard[o])
-			add_observations(m, owners, o, *heard[o]);
+			add_observations(m, owners, o, *heard[o], overlap);
 	sum_penalties(m, channels);
 	return m;
 }

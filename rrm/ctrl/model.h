@@ -52,9 +52,22 @@ inline constexpr unsigned off_list_penalty = 100;
 // What an observer at channel distance d adds, for a weight.
 [[nodiscard]] unsigned distance_penalty(unsigned weight, int distance);
 
+// How much two channels overlap. By default by their distance alone (the
+// same channel fully, up to four channels apart by a third); with a channel
+// width of 20, 40 or 80 MHz, 5 GHz channels overlap fully when they fall in
+// one bonded block of that width and not at all otherwise, while 2.4 GHz
+// channels keep the distance rule.
+struct Overlap {
+	enum Kind { full = 0, partial = 1, none = 2 };
+	int width = 0; // MHz; 0: by distance only
+
+	[[nodiscard]] Kind between(int a, int b) const;
+	[[nodiscard]] unsigned penalty(unsigned weight, int a, int b) const;
+};
+
 // inputs in ascending id order; nullopt when none has a radio report.
 [[nodiscard]] std::optional<Model> build_model(const std::vector<ModelInput> &inputs, const std::vector<int> &channels,
-					       int64_t now, uint64_t generation = 0);
+					       int64_t now, uint64_t generation = 0, Overlap overlap = {});
 
 // The "model" reply.
 void encode_model(wlc::BlobBuf &buf, const Model &model);

@@ -82,22 +82,29 @@ std::optional<Move> channel_plan(const Model &m, const std::vector<int> &channel
 	return Move{worst->id, *chosen};
 }
 
+std::optional<int> power_target(const Model &m, const ApNode &n, int pwr_min, int pwr_max)
+{
+	int target = n.power + 3;
+	if (const ObserverSlot *base = base_observer(n)) {
+		wlc::logf(LOG_DEBUG, "base observer for %s is %s (rssi = %d)", n.id.c_str(), m.nodes[base->observer].id.c_str(),
+			  base->rssi);
+		target = base->rssi >= -66 ? n.power - 3 : base->rssi <= -76 ? n.power + 3 : n.power;
+	} else {
+		wlc::logf(LOG_DEBUG, "no base observer for %s", n.id.c_str());
+	}
+	target = std::clamp(target, pwr_min, pwr_max);
+	if (target == n.power)
+		return std::nullopt;
+	return target;
+}
+
 std::optional<Move> power_plan(const Model &m, int pwr_min, int pwr_max, const Skip &skip)
 {
 	for (const ApNode &n : m.nodes) {
 		if (skip.count(n.id))
 			continue;
-		int target = n.power + 3;
-		if (const ObserverSlot *base = base_observer(n)) {
-			wlc::logf(LOG_DEBUG, "base observer for %s is %s (rssi = %d)", n.id.c_str(),
-				  m.nodes[base->observer].id.c_str(), base->rssi);
-			target = base->rssi >= -66 ? n.power - 3 : base->rssi <= -76 ? n.power + 3 : n.power;
-		} else {
-			wlc::logf(LOG_DEBUG, "no base observer for %s", n.id.c_str());
-		}
-		target = std::clamp(target, pwr_min, pwr_max);
-		if (target != n.power)
-			return Move{n.id, target};
+		if (std::optional<int> target = power_target(m, n, pwr_min, pwr_max))
+			return Move{n.id, *target};
 	}
 	return std::nullopt;
 }

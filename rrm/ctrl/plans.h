@@ -29,6 +29,11 @@ using Skip = std::set<std::string>;
 [[nodiscard]] std::optional<Move> channel_plan(const Model &m, const std::vector<int> &channels, Sensitivity s,
 					       const Skip &skip = {});
 
+// The power an AP should go to (3 dB down when its reference observer hears
+// it loudly, up when faintly or not at all, within [pwr_min, pwr_max]), or
+// nullopt when it should stay.
+[[nodiscard]] std::optional<int> power_target(const Model &m, const ApNode &n, int pwr_min, int pwr_max);
+
 // Turns the first AP (in list order) that its reference observer hears too
 // loudly down, or too faintly up, by 3 dB within [pwr_min, pwr_max].
 [[nodiscard]] std::optional<Move> power_plan(const Model &m, int pwr_min, int pwr_max, const Skip &skip = {});

@@ -25,22 +25,33 @@ void Controller::run_step(Step s)
 			wlc::logf(LOG_DEBUG, "mising data to calculate fresh model");
 			return;
 		}
-		std::optional<Move> move = choose(s);
-		if (!move) {
+		std::vector<Move> moves;
+		if (cfg_.site_plan)
+			moves = choose_site(s);
+		else if (std::optional<Move> move = choose(s))
+			moves.push_back(*move);
+		if (moves.empty())
 			wlc::logf(LOG_DEBUG, "don't need to correct %s now", s == channel ? "channels" : "power");
-		} else if (s == channel) {
-			wlc::logf(LOG_INFO, "send channel command to %s (channel %d)", move->id.c_str(), move->value);
-			send_command(move->id, "config", [v = move->value](wlc::BlobBuf &m) { blobmsg_add_u32(m.raw(), "channel", static_cast<uint32_t>(v)); });
-		} else {
-			wlc::logf(LOG_INFO, "send power command to %s (%d dBm)", move->id.c_str(), move->value);
-			send_command(move->id, "config", [v = move->value](wlc::BlobBuf &m) { blobmsg_add_u32(m.raw(), "power", static_cast<uint32_t>(v)); });
-		}
-		if (move)
+		for (const Move &m : moves)
+			send_move(s, m);
+		if (!moves.empty())
 			model_->stale = true;
-		count_step(s, move.has_value());
+		count_step(s, !moves.empty());
 	} catch (const std::exception &e) {
 		wlc::logf(LOG_ERR, "step failed: %s", e.what());
 	}
+}
+
+void Controller::send_move(Step s, const Move &move)
+{
+	const char *member = s == channel ? "channel" : "power";
+	if (s == channel)
+		wlc::logf(LOG_INFO, "send channel command to %s (channel %d)", move.id.c_str(), move.value);
+	else
+		wlc::logf(LOG_INFO, "send power command to %s (%d dBm)", move.id.c_str(), move.value);
+	send_command(move.id, "config", [member, v = move.value](wlc::BlobBuf &m) {
+		blobmsg_add_u32(m.raw(), member, static_cast<uint32_t>(v));
+	});
 }
 
 // Rebuilt when reports came, a command was sent, or an AP of the model has
@@ -52,7 +63,7 @@ bool Controller::refresh_model()
 	if (model_ && !model_->stale && model_->generation == store_.generation() && now <= model_valid_until_)
 		return true;
 	ReportStore::ModelInputs in = store_.model_inputs(now);
-	std::optional<Model> m = build_model(in.aps, cfg_.channels, now, store_.generation());
+	std::optional<Model> m = build_model(in.aps, cfg_.channels, now, store_.generation(), overlap());
 	if (!m) {
 		model_.reset();
 		return false;
@@ -78,12 +89,26 @@ std::optional<int> Controller::reported(Step s, const std::string &id) const
 	return s == channel ? r->channel : r->power;
 }
 
-// The plan's move, unless the AP did not apply the same move although newer
-// reports came: after a few of those it is left alone for some steps, or
-// until what it reports changes, so that the other APs get their turn. An
-// AP that cannot take a value (one that never reaches pwr_max) is thus
-// still planned now and then.
-std::optional<Move> Controller::choose(Step s)
+// The overlap rule of the model: by the channel width only when the
+// site-wide plans count it so.
+Overlap Controller::overlap() const
+{
+	bool by_width = cfg_.site_plan && cfg_.width_overlap && (cfg_.width == 20 || cfg_.width == 40 || cfg_.width == 80);
+	return Overlap{by_width ? cfg_.width : 0};
+}
+
+std::vector<Move> Controller::plan_site(Step s, const Skip &skip)
+{
+	size_t cap = static_cast<size_t>(cfg_.site_moves);
+	if (s == channel)
+		return site_channel_plan(*model_, cfg_.channels,
+					 {cap, static_cast<unsigned>(cfg_.site_gain), overlap()}, skip, channel_target_);
+	return site_power_plan(*model_, cfg_.pwr_min, cfg_.pwr_max, cap, skip);
+}
+
+// Forgets moves that were applied and APs left alone long enough or that
+// report something new; the APs still left alone this step.
+Skip Controller::left_alone(Step s)
 {
 	std::erase_if(given_up_[s], [&](const auto &g) {
 		return g.second.steps_left == 0 || reported(s, g.first) != g.second.reported;
@@ -97,29 +122,62 @@ std::optional<Move> Controller::choose(Step s)
 		skip.insert(g.first);
 		g.second.steps_left--;
 	}
+	return skip;
+}
+
+// Whether a move may be sent: not once the AP failed to apply the same move
+// although newer reports came a few times; it is then left alone for some
+// steps, or until what it reports changes, so that the other APs get their
+// turn. An AP that cannot take a value (one that never reaches pwr_max) is
+// thus still planned now and then.
+bool Controller::trusted(Step s, const Move &move)
+{
+	const ReportStore::ApRecord *ap = store_.find(move.id);
+	uint64_t received = ap ? ap->received[kind_radio] : 0;
+	auto [it, fresh] = pending_[s].try_emplace(move.id, Pending{move.value, received, 0});
+	Pending &p = it->second;
+	if (fresh || p.value != move.value) {
+		p = {move.value, received, 0};
+		return true;
+	}
+	if (received > p.reports_at_send) {
+		p.misses++;
+		p.reports_at_send = received;
+	}
+	if (p.misses < max_missed_moves)
+		return true;
+	wlc::logf(LOG_NOTICE, "%s did not apply %s %d, leave it alone", move.id.c_str(), s == channel ? "channel" : "power",
+		  move.value);
+	given_up_[s][move.id] = {reported(s, move.id).value_or(0), left_alone_steps};
+	pending_[s].erase(it);
+	return false;
+}
+
+// The plan's move, unless its AP is not to be trusted with it.
+std::optional<Move> Controller::choose(Step s)
+{
+	Skip skip = left_alone(s);
 	for (;;) {
 		std::optional<Move> move = plan(s, skip);
-		if (!move)
-			return std::nullopt;
-		const ReportStore::ApRecord *ap = store_.find(move->id);
-		uint64_t received = ap ? ap->received[kind_radio] : 0;
-		auto [it, fresh] = pending_[s].try_emplace(move->id, Pending{move->value, received, 0});
-		Pending &p = it->second;
-		if (fresh || p.value != move->value) {
-			p = {move->value, received, 0};
+		if (!move || trusted(s, *move))
 			return move;
-		}
-		if (received > p.reports_at_send) {
-			p.misses++;
-			p.reports_at_send = received;
-		}
-		if (p.misses < max_missed_moves)
-			return move;
-		wlc::logf(LOG_NOTICE, "%s did not apply %s %d, leave it alone", move->id.c_str(),
-			  s == channel ? "channel" : "power", move->value);
-		given_up_[s][move->id] = {reported(s, move->id).value_or(0), left_alone_steps};
-		pending_[s].erase(it);
 		skip.insert(move->id);
+	}
+}
+
+// The site-wide plan's moves; planned again without the APs not to be
+// trusted with theirs.
+std::vector<Move> Controller::choose_site(Step s)
+{
+	Skip skip = left_alone(s);
+	for (;;) {
+		std::vector<Move> moves = plan_site(s, skip);
+		size_t before = skip.size();
+		for (const Move &m : moves)
+			if (!trusted(s, m))
+				skip.insert(m.id);
+		if (skip.size() == before)
+			return moves;
 	}
 }
 

@@ -6,6 +6,7 @@
 // per site size, the model cost and the world's own co-channel interference
 // before and after, the rounds to converge, and the sites that never settled.
 //   rrm_eval [-n sizes (10,50,100,200)] [-s seeds per size (10)] [-r max rounds (400)] [-d spacing m (40)]
+//   rrm_eval --compare [-n sizes]: the channel plans against each other (rrm_compare.cc)
 #include <syslog.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 
 #include "ctrl/model.h"
 #include "ctrl/plans.h"
+#include "rrm_compare.h"
 
 namespace {
 
@@ -178,6 +180,8 @@ std::vector<size_t> parse_sizes(const char *text)
 
 int main(int argc, char **argv)
 {
+	if (argc > 1 && std::string(argv[1]) == "--compare")
+		return rrmeval::run_compare(argc - 1, argv + 1);
 	std::vector<size_t> sizes = {10, 50, 100, 200};
 	unsigned seeds = 10;
 	int max_rounds = 400, ch;

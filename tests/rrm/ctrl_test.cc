@@ -338,3 +338,138 @@ TEST_F(CtrlTest, MoveRestartsNoChangeCount)
 }
 
 } // namespace
+
+namespace {
+
+// Two pairs that hear only each other, all four on 6.
+rrmtest::SiteModel two_pairs()
+{
+	rrmtest::SiteModel site;
+	for (const char *id : {"a", "b", "c", "d"})
+		site.ap(id, 6);
+	site.hear("a", "b", -60);
+	site.hear("c", "d", -60);
+	return site;
+}
+
+size_t count_of(const std::string &text, const std::string &what)
+{
+	size_t n = 0;
+	for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+		n++;
+	return n;
+}
+
+class SiteWideCtrl : public CtrlTest {
+protected:
+	// Reports the site, runs a channel step, waits for what it commanded and
+	// applies it to the site; the commands sent.
+	size_t channel_step_applied(rrmtest::SiteModel &site)
+	{
+		report_site(site);
+		now_ += 60;
+		size_t logged = count_of(log_text(), "send channel command to ");
+		size_t before = published_.size();
+		ctrl_->channel_step();
+		size_t sent = count_of(log_text(), "send channel command to ") - logged;
+		EXPECT_TRUE(wlctest::pump([&] { return published_.size() == before + sent; }));
+		for (size_t i = before; i < published_.size(); i++) {
+			const std::string &path = published_[i].path; // zev/wlc/rrm/site1/ap/<id>/1/cmd/config
+			std::string id = path.substr(21, path.find('/', 21) - 21);
+			site.radios[id].channel = std::stoi(published_[i].message.substr(11));
+		}
+		return sent;
+	}
+	// Channel steps until one sends nothing: the steps that sent something.
+	size_t steps_to_settle(rrmtest::SiteModel &site)
+	{
+		size_t steps = 0;
+		while (steps < 10 && channel_step_applied(site) > 0)
+			steps++;
+		return steps;
+	}
+};
+
+TEST_F(SiteWideCtrl, OptionAndConfig)
+{
+	start();
+	EXPECT_FALSE(ctrl_->config().site_plan);
+	std::string reply;
+	EXPECT_EQ(call_json(object_, "config", R"({"site_plan":true,"site_moves":4,"site_gain":3})", &reply), 0);
+	EXPECT_EQ(reply, R"({"channel_timer":3600,"power_timer":900,"site_plan":true,"site_moves":4,"site_gain":3,"width_overlap":false})");
+	EXPECT_TRUE(ctrl_->config().site_plan);
+	// Out of range: refused, the rest still taken and the values in force replied.
+	EXPECT_EQ(call_json(object_, "config", R"({"site_moves":0,"width_overlap":true})", &reply), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(reply, R"({"channel_timer":3600,"power_timer":900,"site_plan":true,"site_moves":4,"site_gain":3,"width_overlap":true})");
+	EXPECT_EQ(call_json(object_, "config", R"({"site_gain":101})"), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(call_json(object_, "config", R"({"site_plan":false})", &reply), 0);
+	EXPECT_FALSE(ctrl_->config().site_plan);
+	EXPECT_EQ(call_json(object_, "config", R"({"channel_timer":60})", &reply), 0);
+	EXPECT_EQ(reply, R"({"channel_timer":60,"power_timer":900})");
+	stop();
+	start({"-e", "-k", "2", "-t", "5"});
+	EXPECT_TRUE(ctrl_->config().site_plan);
+	EXPECT_EQ(ctrl_->config().site_moves, 2);
+	EXPECT_EQ(ctrl_->config().site_gain, 5);
+}
+
+// The same site settles in one step instead of two: both pairs are parted at once.
+TEST_F(SiteWideCtrl, FewerStepsThanTheSingleApPlan)
+{
+	start();
+	rrmtest::SiteModel single = two_pairs();
+	EXPECT_EQ(steps_to_settle(single), 2u);
+	EXPECT_NE(model_json().find(R"("cost":0)"), std::string::npos);
+	stop();
+	start({"-e"});
+	rrmtest::SiteModel site = two_pairs();
+	EXPECT_EQ(channel_step_applied(site), 2u);
+	EXPECT_EQ(channel_step_applied(site), 0u);
+	EXPECT_NE(model_json().find(R"("cost":0)"), std::string::npos);
+	EXPECT_NE(log_text().find("don't need to correct channels now"), std::string::npos);
+	// Power: one AP of each pair is turned down in the same step.
+	size_t before = published_.size();
+	ctrl_->power_step();
+	EXPECT_EQ(count_of(log_text(), "send power command to "), 2u);
+	ASSERT_TRUE(wlctest::pump([&] { return published_.size() == before + 2; }));
+	EXPECT_EQ(published_[before].message, R"({"power":17})");
+}
+
+// An AP that does not apply its move is left alone after a few steps, and
+// the rest of the site is planned without it.
+TEST_F(SiteWideCtrl, DisobedientApLeftAlone)
+{
+	start({"-e"});
+	rrmtest::SiteModel site;
+	site.ap("a", 6);
+	site.ap("b", 6);
+	site.hear("a", "b", -60);
+	std::vector<std::string> targets;
+	for (int i = 0; i < 5; i++) {
+		rrmtest::SiteModel stays = site; // nobody applies anything
+		ASSERT_EQ(channel_step_applied(stays), 1u);
+		targets.push_back(published_.back().path);
+	}
+	EXPECT_EQ(targets[0], "zev/wlc/rrm/site1/ap/b/1/cmd/config");
+	EXPECT_EQ(targets[2], "zev/wlc/rrm/site1/ap/b/1/cmd/config");
+	EXPECT_EQ(targets[3], "zev/wlc/rrm/site1/ap/a/1/cmd/config");
+	EXPECT_NE(log_text().find("b did not apply channel 1, leave it alone"), std::string::npos);
+}
+
+// Aggressive mode ends the same way: three channel steps and six power steps without a move.
+TEST_F(SiteWideCtrl, AggressiveModeEndsWithoutChanges)
+{
+	start({"-e"});
+	report_site(settled_site());
+	EXPECT_EQ(call_json(object_, "agressive", R"({"enable":true,"timeout":600})"), 0);
+	for (int i = 0; i < 3; i++)
+		ctrl_->channel_step();
+	for (int i = 0; i < 5; i++)
+		ctrl_->power_step();
+	EXPECT_TRUE(ctrl_->aggressive());
+	ctrl_->power_step();
+	EXPECT_FALSE(ctrl_->aggressive());
+	EXPECT_EQ(count_of(log_text(), "send channel command"), 0u);
+}
+
+} // namespace

@@ -158,3 +158,29 @@ TEST(RrmOptions, ForeignLettersSkipped)
 }
 
 } // namespace
+
+TEST(RrmOptions, SiteWidePlans)
+{
+	Args base = common({"-n", "low", "-r", "force", "-w", "40"});
+	auto c = rrm::parse_controller_config(base);
+	ASSERT_TRUE(c);
+	EXPECT_FALSE(c->site_plan);
+	EXPECT_FALSE(c->width_overlap);
+	EXPECT_EQ(c->site_moves, rrm::default_site_moves);
+	EXPECT_EQ(c->site_gain, rrm::default_site_gain_percent);
+	Args on = base;
+	on.insert(on.end(), {"-e", "-o", "-k", "8", "-t", "0"});
+	c = rrm::parse_controller_config(on);
+	ASSERT_TRUE(c);
+	EXPECT_TRUE(c->site_plan);
+	EXPECT_TRUE(c->width_overlap);
+	EXPECT_EQ(c->site_moves, 8);
+	EXPECT_EQ(c->site_gain, 0);
+	for (auto bad : {std::pair{"-k", "0"}, {"-k", "1025"}, {"-t", "101"}, {"-t", "x"}}) {
+		Args a = base;
+		a.insert(a.end(), {bad.first, bad.second});
+		EXPECT_FALSE(rrm::parse_controller_config(a)) << bad.first << " " << bad.second;
+	}
+	// The agent passes the letters over.
+	EXPECT_TRUE(rrm::parse_agent_config(common({"-i", "100", "-g", "1", "-r", "1", "-e", "-k", "8", "-t", "2"})));
+}

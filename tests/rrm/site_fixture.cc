@@ -51,13 +51,14 @@ void SiteTest::TearDown()
 	ControllerTest::TearDown();
 }
 
-void SiteTest::start_ctrl()
+void SiteTest::start_ctrl(const std::vector<std::string> &extra)
 {
-	ctrl_ = std::make_unique<wlctest::Process>(
-		std::vector<std::string>{std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl", "-p", "pol", "-s", "site1", "-b", "0", "-c",
+	std::vector<std::string> args = {std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl", "-p", "pol", "-s", "site1", "-b", "0", "-c",
 					 "1", "-c", "6", "-c", "11", "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10",
-					 "-h", "20"},
-		std::vector<std::string>{"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + root_->path() + "/ctrl.log"});
+					 "-h", "20"};
+	args.insert(args.end(), extra.begin(), extra.end());
+	ctrl_ = std::make_unique<wlctest::Process>(
+		args, std::vector<std::string>{"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + root_->path() + "/ctrl.log"});
 	ASSERT_TRUE(masttest::pump([&] { return has_object("rrm_ctrl.site1.0"); }, wlctest::kStartLimit)) << ctrl_log();
 }
 

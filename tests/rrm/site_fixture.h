@@ -31,7 +31,8 @@ protected:
 	virtual bool locked_down() const { return true; }
 	// What the controller's own clients connect to the broker with.
 	wlctest::ClientAuth controller_auth() const { return site_ca_ ? site_ca_->controller_auth() : wlctest::ClientAuth{}; }
-	void start_ctrl();
+	// rrm_ctrl with the site's options and any given after them.
+	void start_ctrl(const std::vector<std::string> &extra = {});
 	int stop_ctrl();
 	// The AP's bus, adopted mast and RRM agent.
 	void start_ap(const std::string &name);

@@ -7,7 +7,10 @@
 
 #include <sys/wait.h>
 
+#include <sstream>
+
 #include "common/codec.h"
+#include "mqtt_client.h"
 #include "site_fixture.h"
 
 namespace rrmtest {
@@ -49,7 +52,63 @@ protected:
 	void converges_from_the_worked_case();
 	void restart_keeps_the_model();
 	void power_settles();
+	void settle_as_two_pairs(const std::string &step_line, size_t &steps, size_t &commands);
+	void all_back_on_6();
 };
+
+// Of the log after `from`: the channel steps that sent commands (each step
+// begins with its plan's first line) and the commands sent.
+std::pair<size_t, size_t> steps_and_commands(const std::string &log, size_t from, const std::string &step_line)
+{
+	size_t steps = 0, commands = 0;
+	bool counted = true;
+	std::istringstream in(log.substr(from));
+	for (std::string line; std::getline(in, line);) {
+		if (line.find(step_line) != std::string::npos)
+			counted = false;
+		if (line.find("send channel command to ") == std::string::npos)
+			continue;
+		commands++;
+		if (!counted)
+			steps++;
+		counted = true;
+	}
+	return {steps, commands};
+}
+
+// With channel steps every 10 s, until each pair is on two channels and a
+// step after the last command finds nothing to correct.
+void Site::settle_as_two_pairs(const std::string &step_line, size_t &steps, size_t &commands)
+{
+	size_t from = ctrl_log().size();
+	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"channel_timer":10})"), 0);
+	auto parted = [&] {
+		std::string c = channels(); // e.g. "6 11 1 6 "
+		std::istringstream in(c);
+		std::string a, b, x, y;
+		in >> a >> b >> x >> y;
+		return a != b && x != y;
+	};
+	ASSERT_TRUE(masttest::pump(parted, 120s)) << channels() << ctrl_log();
+	size_t settled = ctrl_log().size();
+	ASSERT_TRUE(masttest::pump([&] {
+		return ctrl_log().find("don't need to correct channels now", settled) != std::string::npos;
+	}, 60s)) << ctrl_log();
+	std::tie(steps, commands) = steps_and_commands(ctrl_log(), from, step_line);
+	EXPECT_NE(model().find(R"("cost":0)"), std::string::npos) << model();
+}
+
+// Every AP is told through the broker and its mast to go back to channel 6,
+// and has reported from there.
+void Site::all_back_on_6()
+{
+	wlctest::MqttClient operator_client("operator", 1883);
+	for (const std::string &ap : kAps)
+		ASSERT_TRUE(operator_client.publish("zev/wlc/rrm/site1/ap/" + id(ap) + "/0/cmd/config",
+						    masttest::payload(R"({"channel":6})"), 1));
+	ASSERT_TRUE(masttest::pump([&] { return channels() == "6 6 6 6 "; }, 30s)) << channels();
+	ASSERT_TRUE(all_report_again(kAps)) << log_text();
+}
 
 void Site::store_holds_what_the_world_gives()
 {
@@ -148,6 +207,29 @@ TEST_F(Site, ReportsModelPlanRestartAndPower)
 	ASSERT_NO_FATAL_FAILURE(converges_from_the_worked_case());
 	ASSERT_NO_FATAL_FAILURE(restart_keeps_the_model());
 	ASSERT_NO_FATAL_FAILURE(power_settles());
+}
+
+// Two pairs that hear only each other (ap1 and ap2, ap3 and ap4), all on
+// channel 6: the single-AP plan parts them in two steps, the site-wide plan
+// in one, both down to a cost of 0.
+TEST_F(Site, SiteWidePlanSettlesInFewerSteps)
+{
+	for (auto [a, b] : {std::pair{"ap1", "ap3"}, {"ap2", "ap3"}})
+		ASSERT_EQ(site_->command(std::string("hear ") + a + " " + b + " -100"), "ok");
+	ASSERT_TRUE(all_report_again(kAps)) << log_text();
+	size_t single_steps = 0, single_commands = 0;
+	ASSERT_NO_FATAL_FAILURE(settle_as_two_pairs("worst AP is ", single_steps, single_commands));
+	EXPECT_EQ(single_steps, 2u) << ctrl_log();
+	EXPECT_EQ(single_commands, 2u);
+
+	ASSERT_NO_FATAL_FAILURE(all_back_on_6());
+	stop_ctrl();
+	start_ctrl({"-e"});
+	size_t site_steps = 0, site_commands = 0;
+	ASSERT_NO_FATAL_FAILURE(settle_as_two_pairs("site plan (", site_steps, site_commands));
+	EXPECT_EQ(site_steps, 1u) << ctrl_log();
+	EXPECT_EQ(site_commands, 2u);
+	EXPECT_LT(site_steps, single_steps);
 }
 
 TEST_F(Site, AggressiveModeReachesEveryAgent)
