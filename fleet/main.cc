@@ -7,8 +7,10 @@
 
 #include "approval/join_response.h"
 #include "approval/lifecycle.h"
+#include "config/pusher.h"
 #include "dbap/db_ap.h"
 #include "inventory/store.h"
+#include "operator/config_methods.h"
 #include "operator/fleet_object.h"
 #include "options.h"
 
@@ -25,12 +27,16 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 	fleet::Lifecycle lifecycle(inventory, opts.policy, opts.site,
 				   [&responder](const std::string &id) { (void)responder.send(id); });
 	fleet::DbApObject db(lifecycle);
-	fleet::FleetObject fleet_object(inventory, lifecycle, opts.site);
+	fleet::ConfigStore config_store(inventory.raw());
+	fleet::ConfigPusher pusher(bus, config_store);
+	fleet::ConfigMethods config_methods(inventory, config_store, [&pusher] { pusher.kick(); });
+	fleet::FleetObject fleet_object(inventory, lifecycle, opts.site, config_methods.methods());
 	if (db.add(bus) != UBUS_STATUS_OK || fleet_object.add(bus) != UBUS_STATUS_OK) {
 		wlc::logf(LOG_ERR, "Failed to init ubus objects");
 		return 1;
 	}
 	bus.watch();
+	pusher.start();
 	wlc::logf(LOG_NOTICE, "Serving %lld APs", static_cast<long long>(inventory.count()));
 	uloop_run();
 	fleet_object.remove();

@@ -108,11 +108,19 @@ std::string read_id(const std::optional<std::string_view> &id, std::string &erro
 	return error.empty() ? std::string(*id) : std::string();
 }
 
+// The method table: this object's own methods, then those given.
+std::vector<wlc::Method> with(std::vector<wlc::Method> own, std::vector<wlc::Method> more)
+{
+	own.insert(own.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+	return own;
+}
+
 } // namespace
 
-FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, std::string default_site)
+FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, std::string default_site,
+			 std::vector<wlc::Method> more)
 	: inventory_(inventory), lifecycle_(lifecycle), default_site_(std::move(default_site)),
-	  object_("fleet", {
+	  object_("fleet", with({
 		{"list", as_vector(kListPolicy), [this](wlc::Request &r, blob_attr *m) { return list(r, m); }},
 		{"show", as_vector(kIdPolicy), [this](wlc::Request &r, blob_attr *m) { return show(r, m); }},
 		{"approve", as_vector(kIdPolicy), [this](wlc::Request &r, blob_attr *m) { return decide(r, m, "approve"); }},
@@ -120,7 +128,7 @@ FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, std::string
 		{"forget", as_vector(kIdPolicy), [this](wlc::Request &r, blob_attr *m) { return decide(r, m, "forget"); }},
 		{"allow", as_vector(kAllowPolicy), [this](wlc::Request &r, blob_attr *m) { return allow(r, m); }},
 		{"history", as_vector(kHistoryPolicy), [this](wlc::Request &r, blob_attr *m) { return history(r, m); }},
-	  })
+	  }, std::move(more)))
 {
 }
 
