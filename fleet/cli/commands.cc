@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "config_commands.h"
 #include "table.h"
 
 namespace fleetctl {
@@ -292,6 +293,8 @@ int run_command(wlc::Bus &bus, const Invocation &inv)
 		return allow(bus, inv);
 	if (c == "history")
 		return history(bus, inv);
+	if (c == "config" || c == "group")
+		return run_config_command(bus, inv);
 	return 2;
 }
 
