@@ -8,9 +8,11 @@
 #include "approval/join_response.h"
 #include "approval/lifecycle.h"
 #include "config/pusher.h"
+#include "firmware/rollout_engine.h"
 #include "dbap/db_ap.h"
 #include "inventory/store.h"
 #include "operator/config_methods.h"
+#include "operator/firmware_methods.h"
 #include "operator/fleet_object.h"
 #include "options.h"
 
@@ -30,13 +32,20 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 	fleet::ConfigStore config_store(inventory.raw());
 	fleet::ConfigPusher pusher(bus, config_store);
 	fleet::ConfigMethods config_methods(inventory, config_store, [&pusher] { pusher.kick(); });
-	fleet::FleetObject fleet_object(inventory, lifecycle, opts.site, config_methods.methods());
+	fleet::RolloutStore rollouts(inventory.raw());
+	fleet::RolloutEngine engine(bus, inventory, rollouts, {opts.https_port});
+	fleet::FirmwareMethods firmware_methods(inventory, rollouts, wlc::root_path(opts.images), [&engine] { engine.kick(); });
+	std::vector<wlc::Method> more = config_methods.methods();
+	for (wlc::Method &m : firmware_methods.methods())
+		more.push_back(std::move(m));
+	fleet::FleetObject fleet_object(inventory, lifecycle, opts.site, std::move(more));
 	if (db.add(bus) != UBUS_STATUS_OK || fleet_object.add(bus) != UBUS_STATUS_OK) {
 		wlc::logf(LOG_ERR, "Failed to init ubus objects");
 		return 1;
 	}
 	bus.watch();
 	pusher.start();
+	engine.start();
 	wlc::logf(LOG_NOTICE, "Serving %lld APs", static_cast<long long>(inventory.count()));
 	uloop_run();
 	fleet_object.remove();

@@ -93,7 +93,50 @@ CREATE TABLE ap_config(
 );
 )";
 
-constexpr std::array<Migration, 3> kMigrations = {{{1, kVersion1}, {2, kVersion2}, {3, kVersion3}}};
+// Version 4: firmware images per model, the release the controller offers,
+// and staged rollouts with the way of each AP through them.
+constexpr const char *kVersion4 = R"(
+CREATE TABLE fw_image(
+  model TEXT PRIMARY KEY NOT NULL,
+  path TEXT NOT NULL,
+  set_at INTEGER NOT NULL,
+  author TEXT NOT NULL
+);
+CREATE TABLE fw_release(
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  version TEXT NOT NULL,
+  revision TEXT NOT NULL,
+  set_at INTEGER NOT NULL
+);
+CREATE TABLE fw_rollout(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  site TEXT NOT NULL DEFAULT '',
+  version TEXT NOT NULL,
+  revision TEXT NOT NULL,
+  prev_version TEXT NOT NULL DEFAULT '',
+  prev_revision TEXT NOT NULL DEFAULT '',
+  max_parallel INTEGER NOT NULL,
+  max_failures INTEGER NOT NULL,
+  timeout INTEGER NOT NULL,
+  state TEXT NOT NULL CHECK (state IN ('running', 'finished', 'halted', 'stopped')),
+  started INTEGER NOT NULL,
+  ended INTEGER NOT NULL DEFAULT 0,
+  author TEXT NOT NULL,
+  note TEXT NOT NULL DEFAULT ''
+);
+CREATE TABLE fw_rollout_ap(
+  rollout INTEGER NOT NULL,
+  ap TEXT NOT NULL,
+  model TEXT NOT NULL,
+  state TEXT NOT NULL CHECK (state IN ('queued', 'offered', 'installing', 'done', 'failed')),
+  since INTEGER NOT NULL,
+  last_offer INTEGER NOT NULL DEFAULT 0,
+  detail TEXT NOT NULL DEFAULT '',
+  PRIMARY KEY (rollout, ap)
+);
+)";
+
+constexpr std::array<Migration, 4> kMigrations = {{{1, kVersion1}, {2, kVersion2}, {3, kVersion3}, {4, kVersion4}}};
 
 bool run_step(sqlite3 *db, const Migration &m)
 {
