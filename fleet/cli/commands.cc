@@ -10,6 +10,7 @@
 #include <map>
 
 #include "config_commands.h"
+#include "firmware_commands.h"
 #include "table.h"
 
 namespace fleetctl {
@@ -295,6 +296,8 @@ int run_command(wlc::Bus &bus, const Invocation &inv)
 		return history(bus, inv);
 	if (c == "config" || c == "group")
 		return run_config_command(bus, inv);
+	if (c == "firmware" || c == "rollout")
+		return run_firmware_command(bus, inv);
 	return 2;
 }
 

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "config_commands.h"
+#include "firmware_commands.h"
 
 namespace {
 
@@ -11,6 +12,7 @@ void usage()
 {
 	std::fputs(fleetctl::kUsage, stderr);
 	std::fputs(fleetctl::kConfigUsage, stderr);
+	std::fputs(fleetctl::kFirmwareUsage, stderr);
 }
 
 // Options come before the command; false on an unknown one.

@@ -9,6 +9,9 @@ namespace fleet {
 
 namespace {
 
+// How far back an AP's history is looked through for its last offline.
+constexpr int64_t kRecentEvents = 20;
+
 int64_t system_seconds()
 {
 	using namespace std::chrono;
@@ -86,7 +89,11 @@ void RolloutEngine::run(Rollout &r, uint32_t bridge)
 		std::optional<ApRecord> ap = inventory_.find(id);
 		if (!ap)
 			return std::nullopt;
-		return ApSeen{ap->online, ap->fw_revision};
+		ApSeen seen{ap->online, ap->fw_revision, 0};
+		for (const Event &e : inventory_.history(id, kRecentEvents))
+			if (e.kind == "offline")
+				seen.last_offline = e.at;
+		return seen;
 	};
 	RolloutStep s = step_rollout(limits, r.target.revision, tracks, see, system_seconds());
 	std::vector<bool> moved(tracks.size(), false);

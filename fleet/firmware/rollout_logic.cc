@@ -35,9 +35,10 @@ bool follow(const RolloutLimits &limits, const std::string &revision, FwTrack &t
 		return false;
 	if (now - t.since > limits.timeout)
 		return move(t, FwState::failed, now, "no return with " + revision + " in " + std::to_string(limits.timeout) + " s");
+	bool went_down = t.state == FwState::installing || ap->last_offline >= t.since;
 	if (t.state == FwState::offered && !ap->online)
 		return move(t, FwState::installing, now, "offline to install");
-	if (t.state == FwState::installing && ap->online)
+	if (went_down && ap->online)
 		return move(t, FwState::failed, now, "back with " + ap->revision);
 	return false;
 }

@@ -2,7 +2,8 @@
 // AP moves it from queued through offered (FIRMWARE published for its
 // model) and installing (gone offline to install) to done (back with the
 // target revision) or failed (back with another, gone from the inventory,
-// or past the time limit); and which models get an offer now.
+// or past the time limit); and which models get an offer now. An AP that
+// went offline and came back between two steps is seen by the time it went.
 //
 // One FIRMWARE message reaches every AP of its model waiting for that
 // version, so an offer counts all the queued APs of the model: it is made
@@ -34,6 +35,7 @@ struct FwTrack {
 struct ApSeen {
 	bool online = false;
 	std::string revision;
+	int64_t last_offline = 0; // when it last went offline (0: never)
 };
 using SeeAp = std::function<std::optional<ApSeen>(const std::string &ap)>;
 

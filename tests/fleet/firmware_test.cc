@@ -104,11 +104,19 @@ TEST_F(RolloutSteps, FailuresStopTheOffersAtTheLimit)
 	EXPECT_EQ(states(), "failed offered queued ");
 	EXPECT_EQ(tracks_[0].detail, "back with r42");
 	EXPECT_FALSE(s.halted);
-	// b never comes back in time; the second failure halts the rollout.
+	// b went offline and came back between two steps, still on the old
+	// revision (seen by the time it went): failed as well, with c offered.
+	limits_.max_failures = 3;
+	seen_["b"].last_offline = now_;
+	now_++;
+	s = step();
+	EXPECT_EQ(states(), "failed failed offered ");
+	EXPECT_EQ(tracks_[1].detail, "back with r42");
+	// c never comes back in time; the third failure halts the rollout.
 	now_ += 101;
 	s = step();
-	EXPECT_EQ(states(), "failed failed queued ");
-	EXPECT_NE(tracks_[1].detail.find("no return with R43 in 100 s"), std::string::npos) << tracks_[1].detail;
+	EXPECT_EQ(states(), "failed failed failed ");
+	EXPECT_NE(tracks_[2].detail.find("no return with R43 in 100 s"), std::string::npos) << tracks_[2].detail;
 	EXPECT_TRUE(s.halted);
 	EXPECT_TRUE(s.offers.empty());
 	EXPECT_TRUE(step().offers.empty());

@@ -126,3 +126,14 @@ std::string FleetSiteTest::state_of(const std::string &name)
 }
 
 } // namespace fleettest
+
+namespace fleettest {
+
+wlctest::RunResult FleetSiteTest::fleetctl_run(const std::vector<std::string> &args)
+{
+	std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/fleet/fleetctl", "-s", bus_->socket()};
+	argv.insert(argv.end(), args.begin(), args.end());
+	return wlctest::run(argv, 30s);
+}
+
+} // namespace fleettest

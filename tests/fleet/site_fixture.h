@@ -49,6 +49,7 @@ protected:
 	// A fleet call's reply, or "status <n> <reply>" when it failed.
 	std::string fleet(const std::string &method, const std::string &json);
 	std::string state_of(const std::string &name);
+	wlctest::RunResult fleetctl_run(const std::vector<std::string> &args);
 
 	wlctest::TestPki pki_;
 	std::unique_ptr<wlctest::SimSite> site_;
