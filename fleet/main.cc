@@ -2,6 +2,9 @@
 // serves "db.ap" to the controller's mast, approves joins per site and
 // serves the operator's "fleet" object.
 #include <wlc/bus.h>
+
+#include <algorithm>
+#include <iterator>
 #include <fsroot/fsroot.h>
 #include <wlc/log.h>
 
@@ -9,11 +12,13 @@
 #include "approval/lifecycle.h"
 #include "config/pusher.h"
 #include "firmware/rollout_engine.h"
+#include "telemetry/poller.h"
 #include "dbap/db_ap.h"
 #include "inventory/store.h"
 #include "operator/config_methods.h"
 #include "operator/firmware_methods.h"
 #include "operator/fleet_object.h"
+#include "operator/telemetry_methods.h"
 #include "options.h"
 
 namespace {
@@ -35,9 +40,12 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 	fleet::RolloutStore rollouts(inventory.raw());
 	fleet::RolloutEngine engine(bus, inventory, rollouts, {opts.https_port});
 	fleet::FirmwareMethods firmware_methods(inventory, rollouts, wlc::root_path(opts.images), [&engine] { engine.kick(); });
+	fleet::TelemetryStore telemetry;
+	fleet::TelemetryPoller poller(bus, inventory, telemetry, {opts.telemetry_s});
+	fleet::TelemetryMethods telemetry_methods(inventory, telemetry);
 	std::vector<wlc::Method> more = config_methods.methods();
-	for (wlc::Method &m : firmware_methods.methods())
-		more.push_back(std::move(m));
+	for (std::vector<wlc::Method> part : {firmware_methods.methods(), telemetry_methods.methods()})
+		std::move(part.begin(), part.end(), std::back_inserter(more));
 	fleet::FleetObject fleet_object(inventory, lifecycle, opts.site, std::move(more));
 	if (db.add(bus) != UBUS_STATUS_OK || fleet_object.add(bus) != UBUS_STATUS_OK) {
 		wlc::logf(LOG_ERR, "Failed to init ubus objects");
@@ -46,6 +54,7 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 	bus.watch();
 	pusher.start();
 	engine.start();
+	poller.start();
 	wlc::logf(LOG_NOTICE, "Serving %lld APs", static_cast<long long>(inventory.count()));
 	uloop_run();
 	fleet_object.remove();

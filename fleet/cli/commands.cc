@@ -11,6 +11,7 @@
 
 #include "config_commands.h"
 #include "firmware_commands.h"
+#include "telemetry_commands.h"
 #include "table.h"
 
 namespace fleetctl {
@@ -298,6 +299,8 @@ int run_command(wlc::Bus &bus, const Invocation &inv)
 		return run_config_command(bus, inv);
 	if (c == "firmware" || c == "rollout")
 		return run_firmware_command(bus, inv);
+	if (c == "telemetry" || c == "cost")
+		return run_telemetry_command(bus, inv);
 	return 2;
 }
 

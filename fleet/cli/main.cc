@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "config_commands.h"
 #include "firmware_commands.h"
+#include "telemetry_commands.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ void usage()
 	std::fputs(fleetctl::kUsage, stderr);
 	std::fputs(fleetctl::kConfigUsage, stderr);
 	std::fputs(fleetctl::kFirmwareUsage, stderr);
+	std::fputs(fleetctl::kTelemetryUsage, stderr);
 }
 
 // Options come before the command; false on an unknown one.
