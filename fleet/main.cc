@@ -2,14 +2,23 @@
 // serves "db.ap" to the controller's mast, approves joins per site and
 // serves the operator's "fleet" object.
 #include <wlc/bus.h>
+
+#include <algorithm>
+#include <iterator>
 #include <fsroot/fsroot.h>
 #include <wlc/log.h>
 
 #include "approval/join_response.h"
 #include "approval/lifecycle.h"
+#include "config/pusher.h"
+#include "firmware/rollout_engine.h"
+#include "telemetry/poller.h"
 #include "dbap/db_ap.h"
 #include "inventory/store.h"
+#include "operator/config_methods.h"
+#include "operator/firmware_methods.h"
 #include "operator/fleet_object.h"
+#include "operator/telemetry_methods.h"
 #include "options.h"
 
 namespace {
@@ -25,12 +34,27 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 	fleet::Lifecycle lifecycle(inventory, opts.policy, opts.site,
 				   [&publisher](const std::string &id) { (void)fleet::send_join_response(publisher, id); });
 	fleet::DbApObject db(lifecycle);
-	fleet::FleetObject fleet_object(inventory, lifecycle, publisher, opts.site);
+	fleet::ConfigStore config_store(inventory.raw());
+	fleet::ConfigPusher pusher(bus, config_store);
+	fleet::ConfigMethods config_methods(inventory, config_store, [&pusher] { pusher.kick(); });
+	fleet::RolloutStore rollouts(inventory.raw());
+	fleet::RolloutEngine engine(bus, inventory, rollouts, {opts.https_port});
+	fleet::FirmwareMethods firmware_methods(inventory, rollouts, wlc::root_path(opts.images), [&engine] { engine.kick(); });
+	fleet::TelemetryStore telemetry;
+	fleet::TelemetryPoller poller(bus, inventory, telemetry, {opts.telemetry_s});
+	fleet::TelemetryMethods telemetry_methods(inventory, telemetry);
+	std::vector<wlc::Method> more = config_methods.methods();
+	for (std::vector<wlc::Method> part : {firmware_methods.methods(), telemetry_methods.methods()})
+		std::move(part.begin(), part.end(), std::back_inserter(more));
+	fleet::FleetObject fleet_object(inventory, lifecycle, publisher, opts.site, std::move(more));
 	if (db.add(bus) != UBUS_STATUS_OK || fleet_object.add(bus) != UBUS_STATUS_OK) {
 		wlc::logf(LOG_ERR, "Failed to init ubus objects");
 		return 1;
 	}
 	bus.watch();
+	pusher.start();
+	engine.start();
+	poller.start();
 	wlc::logf(LOG_NOTICE, "Serving %lld APs", static_cast<long long>(inventory.count()));
 	uloop_run();
 	fleet_object.remove();

@@ -3,6 +3,7 @@
 
 #include <wlc/log.h>
 
+#include <cstdlib>
 #include <unistd.h>
 
 #include "common/identifiers.h"
@@ -25,6 +26,16 @@ bool add_mode(Options &opts, std::string_view value)
 	return true;
 }
 
+bool read_int(const char *text, int lo, int hi, int &out)
+{
+	char *end = nullptr;
+	long v = std::strtol(text, &end, 10);
+	if (!*text || *end || v < lo || v > hi)
+		return false;
+	out = static_cast<int>(v);
+	return true;
+}
+
 bool take(Options &opts, int ch, const char *value)
 {
 	switch (ch) {
@@ -39,6 +50,13 @@ bool take(Options &opts, int ch, const char *value)
 		return is_site_name(opts.site);
 	case 'm':
 		return add_mode(opts, value);
+	case 'f':
+		opts.images = value;
+		return !opts.images.empty() && opts.images[0] == '/';
+	case 'p':
+		return read_int(value, 1, 65535, opts.https_port);
+	case 't':
+		return read_int(value, 0, 86400, opts.telemetry_s);
 	default:
 		return false;
 	}
@@ -51,7 +69,7 @@ std::optional<Options> parse_options(int argc, char **argv)
 	Options opts;
 	optind = 1;
 	int ch;
-	while ((ch = getopt(argc, argv, "s:d:n:m:")) != -1) {
+	while ((ch = getopt(argc, argv, "s:d:n:m:f:p:t:")) != -1) {
 		if (!take(opts, ch, optarg ? optarg : "")) {
 			wlc::logf(LOG_ERR, "Bad option '%c' value: '%s'", ch, optarg ? printable(optarg).c_str() : "");
 			return std::nullopt;

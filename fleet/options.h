@@ -1,5 +1,7 @@
 // fleetd's command line:
 //   fleetd [-s <bus socket>] [-d <database>] [-n <default site>] [-m [<site>:]<mode>]...
+//          [-f <firmware image directory>] [-p <HTTPS port of the image server>]
+//          [-t <telemetry period in seconds, 0: none>]
 // -m without a site sets the approval mode of every site not named by
 // another -m; modes are auto, allow and manual (the default).
 #pragma once
@@ -16,6 +18,9 @@ struct Options {
 	std::string database = "/etc/fleet/fleet.db"; // a device path
 	std::string site = "default";            // the site of an AP no registration places
 	ApprovalPolicy policy;
+	std::string images = "/www/firmware"; // a device path, served by the HTTPS server
+	int https_port = 8443;
+	int telemetry_s = 60;
 };
 
 // Null (the reason logged) on a bad option.

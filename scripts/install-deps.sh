@@ -17,7 +17,7 @@ packages=(
   iproute2 procps
   squashfs-tools
   chrony dnsmasq-base
-  lighttpd lighttpd-mod-webdav vsftpd
+  lighttpd lighttpd-mod-webdav lighttpd-mod-openssl vsftpd
 )
 
 missing=()

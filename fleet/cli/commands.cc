@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <map>
 
+#include "config_commands.h"
+#include "firmware_commands.h"
+#include "telemetry_commands.h"
 #include "table.h"
 
 namespace fleetctl {
@@ -313,6 +316,12 @@ int run_command(wlc::Bus &bus, const Invocation &inv)
 		return allow(bus, inv);
 	if (c == "history")
 		return history(bus, inv);
+	if (c == "config" || c == "group")
+		return run_config_command(bus, inv);
+	if (c == "firmware" || c == "rollout")
+		return run_firmware_command(bus, inv);
+	if (c == "telemetry" || c == "cost")
+		return run_telemetry_command(bus, inv);
 	return 2;
 }
 

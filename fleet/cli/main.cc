@@ -3,8 +3,19 @@
 #include <cstring>
 
 #include "commands.h"
+#include "config_commands.h"
+#include "firmware_commands.h"
+#include "telemetry_commands.h"
 
 namespace {
+
+void usage()
+{
+	std::fputs(fleetctl::kUsage, stderr);
+	std::fputs(fleetctl::kConfigUsage, stderr);
+	std::fputs(fleetctl::kFirmwareUsage, stderr);
+	std::fputs(fleetctl::kTelemetryUsage, stderr);
+}
 
 // Options come before the command; false on an unknown one.
 bool read_invocation(int argc, char **argv, fleetctl::Invocation &inv)
@@ -31,7 +42,7 @@ int main(int argc, char **argv)
 {
 	fleetctl::Invocation inv;
 	if (!read_invocation(argc, argv, inv)) {
-		std::fputs(fleetctl::kUsage, stderr);
+		usage();
 		return 2;
 	}
 	wlc::Bus bus;
@@ -41,6 +52,6 @@ int main(int argc, char **argv)
 	}
 	int rc = fleetctl::run_command(bus, inv);
 	if (rc == 2)
-		std::fputs(fleetctl::kUsage, stderr);
+		usage();
 	return rc;
 }

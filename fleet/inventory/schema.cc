@@ -55,7 +55,88 @@ CREATE INDEX ap_serial ON ap(serial);
 CREATE INDEX ap_mac ON ap(mac);
 )";
 
-constexpr std::array<Migration, 2> kMigrations = {{{1, kVersion1}, {2, kVersion2}}};
+// Version 3: configuration documents per site, group and AP, every change
+// kept under a version number drawn from one sequence (so a later change of
+// anything that concerns an AP always has a higher number); the group of
+// each AP; and what each AP was sent and confirmed.
+constexpr const char *kVersion3 = R"(
+CREATE TABLE config_change(
+  version INTEGER PRIMARY KEY AUTOINCREMENT,
+  scope TEXT NOT NULL CHECK (scope IN ('site', 'group', 'ap', 'member')),
+  name TEXT NOT NULL,
+  at INTEGER NOT NULL,
+  author TEXT NOT NULL,
+  reason TEXT NOT NULL DEFAULT '',
+  config TEXT NOT NULL,
+  draft INTEGER NOT NULL DEFAULT 0,
+  not_before INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX config_change_scope ON config_change(scope, name, version);
+CREATE TABLE config_head(
+  scope TEXT NOT NULL,
+  name TEXT NOT NULL,
+  version INTEGER NOT NULL,
+  PRIMARY KEY (scope, name)
+);
+CREATE TABLE ap_group(
+  ap TEXT PRIMARY KEY NOT NULL,
+  grp TEXT NOT NULL,
+  version INTEGER NOT NULL
+);
+CREATE INDEX ap_group_grp ON ap_group(grp);
+CREATE TABLE ap_config(
+  ap TEXT PRIMARY KEY NOT NULL,
+  sent INTEGER NOT NULL DEFAULT 0,
+  sent_at INTEGER NOT NULL DEFAULT 0,
+  applied INTEGER NOT NULL DEFAULT 0,
+  applied_at INTEGER NOT NULL DEFAULT 0
+);
+)";
+
+// Version 4: firmware images per model, the release the controller offers,
+// and staged rollouts with the way of each AP through them.
+constexpr const char *kVersion4 = R"(
+CREATE TABLE fw_image(
+  model TEXT PRIMARY KEY NOT NULL,
+  path TEXT NOT NULL,
+  set_at INTEGER NOT NULL,
+  author TEXT NOT NULL
+);
+CREATE TABLE fw_release(
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  version TEXT NOT NULL,
+  revision TEXT NOT NULL,
+  set_at INTEGER NOT NULL
+);
+CREATE TABLE fw_rollout(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  site TEXT NOT NULL DEFAULT '',
+  version TEXT NOT NULL,
+  revision TEXT NOT NULL,
+  prev_version TEXT NOT NULL DEFAULT '',
+  prev_revision TEXT NOT NULL DEFAULT '',
+  max_parallel INTEGER NOT NULL,
+  max_failures INTEGER NOT NULL,
+  timeout INTEGER NOT NULL,
+  state TEXT NOT NULL CHECK (state IN ('running', 'finished', 'halted', 'stopped')),
+  started INTEGER NOT NULL,
+  ended INTEGER NOT NULL DEFAULT 0,
+  author TEXT NOT NULL,
+  note TEXT NOT NULL DEFAULT ''
+);
+CREATE TABLE fw_rollout_ap(
+  rollout INTEGER NOT NULL,
+  ap TEXT NOT NULL,
+  model TEXT NOT NULL,
+  state TEXT NOT NULL CHECK (state IN ('queued', 'offered', 'installing', 'done', 'failed')),
+  since INTEGER NOT NULL,
+  last_offer INTEGER NOT NULL DEFAULT 0,
+  detail TEXT NOT NULL DEFAULT '',
+  PRIMARY KEY (rollout, ap)
+);
+)";
+
+constexpr std::array<Migration, 4> kMigrations = {{{1, kVersion1}, {2, kVersion2}, {3, kVersion3}, {4, kVersion4}}};
 
 bool run_step(sqlite3 *db, const Migration &m)
 {

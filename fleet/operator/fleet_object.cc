@@ -110,11 +110,19 @@ std::string read_id(const std::optional<std::string_view> &id, std::string &erro
 	return error.empty() ? std::string(*id) : std::string();
 }
 
+// The method table: this object's own methods, then those given.
+std::vector<wlc::Method> with(std::vector<wlc::Method> own, std::vector<wlc::Method> more)
+{
+	own.insert(own.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+	return own;
+}
+
 } // namespace
 
-FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, Publisher &publisher, std::string default_site)
+FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, Publisher &publisher, std::string default_site,
+			 std::vector<wlc::Method> more)
 	: inventory_(inventory), lifecycle_(lifecycle), publisher_(publisher), default_site_(std::move(default_site)),
-	  object_("fleet", {
+	  object_("fleet", with({
 		{"list", as_vector(kListPolicy), [this](wlc::Request &r, blob_attr *m) { return list(r, m); }},
 		{"show", as_vector(kIdPolicy), [this](wlc::Request &r, blob_attr *m) { return show(r, m); }},
 		{"approve", as_vector(kIdPolicy), [this](wlc::Request &r, blob_attr *m) { return decide(r, m, "approve"); }},
@@ -128,7 +136,7 @@ FleetObject::FleetObject(Inventory &inventory, Lifecycle &lifecycle, Publisher &
 		 [this](wlc::Request &r, blob_attr *m) { return command(r, m, ApCommandKind::reset, "reset"); }},
 		{"enforced_auth", as_vector(kCommandPolicy),
 		 [this](wlc::Request &r, blob_attr *m) { return command(r, m, ApCommandKind::enforced_auth, "enforced_auth"); }},
-	  })
+	  }, std::move(more)))
 {
 }
 

@@ -6,6 +6,7 @@
 #include <wlc/bus.h>
 
 #include <string>
+#include <vector>
 
 #include "approval/lifecycle.h"
 #include "common/publisher.h"
@@ -16,7 +17,9 @@ namespace fleet {
 
 class FleetObject {
 public:
-	FleetObject(Inventory &inventory, Lifecycle &lifecycle, Publisher &publisher, std::string default_site);
+	// more: further methods served by the same object.
+	FleetObject(Inventory &inventory, Lifecycle &lifecycle, Publisher &publisher, std::string default_site,
+		    std::vector<wlc::Method> more = {});
 	int add(wlc::Bus &bus) { return object_.add(bus); }
 	void remove() { object_.remove(); }
 

@@ -102,7 +102,7 @@ void Site::settle_as_two_pairs(const std::string &step_line, size_t &steps, size
 // and has reported from there.
 void Site::all_back_on_6()
 {
-	wlctest::MqttClient operator_client("operator", 1883);
+	wlctest::MqttClient operator_client("operator", 1883, controller_auth());
 	for (const std::string &ap : kAps)
 		ASSERT_TRUE(operator_client.publish("zev/wlc/rrm/site1/ap/" + id(ap) + "/0/cmd/config",
 						    masttest::payload(R"({"channel":6})"), 1));
