@@ -66,6 +66,26 @@ protected:
 		return s.step() == SQLITE_ROW ? s.integer(0) : -1;
 	}
 
+	// How SQLite reads a page of the listing with this filter, in identifier order.
+	static std::string listing_plan(fleet::Inventory &inv, const std::string &where)
+	{
+		fleet::Statement s(inv.raw(), "EXPLAIN QUERY PLAN SELECT * FROM ap WHERE " + where + " ORDER BY id LIMIT ?4");
+		std::string plan;
+		while (s.step() == SQLITE_ROW)
+			plan += s.text(3) + "; ";
+		return plan;
+	}
+	// The filtered listings an operator makes most: each page straight from
+	// an index, without sorting every matching row (a model has thousands).
+	static void expect_indexed_listings(fleet::Inventory &inv)
+	{
+		for (const char *where : {"site = ?1 AND state = ?2", "model = ?3", "state = ?2"}) {
+			std::string plan = listing_plan(inv, where);
+			EXPECT_NE(plan.find("SEARCH ap USING"), std::string::npos) << where << ": " << plan;
+			EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << where << ": " << plan;
+		}
+	}
+
 	static fleet::JoinInfo join(const std::string &id)
 	{
 		return {id, "CERT", "23.05.2", "r1", "zev-ap1", "S-" + id, "10.0.0.2/24", "00:11:22:a3:b4:c5", "ap-one",
@@ -152,6 +172,12 @@ TEST_F(InventoryFile, ListFiltersBySiteStateAndModel)
 	EXPECT_EQ(ap2[0].id, "ap2-00-00-03");
 }
 
+TEST_F(InventoryFile, FilteredListingsReadAnIndexInIdentifierOrder)
+{
+	fleet::Inventory inv = open();
+	expect_indexed_listings(inv);
+}
+
 TEST_F(InventoryFile, ForgetRemovesTheApAndKeepsItsHistory)
 {
 	fleet::Inventory inv = open();
@@ -201,6 +227,8 @@ TEST_F(InventoryFile, FirstVersionFileIsMigratedWithItsRows)
 	// What the later versions added works on the migrated file.
 	ASSERT_TRUE(inv.allow(fleet::AllowKind::serial, "S1", "hq"));
 	EXPECT_EQ(inv.allowed_site("S1", ""), "hq");
+	expect_indexed_listings(inv);
+	EXPECT_EQ(inv.list({"hq", std::nullopt, ApState::adopted}).size(), 1u);
 }
 
 TEST_F(InventoryFile, DamagedFileIsKeptAsideAndANewOneStarted)
