@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -239,6 +240,25 @@ long status_kib(pid_t pid, const std::string &field)
 
 long g_rss_listed_kib = 0;
 
+// CPU seconds a process has used (user and system), from /proc/<pid>/stat.
+double cpu_seconds(pid_t pid)
+{
+	std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+	std::string line;
+	std::getline(stat, line);
+	size_t close = line.rfind(')');
+	if (close == std::string::npos)
+		return 0;
+	std::istringstream rest(line.substr(close + 2));
+	std::string field;
+	unsigned long long ticks = 0;
+	for (int n = 3; rest >> field && n <= 15; n++)
+		if (n == 14 || n == 15)
+			ticks += std::stoull(field);
+	return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+double g_fleetd_join_cpu_s = 0;
+
 // Counts the entries of a "list" reply's "aps" array.
 void count_listed(ubus_request *req, int, blob_attr *msg)
 {
@@ -285,6 +305,8 @@ void BM_ListOverBus(benchmark::State &state)
 BENCHMARK(BM_ListOverBus)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 size_t g_inventory_responses = 0;
+// Joins sent so far through each path (each repetition adds new APs).
+size_t g_inventory_joins = 0, g_bus_joins = 0;
 
 // A join and its presence through the inventory's code as "db.ap" drives
 // it (site approving every join), each record durable before the next.
@@ -292,9 +314,8 @@ void BM_JoinsInventory(benchmark::State &state)
 {
 	fleet::ApprovalPolicy policy(fleet::ApprovalMode::automatic);
 	fleet::Lifecycle lifecycle(*g_inventory, policy, "site-00", [](const std::string &) { g_inventory_responses++; });
-	static size_t next = 0;
 	for (auto _ : state) {
-		size_t n = next++;
+		size_t n = g_inventory_joins++;
 		if (!lifecycle.on_join(join_of(n)) || !lifecycle.on_presence(presence_of(n))) {
 			state.SkipWithError("not recorded");
 			break;
@@ -354,9 +375,9 @@ void BM_JoinsDbAp(benchmark::State &state)
 		state.SkipWithError("no db.ap");
 		return;
 	}
-	static size_t next = 0;
+	double cpu0 = cpu_seconds(g_fleetd);
 	for (auto _ : state) {
-		size_t n = next++;
+		size_t n = g_bus_joins++;
 		fleet::JoinInfo j = join_of(n);
 		wlc::BlobBuf join, presence;
 		join.add("id", j.id).add("cert", j.cert).add("fw_version", j.fw_version).add("fw_revision", j.fw_revision);
@@ -372,6 +393,7 @@ void BM_JoinsDbAp(benchmark::State &state)
 	}
 	state.SetItemsProcessed(state.iterations());
 	ubus_free(ctx);
+	g_fleetd_join_cpu_s += cpu_seconds(g_fleetd) - cpu0;
 }
 BENCHMARK(BM_JoinsDbAp)->Iterations(kJoins)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
@@ -384,9 +406,12 @@ public:
 		for (const Run &r : runs)
 			ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * unit_ns(r.time_unit);
 	}
+	// The mean of the repetitions when there were several.
 	double ns(const std::string &name) const
 	{
-		auto it = ns_.find(name);
+		auto it = ns_.find(name + "_mean");
+		if (it == ns_.end())
+			it = ns_.find(name);
 		return it == ns_.end() ? 0 : it->second;
 	}
 
@@ -499,6 +524,7 @@ bool start_fleetd(Processes &p, const std::string &inventory)
 struct Figures {
 	long rss_start_kib = 0, rss_listed_kib = 0, rss_end_kib = 0, hwm_kib = 0;
 	int64_t inventory_count = 0, fleetd_count = 0, responses = 0;
+	uintmax_t file_bytes = 0;
 };
 
 double mib(long kib)
@@ -518,10 +544,15 @@ void print_figures(const RatioReporter &r, const Figures &f)
 		std::printf("  db.ap over bus:   %6.0f APs/s = %5.1f %% of plain inserts                target >= 80 %%\n",
 			    1e9 / bus, 100 * plain / bus);
 	}
+	if (g_bus_joins > 0)
+		std::printf("  fleetd's CPU time per AP over the bus: %.0f us\n", 1e6 * g_fleetd_join_cpu_s / static_cast<double>(g_bus_joins));
+	int64_t in_inventory = f.inventory_count - static_cast<int64_t>(kInventoryAps);
+	int64_t in_fleetd = f.fleetd_count - static_cast<int64_t>(kInventoryAps);
 	std::printf("  recorded: inventory %lld of %zu, fleetd %lld of %zu; JOIN_RESPs sent by fleetd %lld; lost %lld\n",
-		    static_cast<long long>(f.inventory_count - kInventoryAps), kJoins,
-		    static_cast<long long>(f.fleetd_count - kInventoryAps), kJoins, static_cast<long long>(f.responses),
-		    static_cast<long long>(2 * kJoins) - (f.inventory_count + f.fleetd_count - 2 * kInventoryAps));
+		    static_cast<long long>(in_inventory), g_inventory_joins, static_cast<long long>(in_fleetd), g_bus_joins,
+		    static_cast<long long>(f.responses),
+		    static_cast<long long>(g_inventory_joins + g_bus_joins) - (in_inventory + in_fleetd));
+	std::printf("inventory file with 50,000 APs (3 events each): %.1f MiB\n", static_cast<double>(f.file_bytes) / (1 << 20));
 	std::printf("listing 50,000 APs:    %7.2f ms (plain SELECT %.2f ms, ratio %.2f)   target < 100 ms\n",
 		    r.ns("BM_ListAll/real_time") / 1e6, r.ns("BM_PlainSelectAll/real_time") / 1e6,
 		    r.ns("BM_ListAll/real_time") / r.ns("BM_PlainSelectAll/real_time"));
@@ -562,6 +593,7 @@ int main(int argc, char **argv)
 	g_inventory = std::make_unique<fleet::Inventory>(std::move(store->db));
 	Figures f;
 	f.rss_start_kib = status_kib(g_fleetd, "VmRSS");
+	f.file_bytes = std::filesystem::file_size(inventory);
 	benchmark::Initialize(&argc, argv);
 	RatioReporter reporter;
 	benchmark::RunSpecifiedBenchmarks(&reporter);
