@@ -154,6 +154,42 @@ TEST_F(InventoryFile, PresenceKeepsFieldsItDoesNotCarry)
 	EXPECT_EQ(ap->last_seen, 3000);
 }
 
+// The presence record that comes with every connection of an adopted AP
+// writes its row alone, not the indexes of fields that did not change; one
+// that changes them is kept, and the filtered listings follow it.
+TEST_F(InventoryFile, PresenceWritesOnlyWhatChanged)
+{
+	fleet::Inventory inv = open();
+	ASSERT_TRUE(inv.save_join(join("ap1-a3-b4-c5"), "hq", ApState::adopted, {}));
+	auto wal_frames = [&] {
+		int log = -1, done = -1;
+		EXPECT_EQ(sqlite3_wal_checkpoint_v2(inv.raw(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &log, &done), SQLITE_OK);
+		return log;
+	};
+	ASSERT_TRUE(fleet::exec(inv.raw(), "PRAGMA wal_checkpoint(TRUNCATE)"));
+	fleet::PresenceInfo p;
+	p.id = "ap1-a3-b4-c5";
+	p.model = "zev-ap1";
+	p.serial = "S-ap1-a3-b4-c5";
+	p.mac = "00:11:22:a3:b4:c5";
+	p.online = true;
+	now_ = 2000;
+	ASSERT_TRUE(inv.save_presence(p, "hq", ApState::adopted, {}));
+	EXPECT_EQ(wal_frames(), 1); // the AP's row
+	EXPECT_EQ(inv.find("ap1-a3-b4-c5")->last_seen, 2000);
+
+	p.model = "zev-ap2";
+	p.mac = "00:11:22:A3:B4:C6";
+	ASSERT_TRUE(inv.save_presence(p, "hq", ApState::offline, {}));
+	auto ap = inv.find("ap1-a3-b4-c5");
+	ASSERT_TRUE(ap);
+	EXPECT_EQ(ap->model, "zev-ap2");
+	EXPECT_EQ(ap->mac, "00:11:22:A3:B4:C6");
+	EXPECT_EQ(ap->state, ApState::offline);
+	EXPECT_EQ(inv.list({std::nullopt, std::string("zev-ap2"), ApState::offline}).size(), 1u);
+	EXPECT_EQ(inv.list({std::nullopt, std::string("zev-ap1"), std::nullopt}).size(), 0u);
+}
+
 TEST_F(InventoryFile, ListFiltersBySiteStateAndModel)
 {
 	fleet::Inventory inv = open();
