@@ -55,10 +55,10 @@ CREATE INDEX ap_serial ON ap(serial);
 CREATE INDEX ap_mac ON ap(mac);
 )";
 
-// Version 3: the filtered listings (a site's APs in a state, a model's, all
+// Version 5: the filtered listings (a site's APs in a state, a model's, all
 // APs in a state) read their page in identifier order straight from an
 // index, instead of sorting every matching row first.
-constexpr const char *kVersion3 = R"(
+constexpr const char *kVersion5 = R"(
 DROP INDEX ap_site_state;
 DROP INDEX ap_model;
 CREATE INDEX ap_site_state_id ON ap(site, state, id);
@@ -66,7 +66,7 @@ CREATE INDEX ap_model_id ON ap(model, id);
 CREATE INDEX ap_state_id ON ap(state, id);
 )";
 
-constexpr std::array<Migration, 3> kMigrations = {{{1, kVersion1}, {2, kVersion2}, {3, kVersion3}}};
+constexpr std::array<Migration, 3> kMigrations = {{{1, kVersion1}, {2, kVersion2}, {5, kVersion5}}};
 
 bool run_step(sqlite3 *db, const Migration &m)
 {
