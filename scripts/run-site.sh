@@ -87,9 +87,10 @@ done
 
 # The controller: the site's broker, locked down (broker/broker-config.sh:
 # APs by certificate on 8883, each to its own topics; the controller by
-# password on loopback), a bus of its own, the AP database and log service
-# stand-ins, mast, and a stand-in for the management services that approves
-# joins and hands out VERSION and CONFIG.
+# password on loopback), a bus of its own, fleetd (the AP inventory, "db.ap",
+# join approval: site1 approves every join at first), the log service
+# stand-in, mast, and a stand-in for the management services that fleetd
+# does not do yet: the retained VERSION and a CONFIG.
 ctl=$root/ctl
 mkdir -p "$ctl/var/run/ubus" "$ctl/usr/bin" "$ctl/broker"
 secret=$(openssl rand -hex 12)
@@ -103,13 +104,16 @@ chmod +x "$ctl/usr/bin/wlc_init"
 export WLC_ROOT=$ctl
 "$bin/platform/ubusd" & pids+=($!)
 for _ in $(seq 100); do [ -S "$ctl/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
-"$bin/sim/sim_db_ap" & pids+=($!)
+fleetd() { "$bin/fleet/fleetd" -d /etc/fleet/fleet.db -n site1 "$@" 2>>"$ctl/fleetd.log" & fleetd_pid=$!; pids+=($fleetd_pid); }
+fleetctl() { "$bin/fleet/fleetctl" "$@"; }
+fleetd -m site1:auto
+for _ in $(seq 100); do "$bin/platform/ubus" list fleet >/dev/null 2>&1 && break; sleep 0.05; done
 "$bin/sim/sim_log" -r "$ctl/log.records" & pids+=($!)
 for _ in $(seq 100); do "$bin/platform/ubus" list log >/dev/null 2>&1 && break; sleep 0.05; done
 PATH=$ctl/usr/bin:$PATH "$bin/mast/mast" -r wlc -u wlc -p "$secret" -m site1 2>"$ctl/mast.log" & pids+=($!)
 for _ in $(seq 200); do "$bin/platform/ubus" list mqtt.wlc >/dev/null 2>&1 && break; sleep 0.05; done
 revision=$(sed -n "s/^DISTRIB_REVISION='\(.*\)'/\1/p" "$root/ap1/etc/openwrt_release")
-"$bin/sim/sim_wlc_services" -u wlc -P "$secret" -r "$revision" -c '{"ssid":"site-wifi","channel":36}' & pids+=($!)
+"$bin/sim/sim_wlc_services" -n -u wlc -P "$secret" -r "$revision" -c '{"ssid":"site-wifi","channel":36}' & pids+=($!)
 
 echo "== the controller"
 echo "\$ ubus call mast status"; "$bin/platform/ubus" call mast status
@@ -134,17 +138,44 @@ for name in ap1 ap2 ap3 ap4; do
 done
 export WLC_ROOT=$root/ap1
 "$bin/sim/sim_log" & pids+=($!)
-for name in ap1 ap2 ap3 ap4; do
-  r=$root/$name
+start_ap() {
+  r=$root/$1
   WLC_ROOT=$r PATH=$(apdirs "$r"):$PWD/$bin/sim/bin "$bin/mast/mast" -r ap -s hq -w office -g 0:site1 \
     2>"$r/mast.log" & pids+=($!)
-done
-echo "== the four APs join and are adopted"
-for name in ap1 ap2 ap3 ap4; do
+}
+adopted() {
   for _ in $(seq 600); do
-    WLC_ROOT=$root/$name "$bin/platform/ubus" call mast status 2>/dev/null | grep -q '"adopted"' && break; sleep 0.05
+    WLC_ROOT=$root/$1 "$bin/platform/ubus" call mast status 2>/dev/null | grep -q '"adopted"' && break; sleep 0.05
   done
-done
+}
+apid() { echo "ap1-a3-b4-${macs[$1]}"; }
+declare -A macs=([ap1]=c5 [ap2]=d6 [ap3]=e7 [ap4]=f8)
+state_of() { WLC_ROOT=$ctl fleetctl list | awk -v id="$(apid "$1")" '$1 == id {print $3}'; }
+echo "== the controller's fleetd approves the first two APs automatically (site1: auto)"
+start_ap ap1; start_ap ap2
+adopted ap1; adopted ap2
+for _ in $(seq 200); do [ "$(state_of ap1)$(state_of ap2)" = adoptedadopted ] && break; sleep 0.05; done
+echo "\$ fleetctl list"; WLC_ROOT=$ctl fleetctl list
+grep -h "fleetd.notice" "$ctl/fleetd.log" | sed 's/^/  fleetd log: /'
+
+# The operator then locks site1 down: fleetd restarted with approval by
+# registration ("allow"); its inventory stays. ap4's serial is registered
+# beforehand, ap3's is not: ap3 waits until the operator approves it.
+echo "== site1 now approves only registered APs (fleetd restarted with site1: allow; the inventory stays)"
+kill "$fleetd_pid"; wait "$fleetd_pid" 2>/dev/null || true
+for _ in $(seq 100); do WLC_ROOT=$ctl "$bin/platform/ubus" list fleet >/dev/null 2>&1 || break; sleep 0.05; done
+WLC_ROOT=$ctl fleetd -m site1:allow
+for _ in $(seq 100); do WLC_ROOT=$ctl "$bin/platform/ubus" list fleet >/dev/null 2>&1 && break; sleep 0.05; done
+echo "\$ fleetctl allow --serial SN0004"; WLC_ROOT=$ctl fleetctl allow --serial SN0004
+start_ap ap3; start_ap ap4
+adopted ap4
+for _ in $(seq 600); do [ "$(state_of ap3)" = pending ] && break; sleep 0.05; done
+echo "\$ fleetctl list --state pending"; WLC_ROOT=$ctl fleetctl list --state pending
+echo "ap3: $(WLC_ROOT=$root/ap3 "$bin/platform/ubus" call mast status | grep -o '"status": "[a-z_]*"')   (unanswered)"
+echo "\$ fleetctl approve $(apid ap3)"; WLC_ROOT=$ctl fleetctl approve "$(apid ap3)"
+adopted ap3
+for _ in $(seq 200); do [ "$(state_of ap3)$(state_of ap4)" = adoptedadopted ] && break; sleep 0.05; done
+echo "\$ fleetctl list"; WLC_ROOT=$ctl fleetctl list
 echo "== the site's broker lets only the site's APs and the controller in"
 echo "\$ mosquitto_pub -p 8883 ... (TLS, no AP certificate)"
 mosquitto_pub -h 127.0.0.1 -p 8883 --cafile "$pki/ca.crt" --insecure -t zev/wlc/control/ap/all/reboot -n 2>&1 | sed 's/^/  /' || true
@@ -153,7 +184,7 @@ mosquitto_pub -h 127.0.0.1 -p 1883 -t zev/wlc/control/ap/all/reboot -n 2>&1 | se
 echo "\$ ubus call mast status   (on ap1)"; "$bin/platform/ubus" call mast status
 grep -E "DISCOVER: found|JOIN_RESP|Save|Status:|receive config" "$root/ap1/mast.log" | sed 's/^/  ap1 log: /'
 export WLC_ROOT=$ctl
-echo "\$ ubus call db.ap list   (on the controller)"; "$bin/platform/ubus" call db.ap list
+echo "\$ fleetctl show $ap   (on the controller)"; fleetctl show "$ap"
 echo "== the controller questions ap1; ap1's own mast asks its \"system\" service"
 echo "\$ ubus call mqtt.wlc request_response '{\"ap_id\":\"$ap\",\"command\":\"ubus\",\"data\":{\"object\":\"system\",\"method\":\"board\"}}'"
 "$bin/platform/ubus" call mqtt.wlc request_response "{\"ap_id\":\"$ap\",\"command\":\"ubus\",\"data\":{\"object\":\"system\",\"method\":\"board\"}}"
@@ -169,6 +200,17 @@ echo "\$ cat applied.config (ap1)"; cat "$root/ap1/applied.config"; echo
 for name in ap2 ap3 ap4; do
   echo "$name: $(WLC_ROOT=$root/$name "$bin/platform/ubus" call mast status | grep -o '"status": "[a-z_]*"')"
 done
+
+# A reboot sent through fleetd once ap4's agent listens for it (the broker's
+# log shows the subscription); ap4's recording reboot stand-in gets it.
+id4=$(apid ap4)
+echo "== a reboot of ap4 through fleetctl, and the inventory"
+for _ in $(seq 600); do grep -q "zev/wlc/control/ap/$id4/reboot" "$ctl/broker/broker.log" && break; sleep 0.05; done
+echo "\$ fleetctl reboot $id4"; fleetctl reboot "$id4"
+for _ in $(seq 200); do grep -q reboot "$root/ap4/stubs.log" 2>/dev/null && break; sleep 0.05; done
+echo "\$ cat stubs.log (ap4)"; cat "$root/ap4/stubs.log"
+echo "\$ fleetctl list"; fleetctl list
+echo "\$ fleetctl history $id4"; fleetctl history "$id4"
 
 # Fast roaming: iapp on ap1 and ap2, meeting over the controller's broker
 # through each AP's own mast.

@@ -26,9 +26,15 @@ constexpr const char *kPresence =
 	"INSERT INTO ap(id, site, fw_version, fw_revision, model, serial, ip, mac, hostname, state, online, first_seen, "
 	"last_seen) VALUES (?1, ?2, COALESCE(?3, ''), COALESCE(?4, ''), COALESCE(?5, ''), COALESCE(?6, ''), "
 	"COALESCE(?7, ''), COALESCE(?8, ''), COALESCE(?9, ''), ?10, ?11, ?12, ?12) ON CONFLICT(id) DO UPDATE SET "
-	"fw_version = COALESCE(?3, fw_version), fw_revision = COALESCE(?4, fw_revision), model = COALESCE(?5, model), "
-	"serial = COALESCE(?6, serial), ip = COALESCE(?7, ip), mac = COALESCE(?8, mac), "
-	"hostname = COALESCE(?9, hostname), state = ?10, online = ?11, last_seen = ?12";
+	"fw_version = COALESCE(?3, fw_version), fw_revision = COALESCE(?4, fw_revision), ip = COALESCE(?7, ip), "
+	"hostname = COALESCE(?9, hostname), online = ?11, last_seen = ?12";
+// The indexed fields of a presence record, written only when one changed: an
+// UPDATE that names a column rewrites its index entries even when the value
+// stays, and every connection of an AP brings a presence record.
+constexpr const char *kPresenceIndexed =
+	"UPDATE ap SET model = COALESCE(?2, model), serial = COALESCE(?3, serial), mac = COALESCE(?4, mac), state = ?5 "
+	"WHERE id = ?1 AND (model IS NOT COALESCE(?2, model) OR serial IS NOT COALESCE(?3, serial) OR "
+	"mac IS NOT COALESCE(?4, mac) OR state IS NOT ?5)";
 constexpr const char *kState = "UPDATE ap SET state = ?2 WHERE id = ?1";
 constexpr const char *kForget = "DELETE FROM ap WHERE id = ?1";
 constexpr const char *kEvent = "INSERT INTO event(ap, at, kind, detail) VALUES (?1, ?2, ?3, ?4)";
@@ -124,7 +130,8 @@ std::optional<ApState> parse_state(std::string_view s)
 
 Inventory::Inventory(SqliteHandle db, Clock clock)
 	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind),
-	  join_(db_.get(), kJoin), presence_(db_.get(), kPresence), state_(db_.get(), kState),
+	  join_(db_.get(), kJoin), presence_(db_.get(), kPresence), presence_indexed_(db_.get(), kPresenceIndexed),
+	  state_(db_.get(), kState),
 	  forget_(db_.get(), kForget), event_(db_.get(), kEvent), history_(db_.get(), kHistory), trim_(db_.get(), kTrim),
 	  count_(db_.get(), kCount), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed)
 {
@@ -232,7 +239,9 @@ bool Inventory::save_presence(const PresenceInfo &p, const std::string &site, Ap
 	presence_.bind(3, p.fw_version).bind(4, p.fw_revision).bind(5, p.model).bind(6, p.serial);
 	presence_.bind(7, p.ip).bind(8, p.mac).bind(9, p.hostname);
 	presence_.bind(10, state_name(state)).bind(11, int64_t{p.online ? 1 : 0}).bind(12, now());
-	return run_once(presence_) && add_events(p.id, events) && tx.commit();
+	presence_indexed_.bind(1, std::string_view(p.id)).bind(2, p.model).bind(3, p.serial).bind(4, p.mac);
+	presence_indexed_.bind(5, state_name(state));
+	return run_once(presence_) && run_once(presence_indexed_) && add_events(p.id, events) && tx.commit();
 }
 
 bool Inventory::set_state(const std::string &id, ApState state, const EventNote &event)

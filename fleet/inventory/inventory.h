@@ -108,7 +108,7 @@ private:
 	Statement &filtered(std::array<Statement, 8> &cache, unsigned mask, bool listing);
 
 	std::array<Statement, 8> listings_, counts_;
-	Statement find_, join_, presence_, state_, forget_, event_, history_, trim_, count_, allow_, allowed_;
+	Statement find_, join_, presence_, presence_indexed_, state_, forget_, event_, history_, trim_, count_, allow_, allowed_;
 };
 
 } // namespace fleet

@@ -136,7 +136,19 @@ CREATE TABLE fw_rollout_ap(
 );
 )";
 
-constexpr std::array<Migration, 4> kMigrations = {{{1, kVersion1}, {2, kVersion2}, {3, kVersion3}, {4, kVersion4}}};
+// Version 5: the filtered listings (a site's APs in a state, a model's, all
+// APs in a state) read their page in identifier order straight from an
+// index, instead of sorting every matching row first.
+constexpr const char *kVersion5 = R"(
+DROP INDEX ap_site_state;
+DROP INDEX ap_model;
+CREATE INDEX ap_site_state_id ON ap(site, state, id);
+CREATE INDEX ap_model_id ON ap(model, id);
+CREATE INDEX ap_state_id ON ap(state, id);
+)";
+
+constexpr std::array<Migration, 5> kMigrations = {
+	{{1, kVersion1}, {2, kVersion2}, {3, kVersion3}, {4, kVersion4}, {5, kVersion5}}};
 
 bool run_step(sqlite3 *db, const Migration &m)
 {

@@ -1,8 +1,10 @@
 // A small stand-in for the controller's management services, for the
 // simulated site: it approves every join request with a JOIN_RESP, keeps a
 // retained VERSION with the firmware revision the site runs, and sends each
-// AP that joined one CONFIG.
+// AP that joined one CONFIG. With -n it leaves join approval to fleetd and
+// only keeps VERSION and sends CONFIG.
 //   sim_wlc_services -r <revision> [-v <version>] [-c <config JSON>] [-p <broker port>]
+//                    [-u <user> -P <password>] [-n]
 #include <mosquitto.h>
 
 #include <wlc/blob.h>
@@ -17,6 +19,7 @@ struct Services {
 	std::string revision;
 	std::string version = "1.0.0";
 	std::string config = "{}";
+	bool answer_joins = true;
 };
 
 void publish(mosquitto *m, const std::string &topic, const wlc::BlobBuf &msg, bool retain)
@@ -41,8 +44,10 @@ void on_message(mosquitto *m, void *user, const mosquitto_message *msg) noexcept
 	std::string topic = msg->topic;
 	std::string prefix = "zev/wlc/control/ap/";
 	std::string id = topic.substr(prefix.size(), topic.find('/', prefix.size()) - prefix.size());
-	std::fprintf(stderr, "wlc services: join request from %s, approved\n", id.c_str());
-	mosquitto_publish(m, nullptr, (prefix + id + "/join_response").c_str(), 0, nullptr, 2, false);
+	if (s->answer_joins) {
+		std::fprintf(stderr, "wlc services: join request from %s, approved\n", id.c_str());
+		mosquitto_publish(m, nullptr, (prefix + id + "/join_response").c_str(), 0, nullptr, 2, false);
+	}
 	wlc::BlobBuf config;
 	config.add("id", id);
 	{
@@ -61,7 +66,7 @@ int main(int argc, char **argv)
 	Services s;
 	int port = 1883, ch;
 	std::string user, password; // the controller's credentials on a locked-down broker
-	while ((ch = getopt(argc, argv, "r:v:c:p:u:P:")) != -1) {
+	while ((ch = getopt(argc, argv, "r:v:c:p:u:P:n")) != -1) {
 		if (ch == 'r')
 			s.revision = optarg;
 		else if (ch == 'v')
@@ -74,6 +79,8 @@ int main(int argc, char **argv)
 			user = optarg;
 		else if (ch == 'P')
 			password = optarg;
+		else if (ch == 'n')
+			s.answer_joins = false;
 		else
 			return 1;
 	}

@@ -66,6 +66,26 @@ protected:
 		return s.step() == SQLITE_ROW ? s.integer(0) : -1;
 	}
 
+	// How SQLite reads a page of the listing with this filter, in identifier order.
+	static std::string listing_plan(fleet::Inventory &inv, const std::string &where)
+	{
+		fleet::Statement s(inv.raw(), "EXPLAIN QUERY PLAN SELECT * FROM ap WHERE " + where + " ORDER BY id LIMIT ?4");
+		std::string plan;
+		while (s.step() == SQLITE_ROW)
+			plan += s.text(3) + "; ";
+		return plan;
+	}
+	// The filtered listings an operator makes most: each page straight from
+	// an index, without sorting every matching row (a model has thousands).
+	static void expect_indexed_listings(fleet::Inventory &inv)
+	{
+		for (const char *where : {"site = ?1 AND state = ?2", "model = ?3", "state = ?2"}) {
+			std::string plan = listing_plan(inv, where);
+			EXPECT_NE(plan.find("SEARCH ap USING"), std::string::npos) << where << ": " << plan;
+			EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << where << ": " << plan;
+		}
+	}
+
 	static fleet::JoinInfo join(const std::string &id)
 	{
 		return {id, "CERT", "23.05.2", "r1", "zev-ap1", "S-" + id, "10.0.0.2/24", "00:11:22:a3:b4:c5", "ap-one",
@@ -134,6 +154,42 @@ TEST_F(InventoryFile, PresenceKeepsFieldsItDoesNotCarry)
 	EXPECT_EQ(ap->last_seen, 3000);
 }
 
+// The presence record that comes with every connection of an adopted AP
+// writes its row alone, not the indexes of fields that did not change; one
+// that changes them is kept, and the filtered listings follow it.
+TEST_F(InventoryFile, PresenceWritesOnlyWhatChanged)
+{
+	fleet::Inventory inv = open();
+	ASSERT_TRUE(inv.save_join(join("ap1-a3-b4-c5"), "hq", ApState::adopted, {}));
+	auto wal_frames = [&] {
+		int log = -1, done = -1;
+		EXPECT_EQ(sqlite3_wal_checkpoint_v2(inv.raw(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &log, &done), SQLITE_OK);
+		return log;
+	};
+	ASSERT_TRUE(fleet::exec(inv.raw(), "PRAGMA wal_checkpoint(TRUNCATE)"));
+	fleet::PresenceInfo p;
+	p.id = "ap1-a3-b4-c5";
+	p.model = "zev-ap1";
+	p.serial = "S-ap1-a3-b4-c5";
+	p.mac = "00:11:22:a3:b4:c5";
+	p.online = true;
+	now_ = 2000;
+	ASSERT_TRUE(inv.save_presence(p, "hq", ApState::adopted, {}));
+	EXPECT_EQ(wal_frames(), 1); // the AP's row
+	EXPECT_EQ(inv.find("ap1-a3-b4-c5")->last_seen, 2000);
+
+	p.model = "zev-ap2";
+	p.mac = "00:11:22:A3:B4:C6";
+	ASSERT_TRUE(inv.save_presence(p, "hq", ApState::offline, {}));
+	auto ap = inv.find("ap1-a3-b4-c5");
+	ASSERT_TRUE(ap);
+	EXPECT_EQ(ap->model, "zev-ap2");
+	EXPECT_EQ(ap->mac, "00:11:22:A3:B4:C6");
+	EXPECT_EQ(ap->state, ApState::offline);
+	EXPECT_EQ(inv.list({std::nullopt, std::string("zev-ap2"), ApState::offline}).size(), 1u);
+	EXPECT_EQ(inv.list({std::nullopt, std::string("zev-ap1"), std::nullopt}).size(), 0u);
+}
+
 TEST_F(InventoryFile, ListFiltersBySiteStateAndModel)
 {
 	fleet::Inventory inv = open();
@@ -150,6 +206,12 @@ TEST_F(InventoryFile, ListFiltersBySiteStateAndModel)
 	auto ap2 = inv.list({std::nullopt, std::string("zev-ap2"), std::nullopt});
 	ASSERT_EQ(ap2.size(), 1u);
 	EXPECT_EQ(ap2[0].id, "ap2-00-00-03");
+}
+
+TEST_F(InventoryFile, FilteredListingsReadAnIndexInIdentifierOrder)
+{
+	fleet::Inventory inv = open();
+	expect_indexed_listings(inv);
 }
 
 TEST_F(InventoryFile, ForgetRemovesTheApAndKeepsItsHistory)
@@ -201,6 +263,8 @@ TEST_F(InventoryFile, FirstVersionFileIsMigratedWithItsRows)
 	// What the later versions added works on the migrated file.
 	ASSERT_TRUE(inv.allow(fleet::AllowKind::serial, "S1", "hq"));
 	EXPECT_EQ(inv.allowed_site("S1", ""), "hq");
+	expect_indexed_listings(inv);
+	EXPECT_EQ(inv.list({"hq", std::nullopt, ApState::adopted}).size(), 1u);
 }
 
 TEST_F(InventoryFile, DamagedFileIsKeptAsideAndANewOneStarted)
