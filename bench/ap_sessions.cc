@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace bench {
 
@@ -57,7 +59,7 @@ ApSessions::ApSessions(const std::vector<std::string> &ids, int port, const std:
 			if ((rc = mosquitto_connect(m, "127.0.0.1", port, 600)) != MOSQ_ERR_SUCCESS)
 				usleep(50000);
 		if (rc != MOSQ_ERR_SUCCESS)
-			std::fprintf(stderr, "session %s: connect failed\n", ids[i].c_str());
+			std::fprintf(stderr, "session %s: connect failed: %s (%s)\n", ids[i].c_str(), mosquitto_strerror(rc), std::strerror(errno));
 		sessions_.push_back(m);
 	}
 	thread_ = std::thread([this] { run(); });

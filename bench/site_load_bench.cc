@@ -603,9 +603,17 @@ int main(int argc, char **argv)
 	setenv("WLC_ROOT", g_root.c_str(), 1);
 	wlc::reload_fs_root();
 	mosquitto_lib_init();
-	// A session per AP: far more descriptors than the default allows.
-	rlimit files = {65536, 65536};
+	// A session per AP takes three descriptors here (libmosquitto's wake-up
+	// pair and the socket): as many as the hard limit allows.
+	rlimit files{};
+	getrlimit(RLIMIT_NOFILE, &files);
+	files.rlim_cur = files.rlim_max;
 	setrlimit(RLIMIT_NOFILE, &files);
+	if (s.per_ap && 3 * s.aps + 100 > files.rlim_cur) {
+		std::fprintf(stderr, "%zu sessions need about %zu descriptors; the limit is %llu\n", s.aps, 3 * s.aps + 100,
+			     static_cast<unsigned long long>(files.rlim_cur));
+		return 1;
+	}
 	Daemons d = start_daemons(s);
 	std::atomic<bool> db_ready{false};
 	std::thread(run_database, std::ref(db_ready)).detach();
