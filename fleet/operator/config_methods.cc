@@ -8,6 +8,7 @@
 
 #include "common/identifiers.h"
 #include "common/message_check.h"
+#include "operator/call_replies.h"
 #include "config/merge.h"
 
 namespace fleet {
@@ -34,30 +35,6 @@ constexpr int32_t kMaxHistory = 100;
 constexpr int32_t kDefaultHistory = 20;
 
 using Fields = wlc::Fields<C_MAX>;
-
-int fail(wlc::Request &req, const char *method, int status, const std::string &message)
-{
-	wlc::logf(LOG_WARNING, "Refused fleet %s call: %s", method, message.c_str());
-	wlc::BlobBuf reply;
-	reply.add("message", message);
-	req.reply(reply);
-	return status;
-}
-
-std::string who(const wlc::Request &req)
-{
-	const char *user = req.user();
-	return user && *user ? "operator " + printable(user, 32) : std::string("operator");
-}
-
-template <size_t N>
-std::string read_fields(blob_attr *msg, const std::array<blobmsg_policy, N> &policy, wlc::Fields<N> &f)
-{
-	std::string wrong = wrong_types(msg, policy);
-	if (!wrong.empty())
-		return wrong;
-	return f.parse(policy, msg) ? "" : "malformed message";
-}
 
 // The fields of a configuration call; "config" may be of any type here.
 std::string read_config_fields(blob_attr *msg, Fields &f)

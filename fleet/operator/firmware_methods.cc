@@ -8,6 +8,7 @@
 
 #include "common/identifiers.h"
 #include "common/message_check.h"
+#include "operator/call_replies.h"
 #include "firmware/image_dir.h"
 
 namespace fleet {
@@ -28,30 +29,6 @@ const std::array<blobmsg_policy, 0> kNoPolicy = {};
 constexpr size_t kMaxVersionLen = 63;
 constexpr int32_t kMaxParallel = 10000;
 constexpr int32_t kMinTimeout = 30, kMaxTimeout = 86400;
-
-int fail(wlc::Request &req, const char *method, int status, const std::string &message)
-{
-	wlc::logf(LOG_WARNING, "Refused fleet %s call: %s", method, message.c_str());
-	wlc::BlobBuf reply;
-	reply.add("message", message);
-	req.reply(reply);
-	return status;
-}
-
-std::string who(const wlc::Request &req)
-{
-	const char *user = req.user();
-	return user && *user ? "operator " + printable(user, 32) : std::string("operator");
-}
-
-template <size_t N>
-std::string read_fields(blob_attr *msg, const std::array<blobmsg_policy, N> &policy, wlc::Fields<N> &f)
-{
-	std::string wrong = wrong_types(msg, policy);
-	if (!wrong.empty())
-		return wrong;
-	return f.parse(policy, msg) ? "" : "malformed message";
-}
 
 // A version or revision: one topic level of printable text.
 bool version_text(std::string_view s)

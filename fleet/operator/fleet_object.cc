@@ -9,6 +9,7 @@
 
 #include "common/identifiers.h"
 #include "common/message_check.h"
+#include "operator/call_replies.h"
 #include "operator/render.h"
 
 namespace fleet {
@@ -44,21 +45,6 @@ std::vector<blobmsg_policy> as_vector(const auto &policy)
 	return {policy.begin(), policy.end()};
 }
 
-int fail(wlc::Request &req, const char *method, int status, const std::string &message)
-{
-	wlc::logf(LOG_WARNING, "Refused fleet %s call: %s", method, message.c_str());
-	wlc::BlobBuf reply;
-	reply.add("message", message);
-	req.reply(reply);
-	return status;
-}
-
-std::string who(const wlc::Request &req)
-{
-	const char *user = req.user();
-	return user && *user ? "operator " + printable(user, 32) : std::string("operator");
-}
-
 bool plain_text(std::string_view s, size_t max)
 {
 	return !s.empty() && s.size() <= max && printable(s, max) == s;
@@ -88,16 +74,6 @@ std::string read_filter(const wlc::Fields<L_MAX> &f, ApFilter &filter)
 	filter.offset = offset;
 	filter.limit = limit;
 	return "";
-}
-
-// The checked policy fields of msg, or the reason they are not sound.
-template <size_t N>
-std::string read_fields(blob_attr *msg, const std::array<blobmsg_policy, N> &policy, wlc::Fields<N> &f)
-{
-	std::string wrong = wrong_types(msg, policy);
-	if (!wrong.empty())
-		return wrong;
-	return f.parse(policy, msg) ? "" : "malformed message";
 }
 
 // The AP identifier of a call, checked; empty with the reason in error.

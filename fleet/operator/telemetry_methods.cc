@@ -7,6 +7,7 @@
 
 #include "common/identifiers.h"
 #include "common/message_check.h"
+#include "operator/call_replies.h"
 
 namespace fleet {
 
@@ -17,15 +18,6 @@ const std::array<blobmsg_policy, T_MAX> kPolicy = {{
 	{"id", BLOBMSG_TYPE_STRING}, {"site", BLOBMSG_TYPE_STRING}, {"radio", BLOBMSG_TYPE_INT32},
 }};
 constexpr int32_t kMaxRadio = 255;
-
-int fail(wlc::Request &req, const char *method, int status, const std::string &message)
-{
-	wlc::logf(LOG_WARNING, "Refused fleet %s call: %s", method, message.c_str());
-	wlc::BlobBuf reply;
-	reply.add("message", message);
-	req.reply(reply);
-	return status;
-}
 
 std::string read(blob_attr *msg, wlc::Fields<T_MAX> &f)
 {
