@@ -597,12 +597,6 @@ int main(int argc, char **argv)
 		std::fprintf(stderr, "site_load_bench needs root (a network namespace of its own for port 1883)\n");
 		return 1;
 	}
-	char dir[] = "/tmp/wlc-site-load-XXXXXX";
-	g_root = mkdtemp(dir);
-	g_socket = g_root + "/var/run/ubus/ubus.sock";
-	setenv("WLC_ROOT", g_root.c_str(), 1);
-	wlc::reload_fs_root();
-	mosquitto_lib_init();
 	// A session per AP takes three descriptors here (libmosquitto's wake-up
 	// pair and the socket): as many as the hard limit allows.
 	rlimit files{};
@@ -614,6 +608,12 @@ int main(int argc, char **argv)
 			     static_cast<unsigned long long>(files.rlim_cur));
 		return 1;
 	}
+	char dir[] = "/tmp/wlc-site-load-XXXXXX";
+	g_root = mkdtemp(dir);
+	g_socket = g_root + "/var/run/ubus/ubus.sock";
+	setenv("WLC_ROOT", g_root.c_str(), 1);
+	wlc::reload_fs_root();
+	mosquitto_lib_init();
 	Daemons d = start_daemons(s);
 	std::atomic<bool> db_ready{false};
 	std::thread(run_database, std::ref(db_ready)).detach();
