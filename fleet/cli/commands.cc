@@ -11,6 +11,7 @@
 
 #include "config_commands.h"
 #include "firmware_commands.h"
+#include "fleet_call.h"
 #include "telemetry_commands.h"
 #include "table.h"
 
@@ -26,32 +27,10 @@ const char *const kUsage =
 
 namespace {
 
-constexpr int kCallTimeoutMs = 10000;
 constexpr int32_t kPage = 2000;
-
-struct Reply {
-	int status = UBUS_STATUS_UNKNOWN_ERROR;
-	wlc::BlobBuf data;
-};
 
 // A message's scalar fields as text, by name.
 using Row = std::map<std::string, std::string>;
-
-std::string scalar_text(blob_attr *a)
-{
-	switch (blobmsg_type(a)) {
-	case BLOBMSG_TYPE_STRING:
-		return std::string(wlc::get_string(a).value_or(""));
-	case BLOBMSG_TYPE_BOOL:
-		return blobmsg_get_bool(a) ? "yes" : "no";
-	case BLOBMSG_TYPE_INT32:
-		return std::to_string(static_cast<int32_t>(blobmsg_get_u32(a)));
-	case BLOBMSG_TYPE_INT64:
-		return std::to_string(static_cast<long long>(blobmsg_get_u64(a)));
-	default:
-		return "";
-	}
-}
 
 Row read_row(blob_attr *table)
 {
@@ -94,19 +73,6 @@ const char *status_text(int status)
 	default:
 		return "failed";
 	}
-}
-
-Reply call(wlc::Bus &bus, const std::string &method, const wlc::BlobBuf &args)
-{
-	Reply r;
-	uint32_t id = bus.lookup("fleet");
-	if (!id) {
-		r.status = UBUS_STATUS_NOT_FOUND;
-		r.data.add("message", "fleetd is not running (no \"fleet\" object on the bus)");
-		return r;
-	}
-	r.status = bus.call(id, method, args, [&r](blob_attr *msg) { r.data.reset().add_fields(msg); }, kCallTimeoutMs);
-	return r;
 }
 
 int report_failure(const std::string &method, const Reply &r)
@@ -163,7 +129,7 @@ int list(wlc::Bus &bus, const Invocation &inv)
 		for (int32_t offset = 0; total < 0 || offset < total; offset += kPage) {
 			wlc::BlobBuf args;
 			args.add_fields(filter.head()).add_u32("offset", static_cast<uint32_t>(offset)).add_u32("limit", kPage);
-			Reply r = call(bus, "list", args);
+			Reply r = call_fleet(bus, "list", args);
 			if (r.status != UBUS_STATUS_OK)
 				return report_failure("list", r);
 			total = std::atoll(read_row(r.data.head())["total"].c_str());
@@ -193,7 +159,7 @@ int show(wlc::Bus &bus, const Invocation &inv)
 		return 2;
 	wlc::BlobBuf args;
 	args.add("id", inv.args[0]);
-	Reply r = call(bus, "show", args);
+	Reply r = call_fleet(bus, "show", args);
 	if (r.status != UBUS_STATUS_OK)
 		return report_failure("show", r);
 	if (inv.json) {
@@ -221,7 +187,7 @@ int action(wlc::Bus &bus, const Invocation &inv)
 		return 2;
 	wlc::BlobBuf args;
 	args.add("id", inv.args[0]);
-	Reply r = call(bus, inv.command, args);
+	Reply r = call_fleet(bus, inv.command.c_str(), args);
 	if (r.status != UBUS_STATUS_OK)
 		return report_failure(inv.command, r);
 	if (inv.json) {
@@ -240,7 +206,7 @@ int enforced_auth(wlc::Bus &bus, const Invocation &inv)
 		return 2;
 	wlc::BlobBuf args;
 	args.add("id", inv.args[0]).add_bool("enabled", inv.args[1] == "on");
-	Reply r = call(bus, "enforced_auth", args);
+	Reply r = call_fleet(bus, "enforced_auth", args);
 	if (r.status != UBUS_STATUS_OK)
 		return report_failure("enforced_auth", r);
 	if (inv.json) {
@@ -257,7 +223,7 @@ int allow(wlc::Bus &bus, const Invocation &inv)
 	wlc::BlobBuf args;
 	if (!read_flags(inv.args, 0, {"serial", "mac", "site"}, args))
 		return 2;
-	Reply r = call(bus, "allow", args);
+	Reply r = call_fleet(bus, "allow", args);
 	if (r.status != UBUS_STATUS_OK)
 		return report_failure("allow", r);
 	if (inv.json) {
@@ -280,7 +246,7 @@ int history(wlc::Bus &bus, const Invocation &inv)
 	std::map<std::string, std::string> numbers = {{"limit", ""}};
 	if (!read_flags(inv.args, 1, {"limit"}, args, &numbers))
 		return 2;
-	Reply r = call(bus, "history", args);
+	Reply r = call_fleet(bus, "history", args);
 	if (r.status != UBUS_STATUS_OK)
 		return report_failure("history", r);
 	if (inv.json) {

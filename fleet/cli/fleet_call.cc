@@ -39,25 +39,30 @@ Reply call_fleet(wlc::Bus &bus, const char *method, const wlc::BlobBuf &args)
 	return r;
 }
 
+std::string scalar_text(blob_attr *a)
+{
+	switch (blobmsg_type(a)) {
+	case BLOBMSG_TYPE_STRING:
+		return std::string(wlc::get_string(a).value_or(""));
+	case BLOBMSG_TYPE_BOOL:
+		return blobmsg_get_bool(a) ? "yes" : "no";
+	case BLOBMSG_TYPE_INT32:
+		return std::to_string(static_cast<int32_t>(blobmsg_get_u32(a)));
+	case BLOBMSG_TYPE_INT64:
+		return std::to_string(static_cast<long long>(blobmsg_get_u64(a)));
+	default:
+		return "";
+	}
+}
+
 std::string field(blob_attr *msg, const std::string &name)
 {
 	blob_attr *pos = msg ? find_field(msg, name) : nullptr;
 	if (!pos)
 		return "";
-	switch (blobmsg_type(pos)) {
-	case BLOBMSG_TYPE_STRING:
-		return std::string(wlc::get_string(pos).value_or(""));
-	case BLOBMSG_TYPE_BOOL:
-		return blobmsg_get_bool(pos) ? "yes" : "no";
-	case BLOBMSG_TYPE_INT32:
-		return std::to_string(static_cast<int32_t>(blobmsg_get_u32(pos)));
-	case BLOBMSG_TYPE_INT64:
-		return std::to_string(static_cast<long long>(blobmsg_get_u64(pos)));
-	case BLOBMSG_TYPE_TABLE:
+	if (blobmsg_type(pos) == BLOBMSG_TYPE_TABLE)
 		return wlc::BlobBuf().add_fields(pos).json();
-	default:
-		return "";
-	}
+	return scalar_text(pos);
 }
 
 std::vector<wlc::BlobBuf> entries(blob_attr *msg, const std::string &name)

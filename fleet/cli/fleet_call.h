@@ -17,6 +17,9 @@ struct Reply {
 };
 
 Reply call_fleet(wlc::Bus &bus, const char *method, const wlc::BlobBuf &args);
+// A scalar attribute as text (strings as they are, booleans yes/no,
+// integers in decimal); "" for anything else.
+std::string scalar_text(blob_attr *a);
 // A field of a message as text: scalars as they read, tables as JSON, ""
 // when absent.
 std::string field(blob_attr *msg, const std::string &name);
