@@ -1,8 +1,9 @@
 // Configuration documents in the inventory file.
 #include "config_store.h"
 
+#include "common/clock.h"
+
 #include <algorithm>
-#include <chrono>
 
 namespace fleet {
 
@@ -45,19 +46,6 @@ ConfigChange read_change(const Statement &s)
 {
 	return {s.integer(0), s.text(1), s.text(2), s.integer(3), s.text(4), s.text(5), s.text(6), s.integer(7) != 0,
 		s.integer(8)};
-}
-
-bool run_once(Statement &s)
-{
-	bool ok = s.run();
-	s.reset();
-	return ok;
-}
-
-int64_t system_seconds()
-{
-	using namespace std::chrono;
-	return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
 // {"group":"<name>"} with the name escaped as JSON needs; names are checked
@@ -109,11 +97,11 @@ std::optional<int64_t> ConfigStore::set(const NewConfig &c)
 	insert_.bind(1, scope_name(c.scope)).bind(2, std::string_view(c.name)).bind(3, now());
 	insert_.bind(4, std::string_view(c.author)).bind(5, std::string_view(c.reason)).bind(6, std::string_view(c.config));
 	insert_.bind(7, int64_t{c.draft ? 1 : 0}).bind(8, c.not_before);
-	if (!run_once(insert_))
+	if (!insert_.run_once())
 		return std::nullopt;
 	int64_t version = sqlite3_last_insert_rowid(db_);
 	head_.bind(1, scope_name(c.scope)).bind(2, std::string_view(c.name)).bind(3, version);
-	if (!run_once(head_) || !tx.commit())
+	if (!head_.run_once() || !tx.commit())
 		return std::nullopt;
 	return version;
 }
@@ -127,13 +115,13 @@ std::optional<int64_t> ConfigStore::set_group(const std::string &ap, const std::
 	insert_.bind(1, std::string_view("member")).bind(2, std::string_view(ap)).bind(3, now());
 	insert_.bind(4, std::string_view(author)).bind(5, std::string_view("")).bind(6, std::string_view(membership));
 	insert_.bind(7, int64_t{0}).bind(8, int64_t{0});
-	if (!run_once(insert_))
+	if (!insert_.run_once())
 		return std::nullopt;
 	int64_t version = sqlite3_last_insert_rowid(db_);
 	// Leaving every group is kept as a membership in no group, so that its
 	// version still counts.
 	member_.bind(1, std::string_view(ap)).bind(2, std::string_view(group)).bind(3, version);
-	if (!run_once(member_) || !tx.commit())
+	if (!member_.run_once() || !tx.commit())
 		return std::nullopt;
 	return version;
 }
@@ -231,7 +219,7 @@ std::vector<PendingConfig> ConfigStore::pending(int64_t resend_before, int64_t l
 bool ConfigStore::record_sent(const std::string &ap, int64_t version)
 {
 	sent_.bind(1, std::string_view(ap)).bind(2, version).bind(3, now());
-	return run_once(sent_);
+	return sent_.run_once();
 }
 
 bool ConfigStore::record_applied(const std::string &ap, int64_t version)
@@ -242,7 +230,7 @@ bool ConfigStore::record_applied(const std::string &ap, int64_t version)
 	applied_.bind(1, std::string_view(ap)).bind(2, version).bind(3, now());
 	std::string detail = "version " + std::to_string(version) + " confirmed";
 	event_.bind(1, std::string_view(ap)).bind(2, now()).bind(3, std::string_view(detail));
-	return run_once(applied_) && run_once(event_) && tx.commit();
+	return applied_.run_once() && event_.run_once() && tx.commit();
 }
 
 } // namespace fleet

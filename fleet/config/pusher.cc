@@ -1,6 +1,8 @@
 // Configuration pushes.
 #include "pusher.h"
 
+#include "common/clock.h"
+
 #include <wlc/log.h>
 
 #include <chrono>
@@ -10,12 +12,6 @@
 namespace fleet {
 
 namespace {
-
-int64_t system_seconds()
-{
-	using namespace std::chrono;
-	return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
 
 } // namespace
 

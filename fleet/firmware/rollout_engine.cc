@@ -1,6 +1,8 @@
 // The staged rollout.
 #include "rollout_engine.h"
 
+#include "common/clock.h"
+
 #include <wlc/log.h>
 
 #include <chrono>
@@ -11,12 +13,6 @@ namespace {
 
 // How far back an AP's history is looked through for its last offline.
 constexpr int64_t kRecentEvents = 20;
-
-int64_t system_seconds()
-{
-	using namespace std::chrono;
-	return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
 
 } // namespace
 

@@ -1,7 +1,8 @@
 // Firmware in the inventory file.
 #include "rollout_store.h"
 
-#include <chrono>
+#include "common/clock.h"
+
 
 namespace fleet {
 
@@ -33,19 +34,6 @@ constexpr const char *kSaveTrack = "UPDATE fw_rollout_ap SET state = ?3, since =
 constexpr const char *kNote = "UPDATE fw_rollout SET note = ?2 WHERE id = ?1";
 constexpr const char *kEnd = "UPDATE fw_rollout SET state = ?2, note = ?3, ended = ?4 WHERE id = ?1";
 constexpr const char *kEvent = "INSERT INTO event(ap, at, kind, detail) VALUES (?1, ?2, 'firmware', ?3)";
-
-bool run_once(Statement &s)
-{
-	bool ok = s.run();
-	s.reset();
-	return ok;
-}
-
-int64_t system_seconds()
-{
-	using namespace std::chrono;
-	return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
 
 Rollout read_rollout(const Statement &s)
 {
@@ -84,7 +72,7 @@ bool RolloutStore::set_image(const std::string &model, const std::string &path, 
 {
 	set_image_.bind(1, std::string_view(model)).bind(2, std::string_view(path)).bind(3, now());
 	set_image_.bind(4, std::string_view(author));
-	return run_once(set_image_);
+	return set_image_.run_once();
 }
 
 std::map<std::string, std::string> RolloutStore::images()
@@ -119,7 +107,7 @@ std::optional<Release> RolloutStore::release()
 bool RolloutStore::set_release(const Release &r)
 {
 	set_release_.bind(1, std::string_view(r.version)).bind(2, std::string_view(r.revision)).bind(3, now());
-	return run_once(set_release_);
+	return set_release_.run_once();
 }
 
 std::optional<int64_t> RolloutStore::start(const Rollout &r, const std::vector<FwTrack> &tracks)
@@ -132,14 +120,14 @@ std::optional<int64_t> RolloutStore::start(const Rollout &r, const std::vector<F
 	insert_.bind(5, std::string_view(r.previous.revision)).bind(6, r.limits.max_parallel);
 	insert_.bind(7, r.limits.max_failures).bind(8, r.limits.timeout).bind(9, now());
 	insert_.bind(10, std::string_view(r.author));
-	if (!run_once(insert_))
+	if (!insert_.run_once())
 		return std::nullopt;
 	int64_t id = sqlite3_last_insert_rowid(db_);
 	std::string detail = "rollout " + std::to_string(id) + " to " + r.target.revision + ": queued";
 	for (const FwTrack &t : tracks) {
 		insert_track_.bind(1, id).bind(2, std::string_view(t.ap)).bind(3, std::string_view(t.model)).bind(4, now());
 		event_.bind(1, std::string_view(t.ap)).bind(2, now()).bind(3, std::string_view(detail));
-		if (!run_once(insert_track_) || !run_once(event_))
+		if (!insert_track_.run_once() || !event_.run_once())
 			return std::nullopt;
 	}
 	if (!set_release(r.target) || !tx.commit())
@@ -195,18 +183,18 @@ bool RolloutStore::save(int64_t id, const std::vector<FwTrack> &tracks, const st
 		const FwTrack &t = tracks[i];
 		save_track_.bind(1, id).bind(2, std::string_view(t.ap)).bind(3, fw_state_name(t.state)).bind(4, t.since);
 		save_track_.bind(5, t.last_offer).bind(6, std::string_view(t.detail));
-		if (!run_once(save_track_))
+		if (!save_track_.run_once())
 			return false;
 		if (i >= moved.size() || !moved[i])
 			continue;
 		std::string detail = "rollout " + std::to_string(id) + ": " + std::string(fw_state_name(t.state)) +
 				     (t.detail.empty() ? "" : " (" + t.detail + ")");
 		event_.bind(1, std::string_view(t.ap)).bind(2, now()).bind(3, std::string_view(detail));
-		if (!run_once(event_))
+		if (!event_.run_once())
 			return false;
 	}
 	note_.bind(1, id).bind(2, std::string_view(note));
-	return run_once(note_) && tx.commit();
+	return note_.run_once() && tx.commit();
 }
 
 bool RolloutStore::end(int64_t id, const std::string &state, const std::string &note)
@@ -218,7 +206,7 @@ bool RolloutStore::end(int64_t id, const std::string &state, const std::string &
 	if (!tx.begun())
 		return false;
 	end_.bind(1, id).bind(2, std::string_view(state)).bind(3, std::string_view(note)).bind(4, now());
-	if (!run_once(end_))
+	if (!end_.run_once())
 		return false;
 	if (state != "finished" && !r->previous.revision.empty() && !set_release(r->previous))
 		return false;

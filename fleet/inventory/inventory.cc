@@ -1,8 +1,9 @@
 // The AP inventory.
 #include "inventory.h"
 
+#include "common/clock.h"
+
 #include <array>
-#include <chrono>
 
 namespace fleet {
 
@@ -99,20 +100,6 @@ ApRecord read_record(const Statement &s)
 	return r;
 }
 
-int64_t system_seconds()
-{
-	using namespace std::chrono;
-	return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
-
-// Runs a statement once, leaving it ready for the next use.
-bool run_once(Statement &s)
-{
-	bool ok = s.run();
-	s.reset();
-	return ok;
-}
-
 } // namespace
 
 std::string_view state_name(ApState s)
@@ -207,13 +194,13 @@ bool Inventory::add_events(const std::string &id, const std::vector<EventNote> &
 	int64_t at = now();
 	for (const EventNote &e : events) {
 		event_.bind(1, std::string_view(id)).bind(2, at).bind(3, std::string_view(e.kind)).bind(4, std::string_view(e.detail));
-		if (!run_once(event_))
+		if (!event_.run_once())
 			return false;
 	}
 	if (events.empty())
 		return true;
 	trim_.bind(1, std::string_view(id)).bind(2, kMaxEventsPerAp);
-	return run_once(trim_);
+	return trim_.run_once();
 }
 
 bool Inventory::save_join(const JoinInfo &j, const std::string &site, ApState state, const std::vector<EventNote> &events)
@@ -226,7 +213,7 @@ bool Inventory::save_join(const JoinInfo &j, const std::string &site, ApState st
 	join_.bind(6, std::string_view(j.model)).bind(7, std::string_view(j.serial));
 	join_.bind(8, j.ip).bind(9, j.mac).bind(10, j.hostname).bind(11, j.custom_config);
 	join_.bind(12, state_name(state)).bind(13, now());
-	return run_once(join_) && add_events(j.id, events) && tx.commit();
+	return join_.run_once() && add_events(j.id, events) && tx.commit();
 }
 
 bool Inventory::save_presence(const PresenceInfo &p, const std::string &site, ApState state,
@@ -241,7 +228,7 @@ bool Inventory::save_presence(const PresenceInfo &p, const std::string &site, Ap
 	presence_.bind(10, state_name(state)).bind(11, int64_t{p.online ? 1 : 0}).bind(12, now());
 	presence_indexed_.bind(1, std::string_view(p.id)).bind(2, p.model).bind(3, p.serial).bind(4, p.mac);
 	presence_indexed_.bind(5, state_name(state));
-	return run_once(presence_) && run_once(presence_indexed_) && add_events(p.id, events) && tx.commit();
+	return presence_.run_once() && presence_indexed_.run_once() && add_events(p.id, events) && tx.commit();
 }
 
 bool Inventory::set_state(const std::string &id, ApState state, const EventNote &event)
@@ -250,7 +237,7 @@ bool Inventory::set_state(const std::string &id, ApState state, const EventNote 
 	if (!tx.begun())
 		return false;
 	state_.bind(1, std::string_view(id)).bind(2, state_name(state));
-	return run_once(state_) && add_events(id, {event}) && tx.commit();
+	return state_.run_once() && add_events(id, {event}) && tx.commit();
 }
 
 bool Inventory::note(const std::string &id, const EventNote &event)
@@ -265,7 +252,7 @@ bool Inventory::forget(const std::string &id, const EventNote &event)
 	if (!tx.begun())
 		return false;
 	forget_.bind(1, std::string_view(id));
-	return run_once(forget_) && add_events(id, {event}) && tx.commit();
+	return forget_.run_once() && add_events(id, {event}) && tx.commit();
 }
 
 bool Inventory::allow(AllowKind kind, const std::string &value, const std::string &site)
@@ -275,7 +262,7 @@ bool Inventory::allow(AllowKind kind, const std::string &value, const std::strin
 		return false;
 	allow_.bind(1, std::string_view(kind == AllowKind::serial ? "serial" : "mac")).bind(2, std::string_view(value));
 	allow_.bind(3, std::string_view(site)).bind(4, now());
-	return run_once(allow_) && tx.commit();
+	return allow_.run_once() && tx.commit();
 }
 
 std::optional<std::string> Inventory::allowed_site(const std::string &serial, const std::string &mac)

@@ -54,6 +54,13 @@ void Statement::reset()
 	sqlite3_clear_bindings(s_.get());
 }
 
+bool Statement::run_once()
+{
+	bool ok = run();
+	reset();
+	return ok;
+}
+
 std::string Statement::text(int col) const
 {
 	const unsigned char *t = sqlite3_column_text(s_.get(), col);

@@ -38,6 +38,9 @@ public:
 	[[nodiscard]] bool run();
 	// Ready for new parameters.
 	void reset();
+	// Runs to the end and is ready for new parameters; true when it ended
+	// with SQLITE_DONE.
+	[[nodiscard]] bool run_once();
 
 	std::string text(int col) const;
 	int64_t integer(int col) const;

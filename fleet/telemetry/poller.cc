@@ -1,9 +1,10 @@
 // Telemetry polls.
 #include "poller.h"
 
+#include "common/clock.h"
+
 #include <wlc/log.h>
 
-#include <chrono>
 #include <set>
 
 namespace fleet {
@@ -13,12 +14,6 @@ namespace {
 constexpr std::array<const char *, 3> kMethods = {"health", "radio", "wireless_clients"};
 // What one AP may take of vigil's time for one method.
 constexpr uint32_t kVigilTimeoutMs = 2000;
-
-int64_t system_seconds()
-{
-	using namespace std::chrono;
-	return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
 
 } // namespace
 
