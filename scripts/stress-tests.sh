@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the whole suite of a build several times on a loaded machine, to find
-# tests that fail only sometimes: stress-tests.sh [rounds] [build dir]
-# Each round runs ctest at twice the cores while a CPU hog spins on every core.
+# tests that fail only sometimes: stress-tests.sh [rounds] [build dir] [hogs]
+# Each round runs ctest at twice the cores while CPU hogs spin: one per core
+# unless told (0 when other work already loads the machine).
 # Prints each test that failed with how often; exits non-zero if any did.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,10 +11,11 @@ dir=${2:-build-normal}
 [ -f "$dir/CTestTestfile.cmake" ] || { echo "no built tests in $dir (run scripts/build.sh $dir first)" >&2; exit 2; }
 
 cores=$(nproc)
+hog_count=${3:-$cores}
 hogs=()
 stop_hogs() { [ ${#hogs[@]} -eq 0 ] || kill "${hogs[@]}" 2>/dev/null || true; }
 trap stop_hogs EXIT
-for _ in $(seq "$cores"); do
+for _ in $(seq "$hog_count"); do
   yes >/dev/null &
   hogs+=($!)
 done
