@@ -43,15 +43,18 @@ void SiteGraph::add_edges(const Model &m)
 	for (size_t i = 0; i < heard.size();) {
 		auto [a, b, w, r] = heard[i];
 		SiteEdge e{b, 0, 0, 0};
+		e.strongest = std::get<3>(heard[i]);
 		for (; i < heard.size() && std::get<0>(heard[i]) == a && std::get<1>(heard[i]) == b; i++) {
 			e.full += std::get<2>(heard[i]);
 			e.partial += std::get<2>(heard[i]) / 3;
 			e.power += received_power(std::get<3>(heard[i]));
+			e.strongest = std::max(e.strongest, std::get<3>(heard[i]));
 		}
 		e.full_score = Price{e.full, e.power, 0}.score();
 		e.partial_score = Price{e.partial, 0, 0}.score();
 		adjacency_[a].push_back(e);
-		adjacency_[b].push_back({a, e.full, e.partial, e.power, e.full_score, e.partial_score});
+		e.other = a;
+		adjacency_[b].push_back(e);
 	}
 }
 

@@ -17,6 +17,7 @@ struct SiteEdge {
 	int64_t partial = 0; // on partly overlapping ones
 	int64_t power = 0;    // what each hears of the other, summed, in units of 1e-10 mW
 	int64_t full_score = 0, partial_score = 0; // the pair's part of Price::score() on such channels
+	int strongest = 0;    // the stronger of what each hears of the other, in dBm
 };
 
 // What moving one AP weighs in a plan's score, against 1000 for a unit of
@@ -27,14 +28,14 @@ inline constexpr int64_t move_score = 3000;
 // What an assignment costs: the model's cost, and the received power of the
 // pairs on one channel. The model weighs every pair heard at -65 dBm or more
 // alike; the power term tells a pair next to each other from one across the
-// room: a pair heard at -50 dBm (both ways summed) weighs as much as one
-// unit of the model's cost, one at -40 dBm ten.
+// room: a pair heard at -55 dBm (both ways summed) weighs about as much as
+// one unit of the model's cost, one at -45 dBm ten.
 struct Price {
 	int64_t cost = 0;
 	int64_t power = 0;
 	int64_t moved = 0; // APs off the channel they are on now
 
-	[[nodiscard]] int64_t score() const { return cost * 1000 + power / 100 + moved * move_score; }
+	[[nodiscard]] int64_t score() const { return cost * 1000 + power / 30 + moved * move_score; }
 	bool operator==(const Price &) const = default;
 	std::strong_ordering operator<=>(const Price &o) const
 	{

@@ -26,7 +26,7 @@ Colouring start(const SiteGraph &g, const std::vector<size_t> &candidates)
 	c.near.resize(candidates.size());
 	for (size_t i = 0; i < candidates.size(); i++)
 		for (const SiteEdge &e : g.edges(candidates[i]))
-			if (at[e.other] != none)
+			if (at[e.other] != none && e.strongest >= step_hearing_rssi)
 				c.near[i].push_back(at[e.other]);
 	c.colour.assign(candidates.size(), none);
 	c.heard_of.resize(candidates.size());

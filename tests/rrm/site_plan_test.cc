@@ -228,6 +228,30 @@ TEST(RrmSitePlan, MovesColouredIntoSteps)
 	EXPECT_TRUE(next_round(g, {}, 8).empty());
 }
 
+// APs that hear each other only weakly move in the same step; a pair heard
+// at -75 dBm or stronger, either way, does not.
+TEST(RrmSitePlan, WeakNeighboursMoveTogether)
+{
+	Site s;
+	for (const char *id : {"a", "b", "c", "d", "e"})
+		s.ap(id, 6);
+	s.hear("a", "b", -80);
+	s.hear("b", "c", -76);
+	s.hear("a", "c", -84);
+	s.hear_one_way("d", "a", -75);
+	s.hear("e", "b", -90);
+	Model m = s.model();
+	SiteGraph g(m, channels_1_6_11, {});
+	std::map<std::string, size_t> at;
+	for (size_t n = 0; n < m.nodes.size(); n++)
+		at[m.nodes[n].id] = n;
+	std::vector<size_t> weak = {at["a"], at["b"], at["c"], at["e"]};
+	EXPECT_EQ(next_round(g, weak, 8).size(), 4u);
+	std::vector<size_t> colour = colour_moves(g, {at["a"], at["d"]});
+	EXPECT_NE(colour[0], colour[1]);
+	EXPECT_EQ(next_round(g, {at["a"], at["b"], at["d"]}, 8).size(), 2u);
+}
+
 // Pairs that hear only each other: one AP of each moves, all in one step,
 // as far as the cap lets them.
 TEST(RrmSitePlan, CapPerStep)
