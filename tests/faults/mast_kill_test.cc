@@ -38,8 +38,10 @@ TEST_F(MastKill, JoinFilesAreWholeAfterAKillMidSave)
 	whole_or_absent("/etc/wlc/mqtt_ca.crt", cert);
 	whole_or_absent("/etc/wlc/wlc_addr", "127.0.0.1:8883");
 
-	// Started anew, it joins and keeps whole files.
-	join();
+	// Started anew, it joins and keeps whole files. The same controller
+	// client answers: a second client with its id would take over its
+	// session, and the two would push each other off the broker.
+	join(services);
 	EXPECT_EQ(wlctest::read_text(ap_path("/etc/wlc/mqtt_ca.crt")), cert);
 	EXPECT_EQ(wlctest::read_text(ap_path("/etc/wlc/wlc_addr")), "127.0.0.1:8883");
 	EXPECT_EQ(ap_status(), "connect");
