@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -19,6 +20,37 @@ struct DriverServer::Conn {
 	wlc::UniqueFd fd;
 	std::unique_ptr<wlc::FdWatch> watch;
 	bool closed = false;
+	// Events a subscriber's socket had no room for yet, sent in order as it
+	// drains; a subscriber that stops reading loses what exceeds the cap.
+	std::deque<std::vector<uint8_t>> backlog;
+	static constexpr size_t kMaxBacklog = 16384;
+
+	void queue(const std::vector<uint8_t> &datagram)
+	{
+		if (backlog.empty() && send(fd.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0)
+			return;
+		if (backlog.empty() && errno != EAGAIN && errno != EWOULDBLOCK)
+			return;
+		if (backlog.size() < kMaxBacklog)
+			backlog.push_back(datagram);
+		if (backlog.size() == 1)
+			watch->start(ULOOP_READ | ULOOP_WRITE);
+	}
+
+	void flush()
+	{
+		while (!backlog.empty()) {
+			const auto &d = backlog.front();
+			if (send(fd.get(), d.data(), d.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+				if (errno != EAGAIN && errno != EWOULDBLOCK)
+					backlog.clear();
+				break;
+			}
+			backlog.pop_front();
+		}
+		if (backlog.empty())
+			watch->start(ULOOP_READ);
+	}
 
 	// Stops and closes; the entry itself is removed later, outside its own callback.
 	void close()
@@ -81,7 +113,7 @@ void DriverServer::accept_requests(Device &dev)
 	dev.conns.remove_if([](const Conn &c) { return c.closed; });
 	int fd;
 	while ((fd = accept4(dev.requests.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) {
-		dev.conns.push_back(Conn{wlc::UniqueFd(fd), nullptr});
+		dev.conns.push_back(Conn{wlc::UniqueFd(fd), nullptr, false, {}});
 		Conn *conn = &dev.conns.back();
 		conn->watch = std::make_unique<wlc::FdWatch>(fd, [this, &dev, conn](unsigned) { handle(dev, *conn); });
 		conn->watch->start(ULOOP_READ);
@@ -93,13 +125,18 @@ void DriverServer::accept_events(Device &dev)
 	dev.subscribers.remove_if([](const Conn &c) { return c.closed; });
 	int fd;
 	while ((fd = accept4(dev.events.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) {
-		dev.subscribers.push_back(Conn{wlc::UniqueFd(fd), nullptr});
+		dev.subscribers.push_back(Conn{wlc::UniqueFd(fd), nullptr, false, {}});
 		Conn *conn = &dev.subscribers.back();
-		// A subscriber only ever hangs up; then it is forgotten.
-		conn->watch = std::make_unique<wlc::FdWatch>(fd, [conn](unsigned) {
+		// A subscriber only ever hangs up (then it is forgotten), or makes
+		// room for the events held back for it.
+		conn->watch = std::make_unique<wlc::FdWatch>(fd, [conn](unsigned events) {
 			char c;
-			if (recv(conn->fd.get(), &c, 1, MSG_DONTWAIT) == 0 || conn->watch->eof())
+			if ((events & ULOOP_READ) && (recv(conn->fd.get(), &c, 1, MSG_DONTWAIT) == 0 || conn->watch->eof())) {
 				conn->close();
+				return;
+			}
+			if (events & ULOOP_WRITE)
+				conn->flush();
 		});
 		conn->watch->start(ULOOP_READ);
 	}
@@ -154,7 +191,7 @@ void DriverServer::broadcast(const std::string &ap_name, const std::vector<uint8
 	accept_events(*dev);
 	for (Conn &sub : dev->subscribers)
 		if (!sub.closed)
-			send(sub.fd.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+			sub.queue(datagram);
 }
 
 size_t DriverServer::subscribers(const std::string &ap_name)

@@ -227,6 +227,49 @@ TEST_F(Wifi, ScanComesBackAsTheWorldModelSays)
 	EXPECT_EQ(res.bss[2].sta_num, 0u);
 }
 
+// A scan hearing more BSSs than a subscriber's socket holds at once reaches
+// every subscriber whole, one that does not read meanwhile included.
+TEST_F(Wifi, AScanOfManyBssReachesEverySubscriberWhole)
+{
+	constexpr int kBss = 600;
+	for (int i = 0; i < kBss; i++) {
+		char mac[18];
+		std::snprintf(mac, sizeof mac, "02:98:00:00:%02x:%02x", i >> 8, i & 0xff);
+		ASSERT_EQ(site_->command("bss add ap1 n" + std::to_string(i) + " " + mac + " 40 -70"), "ok");
+	}
+	int idle = zev_wifi_subscribe(), active = zev_wifi_subscribe();
+	ASSERT_GE(idle, 0);
+	ASSERT_GE(active, 0);
+	zev_wifi_scan_req req = {1, 50, 40};
+	ASSERT_EQ(zev_wifi_iface_scan_req("rai0", &req), 0);
+
+	struct Count {
+		size_t bss = 0, stats = 0;
+	};
+	zev_wifi_event_cb cb = {};
+	cb.on_chan_stats = [](const char *, const zev_wifi_chan_stats *, void *u) { static_cast<Count *>(u)->stats++; };
+	cb.on_bss = [](const char *, const zev_wifi_bss_list *l, void *u) { static_cast<Count *>(u)->bss += l->count; };
+	auto read_until_stats = [&](int fd, Count &c) {
+		cb.user_data = &c;
+		pollfd p = {fd, POLLIN, 0};
+		auto end = std::chrono::steady_clock::now() + 30s;
+		while (c.stats == 0 && std::chrono::steady_clock::now() < end)
+			if (poll(&p, 1, 100) > 0)
+				zev_wifi_event_process(fd, &cb);
+	};
+	// The active subscriber's statistics end the scan; only then is the
+	// idle one read.
+	Count on_active, on_idle;
+	read_until_stats(active, on_active);
+	read_until_stats(idle, on_idle);
+	zev_wifi_unsubscribe(active);
+	zev_wifi_unsubscribe(idle);
+	EXPECT_EQ(on_active.stats, 1u);
+	EXPECT_EQ(on_active.bss, static_cast<size_t>(kBss) + 1); // ap3 is on 40 too
+	EXPECT_EQ(on_idle.stats, 1u);
+	EXPECT_EQ(on_idle.bss, static_cast<size_t>(kBss) + 1);
+}
+
 TEST_F(Wifi, PmkDeriveAndSave)
 {
 	const uint8_t sta[6] = {0xaa, 0xbb, 0xcc, 0x00, 0x00, 0x09};
