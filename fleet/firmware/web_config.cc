@@ -54,6 +54,7 @@ bool write_lighttpd_config(const std::string &file, const WebServerSettings &s, 
 		error = "cannot make the image directory " + s.images;
 		return false;
 	}
+	fs::create_directories(fs::path(file).parent_path(), ec);
 	std::string tmp = file + ".tmp";
 	{
 		std::ofstream out(tmp, std::ios::binary | std::ios::trunc);

@@ -20,7 +20,7 @@ struct WebServerSettings {
 [[nodiscard]] std::string lighttpd_config(const WebServerSettings &s);
 
 // Writes that text to file (whole, through a temporary file beside it) and
-// makes the image directory if it is missing; false with the reason in error.
+// makes the image directory and the file's own if they are missing; false with the reason in error.
 [[nodiscard]] bool write_lighttpd_config(const std::string &file, const WebServerSettings &s, std::string &error);
 
 } // namespace fleet

@@ -192,10 +192,13 @@ TEST(FirmwareWebServer, ConfigurationFileIsWrittenWholeWithItsImageDirectory)
 	EXPECT_TRUE(std::filesystem::is_directory(images));
 	EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
 
+	// The file's directory is made when missing.
+	ASSERT_TRUE(fleet::write_lighttpd_config(root.path() + "/etc/fleet/lighttpd.conf", web, error)) << error;
+	EXPECT_EQ(wlctest::read_text(root.path() + "/etc/fleet/lighttpd.conf"), fleet::lighttpd_config(web));
 	// A file that cannot be written is reported, and the old one stays.
-	EXPECT_FALSE(fleet::write_lighttpd_config(root.path() + "/no/such/dir/lighttpd.conf", web, error));
-	EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
 	wlctest::write_text(root.path() + "/not-a-dir", "");
+	EXPECT_FALSE(fleet::write_lighttpd_config(root.path() + "/not-a-dir/lighttpd.conf", web, error));
+	EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
 	web.images = root.path() + "/not-a-dir";
 	EXPECT_FALSE(fleet::write_lighttpd_config(file, web, error));
 	EXPECT_NE(error.find("image directory"), std::string::npos) << error;
