@@ -34,7 +34,7 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 	fleet::Publisher publisher(bus);
 	fleet::Lifecycle lifecycle(inventory, opts.policy, opts.site,
 				   [&publisher](const std::string &id) { (void)fleet::send_join_response(publisher, id); });
-	fleet::DbApObject db(lifecycle);
+	fleet::DbApObject db(lifecycle, inventory.raw());
 	fleet::ConfigStore config_store(inventory.raw());
 	fleet::ConfigPusher pusher(bus, config_store);
 	fleet::ConfigMethods config_methods(inventory, config_store, [&pusher] { pusher.kick(); });

@@ -18,8 +18,13 @@ public:
 	bool publish(const std::string &topic, const wlc::BlobBuf *message, const std::string &what);
 
 private:
+	// The bridge's object, looked up again once a call to it fails (mast
+	// restarted, the bus daemon came back).
+	uint32_t bridge();
+
 	wlc::Bus &bus_;
 	wlc::CallsInFlight calls_;
+	uint32_t bridge_ = 0;
 };
 
 } // namespace fleet

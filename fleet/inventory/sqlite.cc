@@ -75,12 +75,17 @@ int64_t Statement::integer(int col) const
 
 Transaction::Transaction(sqlite3 *db) : db_(db)
 {
-	begun_ = exec(db_, "BEGIN IMMEDIATE");
+	nested_ = sqlite3_get_autocommit(db_) == 0;
+	begun_ = exec(db_, nested_ ? "SAVEPOINT change" : "BEGIN IMMEDIATE");
 }
 
 Transaction::~Transaction()
 {
-	if (begun_)
+	if (!begun_)
+		return;
+	if (nested_)
+		sqlite3_exec(db_, "ROLLBACK TO change; RELEASE change", nullptr, nullptr, nullptr);
+	else
 		sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
@@ -88,7 +93,7 @@ bool Transaction::commit()
 {
 	if (!begun_)
 		return false;
-	if (!exec(db_, "COMMIT"))
+	if (!exec(db_, nested_ ? "RELEASE change" : "COMMIT"))
 		return false;
 	begun_ = false;
 	return true;
