@@ -505,6 +505,7 @@ bool start_fleetd(Processes &p, const std::string &inventory)
 
 struct Figures {
 	long rss_start_kib = 0, rss_listed_kib = 0, rss_end_kib = 0, hwm_kib = 0;
+	long anon_end_kib = 0, file_end_kib = 0, shmem_end_kib = 0;
 	int64_t inventory_count = 0, fleetd_count = 0, responses = 0;
 	uintmax_t file_bytes = 0;
 };
@@ -550,6 +551,8 @@ void print_figures(const RatioReporter &r, const Figures &f)
 	std::printf("fleetd memory (RSS) with 50,000 APs: %.1f MiB at start, %.1f MiB after listing them all over the "
 		    "bus; %.1f MiB after the joins (60,000 APs), peak %.1f MiB   target < 64 MiB\n",
 		    mib(f.rss_start_kib), mib(f.rss_listed_kib), mib(f.rss_end_kib), mib(f.hwm_kib));
+	std::printf("  at the end: %.1f MiB anonymous, %.1f MiB file pages, %.1f MiB shared memory (the WAL index)\n",
+		    mib(f.anon_end_kib), mib(f.file_end_kib), mib(f.shmem_end_kib));
 }
 
 } // namespace
@@ -585,6 +588,9 @@ int main(int argc, char **argv)
 	f.rss_listed_kib = g_rss_listed_kib;
 	f.rss_end_kib = status_kib(g_fleetd, "VmRSS");
 	f.hwm_kib = status_kib(g_fleetd, "VmHWM");
+	f.anon_end_kib = status_kib(g_fleetd, "RssAnon");
+	f.file_end_kib = status_kib(g_fleetd, "RssFile");
+	f.shmem_end_kib = status_kib(g_fleetd, "RssShmem");
 	print_figures(reporter, f);
 	bench::stop(g_fleetd);
 	kill(p.bridge, SIGTERM);

@@ -3,11 +3,15 @@
 
 #include "common/clock.h"
 
+#include <algorithm>
 #include <array>
 
 namespace fleet {
 
 namespace {
+
+// The most rows a limited listing reserves room for before it reads them.
+constexpr int64_t kReservedPage = 2000;
 
 constexpr std::array<std::string_view, 5> kStateNames = {"pending", "approved", "adopted", "offline", "refused"};
 
@@ -87,10 +91,10 @@ void bind_filter(Statement &s, const ApFilter &f)
 	s.bind(1, f.site).bind(2, state).bind(3, f.model);
 }
 
-// A listing's row; find's rows add the certificate and custom configuration.
-ApRecord read_record(const Statement &s, bool detail)
+// A listing's row into r; find's rows add the certificate and custom
+// configuration.
+void read_record(const Statement &s, bool detail, ApRecord &r)
 {
-	ApRecord r;
 	r.id = s.text(0);
 	r.site = s.text(1);
 	r.model = s.text(2);
@@ -100,7 +104,7 @@ ApRecord read_record(const Statement &s, bool detail)
 	r.fw_revision = s.text(6);
 	r.ip = s.text(7);
 	r.hostname = s.text(8);
-	r.state = parse_state(s.text(9)).value_or(ApState::pending);
+	r.state = parse_state(s.view(9)).value_or(ApState::pending);
 	r.online = s.integer(10) != 0;
 	r.first_seen = s.integer(11);
 	r.last_seen = s.integer(12);
@@ -108,7 +112,6 @@ ApRecord read_record(const Statement &s, bool detail)
 		r.cert = s.text(13);
 		r.custom_config = s.text(14);
 	}
-	return r;
 }
 
 } // namespace
@@ -145,7 +148,7 @@ std::optional<ApRecord> Inventory::find(const std::string &id)
 	find_.bind(1, std::string_view(id));
 	std::optional<ApRecord> r;
 	if (find_.step() == SQLITE_ROW)
-		r = read_record(find_, true);
+		read_record(find_, true, r.emplace());
 	find_.reset();
 	return r;
 }
@@ -168,8 +171,11 @@ std::vector<ApRecord> Inventory::list(const ApFilter &filter)
 	bind_filter(s, filter);
 	s.bind(4, filter.limit).bind(5, filter.offset);
 	std::vector<ApRecord> out;
+	// Room for the whole page at once: a listing of every AP is large.
+	int64_t rows = filter.limit >= 0 ? std::min<int64_t>(filter.limit, kReservedPage) : count(filter) - filter.offset;
+	out.reserve(static_cast<size_t>(std::max<int64_t>(rows, 0)));
 	while (s.step() == SQLITE_ROW)
-		out.push_back(read_record(s, false));
+		read_record(s, false, out.emplace_back());
 	s.reset();
 	return out;
 }

@@ -68,6 +68,13 @@ std::string Statement::text(int col) const
 	return t ? std::string(reinterpret_cast<const char *>(t), static_cast<size_t>(n)) : std::string();
 }
 
+std::string_view Statement::view(int col) const
+{
+	const unsigned char *t = sqlite3_column_text(s_.get(), col);
+	int n = sqlite3_column_bytes(s_.get(), col);
+	return t ? std::string_view(reinterpret_cast<const char *>(t), static_cast<size_t>(n)) : std::string_view();
+}
+
 int64_t Statement::integer(int col) const
 {
 	return sqlite3_column_int64(s_.get(), col);

@@ -43,6 +43,8 @@ public:
 	[[nodiscard]] bool run_once();
 
 	std::string text(int col) const;
+	// The column's text, valid until the next step or reset.
+	std::string_view view(int col) const;
 	int64_t integer(int col) const;
 
 private:
