@@ -9,8 +9,11 @@ Publisher::Publisher(wlc::Bus &bus) : bus_(bus), calls_(std::chrono::seconds(60)
 
 uint32_t Publisher::bridge()
 {
-	if (!bridge_)
+	auto now = std::chrono::steady_clock::now();
+	if (!bridge_ || now - looked_up_ > kBridgeKept) {
 		bridge_ = bus_.lookup("mqtt.wlc");
+		looked_up_ = now;
+	}
 	return bridge_;
 }
 
