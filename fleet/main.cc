@@ -12,6 +12,7 @@
 #include "approval/lifecycle.h"
 #include "config/pusher.h"
 #include "firmware/rollout_engine.h"
+#include "firmware/web_config.h"
 #include "telemetry/poller.h"
 #include "dbap/db_ap.h"
 #include "inventory/store.h"
@@ -33,7 +34,7 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 	fleet::Publisher publisher(bus);
 	fleet::Lifecycle lifecycle(inventory, opts.policy, opts.site,
 				   [&publisher](const std::string &id) { (void)fleet::send_join_response(publisher, id); });
-	fleet::DbApObject db(lifecycle);
+	fleet::DbApObject db(lifecycle, inventory.raw());
 	fleet::ConfigStore config_store(inventory.raw());
 	fleet::ConfigPusher pusher(bus, config_store);
 	fleet::ConfigMethods config_methods(inventory, config_store, [&pusher] { pusher.kick(); });
@@ -62,10 +63,27 @@ int serve(const fleet::Options &opts, fleet::Inventory &inventory)
 	return 0;
 }
 
+// The image server's configuration, when fleetd is asked to write it.
+bool write_web_config(const fleet::Options &opts)
+{
+	if (opts.web_config.empty())
+		return true;
+	fleet::WebServerSettings web{wlc::root_path(opts.images), opts.https_port, "", wlc::root_path(opts.web_cert),
+				     wlc::root_path(opts.web_key), "", ""};
+	std::string error;
+	if (!fleet::write_lighttpd_config(wlc::root_path(opts.web_config), web, error)) {
+		wlc::logf(LOG_ERR, "Failed to write the web server configuration: %s", error.c_str());
+		return false;
+	}
+	wlc::logf(LOG_NOTICE, "Web server configuration for %s on port %d in %s", opts.images.c_str(), opts.https_port,
+		  opts.web_config.c_str());
+	return true;
+}
+
 int run(int argc, char **argv)
 {
 	std::optional<fleet::Options> opts = fleet::parse_options(argc, argv);
-	if (!opts)
+	if (!opts || !write_web_config(*opts))
 		return 1;
 	std::string path = wlc::root_path(opts->database);
 	std::string error;

@@ -36,6 +36,11 @@ bool read_int(const char *text, int lo, int hi, int &out)
 	return true;
 }
 
+bool absolute(const std::string &path)
+{
+	return !path.empty() && path[0] == '/';
+}
+
 bool take(Options &opts, int ch, const char *value)
 {
 	switch (ch) {
@@ -57,6 +62,12 @@ bool take(Options &opts, int ch, const char *value)
 		return read_int(value, 1, 65535, opts.https_port);
 	case 't':
 		return read_int(value, 0, 86400, opts.telemetry_s);
+	case 'w':
+		return absolute(opts.web_config = value);
+	case 'c':
+		return absolute(opts.web_cert = value);
+	case 'k':
+		return absolute(opts.web_key = value);
 	default:
 		return false;
 	}
@@ -69,11 +80,15 @@ std::optional<Options> parse_options(int argc, char **argv)
 	Options opts;
 	optind = 1;
 	int ch;
-	while ((ch = getopt(argc, argv, "s:d:n:m:f:p:t:")) != -1) {
+	while ((ch = getopt(argc, argv, "s:d:n:m:f:p:t:w:c:k:")) != -1) {
 		if (!take(opts, ch, optarg ? optarg : "")) {
 			wlc::logf(LOG_ERR, "Bad option '%c' value: '%s'", ch, optarg ? printable(optarg).c_str() : "");
 			return std::nullopt;
 		}
+	}
+	if (!opts.web_config.empty() && (opts.web_cert.empty() || opts.web_key.empty())) {
+		wlc::logf(LOG_ERR, "Option -w needs -c and -k");
+		return std::nullopt;
 	}
 	if (optind != argc) {
 		wlc::logf(LOG_ERR, "Unexpected argument '%s'", printable(argv[optind]).c_str());

@@ -2,6 +2,9 @@
 //   fleetd [-s <bus socket>] [-d <database>] [-n <default site>] [-m [<site>:]<mode>]...
 //          [-f <firmware image directory>] [-p <HTTPS port of the image server>]
 //          [-t <telemetry period in seconds, 0: none>]
+//          [-w <web server configuration file> -c <certificate> -k <key>]
+// -w: fleetd writes the configuration of the HTTPS server for the image
+// directory (lighttpd) there at start, with the certificate and key given.
 // -m without a site sets the approval mode of every site not named by
 // another -m; modes are auto, allow and manual (the default).
 #pragma once
@@ -21,6 +24,7 @@ struct Options {
 	std::string images = "/www/firmware"; // a device path, served by the HTTPS server
 	int https_port = 8443;
 	int telemetry_s = 60;
+	std::string web_config, web_cert, web_key; // device paths; empty: none written
 };
 
 // Null (the reason logged) on a bad option.

@@ -22,7 +22,8 @@ cat > "$root/site.json" <<SITE
    "boot_slots": true, "cpu_load": 35},
   {"name": "ap2", "root": "$root/ap2", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:d6", "serial": "SN0002"},
   {"name": "ap3", "root": "$root/ap3", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:e7", "serial": "SN0003"},
-  {"name": "ap4", "root": "$root/ap4", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:f8", "serial": "SN0004"}],
+  {"name": "ap4", "root": "$root/ap4", "model": "zev-ap1", "lan_mac": "00:11:22:a3:b4:f8", "serial": "SN0004",
+   "revision": "r12001-0a1b2c"}],
  "hear": [{"a": "ap1", "b": "ap2", "rssi": -60}, {"a": "ap1", "b": "ap3", "rssi": -70},
           {"a": "ap2", "b": "ap3", "rssi": -80}, {"a": "ap3", "b": "ap4", "rssi": -60},
           {"a": "ap2", "b": "ap4", "rssi": -90}]}
@@ -88,11 +89,12 @@ done
 # The controller: the site's broker, locked down (broker/broker-config.sh:
 # APs by certificate on 8883, each to its own topics; the controller by
 # password on loopback), a bus of its own, fleetd (the AP inventory, "db.ap",
-# join approval: site1 approves every join at first), the log service
-# stand-in, mast, and a stand-in for the management services that fleetd
-# does not do yet: the retained VERSION and a CONFIG.
+# join approval, configuration, firmware and commands; site1 approves every
+# join at first), the HTTPS server for firmware images (lighttpd with TLS and
+# the broker's certificate, which the APs pin, configured by fleetd), the log
+# service stand-in and mast.
 ctl=$root/ctl
-mkdir -p "$ctl/var/run/ubus" "$ctl/usr/bin" "$ctl/broker"
+mkdir -p "$ctl/var/run/ubus" "$ctl/usr/bin" "$ctl/broker" "$ctl/etc/fleet"
 secret=$(openssl rand -hex 12)
 mosquitto_passwd -c -b "$ctl/broker/controller.passwd" wlc "$secret"
 ./broker/broker-config.sh --ca "$pki/ca.crt" --cert "$pki/broker.crt" --key "$pki/broker.key" \
@@ -101,22 +103,34 @@ mosquitto_passwd -c -b "$ctl/broker/controller.passwd" wlc "$secret"
 mosquitto -c "$ctl/broker/mosquitto.conf" & pids+=($!)
 printf '#!/bin/sh\necho "wlc_init: controller initialised $*" >&2\n' > "$ctl/usr/bin/wlc_init"
 chmod +x "$ctl/usr/bin/wlc_init"
+cp "$pki/broker.crt" "$pki/broker.key" "$ctl/etc/fleet/"
 export WLC_ROOT=$ctl
 "$bin/platform/ubusd" & pids+=($!)
 for _ in $(seq 100); do [ -S "$ctl/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
-fleetd() { "$bin/fleet/fleetd" -d /etc/fleet/fleet.db -n site1 "$@" 2>>"$ctl/fleetd.log" & fleetd_pid=$!; pids+=($fleetd_pid); }
+fleetd() {
+  "$bin/fleet/fleetd" -d /etc/fleet/fleet.db -n site1 -f /srv/firmware -p 8443 -t 30 \
+    -w /etc/fleet/lighttpd.conf -c /etc/fleet/broker.crt -k /etc/fleet/broker.key "$@" 2>>"$ctl/fleetd.log" &
+  fleetd_pid=$!; pids+=($fleetd_pid)
+}
 fleetctl() { "$bin/fleet/fleetctl" "$@"; }
 fleetd -m site1:auto
 for _ in $(seq 100); do "$bin/platform/ubus" list fleet >/dev/null 2>&1 && break; sleep 0.05; done
+lighttpd -D -f "$ctl/etc/fleet/lighttpd.conf" 2>"$ctl/lighttpd.log" & pids+=($!)
+for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null && break; sleep 0.05; done
 "$bin/sim/sim_log" -r "$ctl/log.records" & pids+=($!)
 for _ in $(seq 100); do "$bin/platform/ubus" list log >/dev/null 2>&1 && break; sleep 0.05; done
 PATH=$ctl/usr/bin:$PATH "$bin/mast/mast" -r wlc -u wlc -p "$secret" -m site1 2>"$ctl/mast.log" & pids+=($!)
 for _ in $(seq 200); do "$bin/platform/ubus" list mqtt.wlc >/dev/null 2>&1 && break; sleep 0.05; done
-revision=$(sed -n "s/^DISTRIB_REVISION='\(.*\)'/\1/p" "$root/ap1/etc/openwrt_release")
-"$bin/sim/sim_wlc_services" -n -u wlc -P "$secret" -r "$revision" -c '{"ssid":"site-wifi","channel":36}' & pids+=($!)
 
 echo "== the controller"
 echo "\$ ubus call mast status"; "$bin/platform/ubus" call mast status
+release=$(sed -n "s/^DISTRIB_RELEASE='\(.*\)'/\1/p" "$root/ap1/etc/openwrt_release")
+revision=$(sed -n "s/^DISTRIB_REVISION='\(.*\)'/\1/p" "$root/ap1/etc/openwrt_release")
+echo "== fleetd keeps the release the site runs as the retained VERSION the APs compare"
+echo "\$ fleetctl rollout start --version $release --revision $revision"
+fleetctl rollout start --version "$release" --revision "$revision"
+for _ in $(seq 100); do grep -q "Send VERSION" "$ctl/fleetd.log" && break; sleep 0.05; done
+grep -h "fleetd.notice: Send VERSION" "$ctl/fleetd.log" | sed 's/^/  fleetd log: /'
 
 # Every AP finds the controller through the DHCP client's file, joins it
 # over TLS and is adopted; its mast then also relays fast roaming (site
@@ -138,15 +152,16 @@ for name in ap1 ap2 ap3 ap4; do
 done
 export WLC_ROOT=$root/ap1
 "$bin/sim/sim_log" & pids+=($!)
+declare -A mast_pid
 start_ap() {
   r=$root/$1
   WLC_ROOT=$r PATH=$(apdirs "$r"):$PWD/$bin/sim/bin "$bin/mast/mast" -r ap -s hq -w office -g 0:site1 \
-    2>"$r/mast.log" & pids+=($!)
+    2>>"$r/mast.log" & pids+=($!)
+  mast_pid[$1]=$!
 }
+ap_status() { WLC_ROOT=$root/$1 "$bin/platform/ubus" call mast status 2>/dev/null | grep -o '"status": "[a-z_]*"'; }
 adopted() {
-  for _ in $(seq 600); do
-    WLC_ROOT=$root/$1 "$bin/platform/ubus" call mast status 2>/dev/null | grep -q '"adopted"' && break; sleep 0.05
-  done
+  for _ in $(seq 600); do [ "$(ap_status "$1")" = '"status": "adopted"' ] && break; sleep 0.05; done
 }
 apid() { echo "ap1-a3-b4-${macs[$1]}"; }
 declare -A macs=([ap1]=c5 [ap2]=d6 [ap3]=e7 [ap4]=f8)
@@ -156,33 +171,63 @@ start_ap ap1; start_ap ap2
 adopted ap1; adopted ap2
 for _ in $(seq 200); do [ "$(state_of ap1)$(state_of ap2)" = adoptedadopted ] && break; sleep 0.05; done
 echo "\$ fleetctl list"; WLC_ROOT=$ctl fleetctl list
-grep -h "fleetd.notice" "$ctl/fleetd.log" | sed 's/^/  fleetd log: /'
+grep -h "fleetd.notice: AP" "$ctl/fleetd.log" | sed 's/^/  fleetd log: /'
 
-# The operator then locks site1 down: fleetd restarted with approval by
-# registration ("allow"); its inventory stays. ap4's serial is registered
-# beforehand, ap3's is not: ap3 waits until the operator approves it.
-echo "== site1 now approves only registered APs (fleetd restarted with site1: allow; the inventory stays)"
+# The operator then locks site1 down: fleetd restarted with every join
+# waiting for the operator ("manual"); its inventory stays. ap3 and ap4 wait,
+# unanswered, until the operator approves them.
+echo "== site1 now waits for the operator (fleetd restarted with site1: manual; the inventory stays)"
 kill "$fleetd_pid"; wait "$fleetd_pid" 2>/dev/null || true
 for _ in $(seq 100); do WLC_ROOT=$ctl "$bin/platform/ubus" list fleet >/dev/null 2>&1 || break; sleep 0.05; done
-WLC_ROOT=$ctl fleetd -m site1:allow
+WLC_ROOT=$ctl fleetd -m site1:manual
 for _ in $(seq 100); do WLC_ROOT=$ctl "$bin/platform/ubus" list fleet >/dev/null 2>&1 && break; sleep 0.05; done
-echo "\$ fleetctl allow --serial SN0004"; WLC_ROOT=$ctl fleetctl allow --serial SN0004
-start_ap ap3; start_ap ap4
-adopted ap4
+start_ap ap3
 for _ in $(seq 600); do [ "$(state_of ap3)" = pending ] && break; sleep 0.05; done
 echo "\$ fleetctl list --state pending"; WLC_ROOT=$ctl fleetctl list --state pending
-echo "ap3: $(WLC_ROOT=$root/ap3 "$bin/platform/ubus" call mast status | grep -o '"status": "[a-z_]*"')   (unanswered)"
+echo "ap3: $(ap_status ap3)   (unanswered)"
 echo "\$ fleetctl approve $(apid ap3)"; WLC_ROOT=$ctl fleetctl approve "$(apid ap3)"
 adopted ap3
-for _ in $(seq 200); do [ "$(state_of ap3)$(state_of ap4)" = adoptedadopted ] && break; sleep 0.05; done
-echo "\$ fleetctl list"; WLC_ROOT=$ctl fleetctl list
-echo "== the site's broker lets only the site's APs and the controller in"
+for _ in $(seq 200); do [ "$(state_of ap3)" = adopted ] && break; sleep 0.05; done
+
+# ap4 still runs an older revision than the site's release: once approved it
+# waits for its firmware, which fleetd's rollout offers from the HTTPS
+# server; the sysupgrade stand-in installs the image's release file, and
+# ap4, started again as after its reboot, is back with the new revision.
+old=$(sed -n "s/^DISTRIB_REVISION='\(.*\)'/\1/p" "$root/ap4/etc/openwrt_release")
+start_ap ap4
+for _ in $(seq 600); do [ "$(state_of ap4)" = pending ] && break; sleep 0.05; done
+echo "\$ fleetctl approve $(apid ap4)"; WLC_ROOT=$ctl fleetctl approve "$(apid ap4)"
+for _ in $(seq 600); do [ "$(ap_status ap4)" = '"status": "fw_update"' ] && break; sleep 0.05; done
+echo "ap4: $(ap_status ap4)   (runs $old, the site runs $revision)"
+export WLC_ROOT=$ctl
+echo "\$ fleetctl list"; fleetctl list
+echo "== ap4 upgraded from the controller's HTTPS server (lighttpd with TLS, serving fleetd's image directory)"
+image=$root/image
+mkdir -p "$image/etc" "$ctl/srv/firmware/$release"
+sed "s/$old/$revision/g" "$root/ap4/etc/openwrt_release" > "$image/etc/openwrt_release"
+tar -cf "$ctl/srv/firmware/$release/zev-ap1.bin" -C "$image" etc/openwrt_release
+echo "\$ fleetctl firmware image $release/zev-ap1.bin --model zev-ap1"
+fleetctl firmware image "$release/zev-ap1.bin" --model zev-ap1
+echo "\$ fleetctl rollout start --version $release --revision $revision --parallel 1 --failures 1"
+fleetctl rollout start --version "$release" --revision "$revision" --parallel 1 --failures 1
+for _ in $(seq 600); do grep -q sysupgrade "$root/ap4/stubs.log" 2>/dev/null && break; sleep 0.05; done
+grep -E "FIRMWARE|firmware" "$root/ap4/mast.log" | sed 's/^/  ap4 log: /'
+echo "(ap4 reboots into the new image)"
+kill "${mast_pid[ap4]}"; wait "${mast_pid[ap4]}" 2>/dev/null || true
+for _ in $(seq 200); do [ "$(state_of ap4)" = offline ] && break; sleep 0.05; done
+start_ap ap4
+adopted ap4
+echo "\$ fleetctl rollout show --watch"; fleetctl rollout show --watch
+echo "\$ fleetctl show $(apid ap4)"; fleetctl show "$(apid ap4)"
+
+echo "== the site broker lets only the site's APs and the controller in"
 echo "\$ mosquitto_pub -p 8883 ... (TLS, no AP certificate)"
 mosquitto_pub -h 127.0.0.1 -p 8883 --cafile "$pki/ca.crt" --insecure -t zev/wlc/control/ap/all/reboot -n 2>&1 | sed 's/^/  /' || true
 echo "\$ mosquitto_pub -p 1883 ... (loopback, no controller password)"
 mosquitto_pub -h 127.0.0.1 -p 1883 -t zev/wlc/control/ap/all/reboot -n 2>&1 | sed 's/^/  /' || true
+export WLC_ROOT=$root/ap1
 echo "\$ ubus call mast status   (on ap1)"; "$bin/platform/ubus" call mast status
-grep -E "DISCOVER: found|JOIN_RESP|Save|Status:|receive config" "$root/ap1/mast.log" | sed 's/^/  ap1 log: /'
+grep -E "DISCOVER: found|JOIN_RESP|Save|Status:" "$root/ap1/mast.log" | sed 's/^/  ap1 log: /'
 export WLC_ROOT=$ctl
 echo "\$ fleetctl show $ap   (on the controller)"; fleetctl show "$ap"
 echo "== the controller questions ap1; ap1's own mast asks its \"system\" service"
@@ -192,13 +237,25 @@ echo "== ap1's log reaches the controller's log service"
 WLC_ROOT=$root/ap1 "$bin/platform/ubus" call log add '{"msg":"hello from ap1","priority":5}'
 for _ in $(seq 100); do grep -q "hello from ap1" "$ctl/log.records" 2>/dev/null && break; sleep 0.05; done
 echo "\$ cat log records (controller)"; grep "hello from ap1" "$ctl/log.records"
-echo "== ap1 applies its configuration 10 s after it arrived"
-for _ in $(seq 300); do grep -q ap_config_device "$root/ap1/stubs.log" 2>/dev/null && break; sleep 0.05; done
-echo "\$ cat stubs.log (ap1)"; cat "$root/ap1/stubs.log"
-echo "\$ cat applied.config (ap1)"; cat "$root/ap1/applied.config"; echo
 
-for name in ap2 ap3 ap4; do
-  echo "$name: $(WLC_ROOT=$root/$name "$bin/platform/ubus" call mast status | grep -o '"status": "[a-z_]*"')"
+# A configuration change for the whole site: fleetd sends each adopted AP
+# its merged configuration as CONFIG, each AP applies it 10 s after it
+# arrived, and its reconfig answer tells fleetd the version it holds.
+echo "== a configuration change for site1 reaches every AP"
+echo "\$ fleetctl config set --site site1 --text '{\"ssid\":\"site-wifi\",\"channel\":36}' --reason 'site WLAN'"
+fleetctl config set --site site1 --text '{"ssid":"site-wifi","channel":36}' --reason 'site WLAN'
+for name in ap1 ap2 ap3 ap4; do
+  for _ in $(seq 600); do grep -q ap_config_device "$root/$name/stubs.log" 2>/dev/null && break; sleep 0.05; done
+done
+echo "\$ cat stubs.log (ap1)"; cat "$root/ap1/stubs.log"
+for name in ap1 ap2 ap3 ap4; do echo "applied.config ($name): $(cat "$root/$name/applied.config")"; done
+confirmed() { fleetctl --json config show --ap "$(apid "$1")" | grep -q '"applied_version": '"$2"; }
+version=$(fleetctl --json config show --site site1 | sed -n 's/.*"version": \([0-9]*\).*/\1/p' | head -1)
+for name in ap1 ap2 ap3 ap4; do
+  for _ in $(seq 600); do confirmed "$name" "$version" && break; sleep 0.05; done
+done
+for name in ap1 ap2 ap3 ap4; do
+  echo "\$ fleetctl config show --ap $(apid "$name")"; fleetctl config show --ap "$(apid "$name")"
 done
 
 # A reboot sent through fleetd once ap4's agent listens for it (the broker's
@@ -207,7 +264,7 @@ id4=$(apid ap4)
 echo "== a reboot of ap4 through fleetctl, and the inventory"
 for _ in $(seq 600); do grep -q "zev/wlc/control/ap/$id4/reboot" "$ctl/broker/broker.log" && break; sleep 0.05; done
 echo "\$ fleetctl reboot $id4"; fleetctl reboot "$id4"
-for _ in $(seq 200); do grep -q reboot "$root/ap4/stubs.log" 2>/dev/null && break; sleep 0.05; done
+for _ in $(seq 200); do grep -q '^reboot' "$root/ap4/stubs.log" 2>/dev/null && break; sleep 0.05; done
 echo "\$ cat stubs.log (ap4)"; cat "$root/ap4/stubs.log"
 echo "\$ fleetctl list"; fleetctl list
 echo "\$ fleetctl history $id4"; fleetctl history "$id4"

@@ -3,11 +3,30 @@
 
 #include <wlc/log.h>
 
+#include <algorithm>
+
 namespace fleet {
 
 Lifecycle::Lifecycle(Inventory &inventory, const ApprovalPolicy &policy, std::string default_site, Respond respond)
 	: inventory_(inventory), policy_(policy), default_site_(std::move(default_site)), respond_(std::move(respond))
 {
+}
+
+void Lifecycle::respond(const std::string &id)
+{
+	if (holding_)
+		held_.push_back(id);
+	else
+		respond_(id);
+}
+
+void Lifecycle::release_responses(bool committed)
+{
+	holding_ = false;
+	std::vector<std::string> held = std::move(held_);
+	held_.clear();
+	if (committed)
+		std::for_each(held.begin(), held.end(), respond_);
 }
 
 std::string Lifecycle::site_for(const JoinInfo &join, const std::optional<ApRecord> &known, bool &registered)
@@ -38,7 +57,7 @@ bool Lifecycle::on_join(const JoinInfo &join)
 	else if (d.state == ApState::pending && !known)
 		wlc::logf(LOG_NOTICE, "AP %s waits for approval in site %s", join.id.c_str(), site.c_str());
 	if (d.respond)
-		respond_(join.id);
+		respond(join.id);
 	return true;
 }
 
@@ -71,7 +90,7 @@ Outcome Lifecycle::approve(const std::string &id, const std::string &who)
 	wlc::logf(LOG_NOTICE, "AP %s approved (%s) in site %s", id.c_str(), who.c_str(), known->site.c_str());
 	// Reaches the AP if its join connection is up now; otherwise its next
 	// join request is answered.
-	respond_(id);
+	respond(id);
 	return Outcome::done;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "approval/policy.h"
 #include "inventory/inventory.h"
@@ -28,7 +29,15 @@ public:
 	[[nodiscard]] Outcome refuse(const std::string &id, const std::string &who);
 	[[nodiscard]] Outcome forget(const std::string &id, const std::string &who);
 
+	// While held, JOIN_RESPs wait (their records are not durable before the
+	// batch they are part of commits); release sends them when it did, and
+	// drops them when it did not (the AP's next join is answered).
+	void hold_responses() { holding_ = true; }
+	void release_responses(bool committed);
+
 private:
+	void respond(const std::string &id);
+
 	std::string site_for(const JoinInfo &join, const std::optional<ApRecord> &known, bool &registered);
 
 	Inventory &inventory_;
@@ -38,6 +47,8 @@ private:
 	// APs whose join request came in and whose join connection's own
 	// presence message has not yet: that one does not mean adoption.
 	std::set<std::string> joining_;
+	bool holding_ = false;
+	std::vector<std::string> held_;
 };
 
 } // namespace fleet

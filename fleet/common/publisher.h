@@ -5,6 +5,7 @@
 #include <wlc/bus.h>
 #include <wlc/calls.h>
 
+#include <chrono>
 #include <string>
 
 namespace fleet {
@@ -18,8 +19,16 @@ public:
 	bool publish(const std::string &topic, const wlc::BlobBuf *message, const std::string &what);
 
 private:
+	// The bridge's object: a join storm's JOIN_RESPs share one look-up, kept
+	// for at most kBridgeKept and dropped as soon as a call to it fails
+	// (mast restarted, the bus daemon came back).
+	uint32_t bridge();
+	static constexpr std::chrono::milliseconds kBridgeKept{500};
+
 	wlc::Bus &bus_;
 	wlc::CallsInFlight calls_;
+	uint32_t bridge_ = 0;
+	std::chrono::steady_clock::time_point looked_up_;
 };
 
 } // namespace fleet

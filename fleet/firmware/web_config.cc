@@ -1,6 +1,11 @@
 // The web server's configuration.
 #include "web_config.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
 namespace fleet {
 
 namespace {
@@ -38,6 +43,36 @@ std::string lighttpd_config(const WebServerSettings &s)
 	c += "ssl.pemfile = " + quoted(s.cert) + "\n";
 	c += "ssl.privkey = " + quoted(s.key) + "\n";
 	return c;
+}
+
+bool write_lighttpd_config(const std::string &file, const WebServerSettings &s, std::string &error)
+{
+	namespace fs = std::filesystem;
+	std::error_code ec;
+	fs::create_directories(s.images, ec);
+	if (ec || !fs::is_directory(s.images, ec)) {
+		error = "cannot make the image directory " + s.images;
+		return false;
+	}
+	fs::create_directories(fs::path(file).parent_path(), ec);
+	std::string tmp = file + ".tmp";
+	{
+		std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+		out << lighttpd_config(s);
+		out.close();
+		if (!out) {
+			std::remove(tmp.c_str());
+			error = "cannot write " + tmp;
+			return false;
+		}
+	}
+	fs::rename(tmp, file, ec);
+	if (ec) {
+		std::remove(tmp.c_str());
+		error = "cannot write " + file + ": " + ec.message();
+		return false;
+	}
+	return true;
 }
 
 } // namespace fleet

@@ -19,4 +19,8 @@ struct WebServerSettings {
 // The text of a lighttpd configuration file.
 [[nodiscard]] std::string lighttpd_config(const WebServerSettings &s);
 
+// Writes that text to file (whole, through a temporary file beside it) and
+// makes the image directory and the file's own if they are missing; false with the reason in error.
+[[nodiscard]] bool write_lighttpd_config(const std::string &file, const WebServerSettings &s, std::string &error);
+
 } // namespace fleet

@@ -3,26 +3,38 @@
 
 #include "common/clock.h"
 
+#include <algorithm>
 #include <array>
 
 namespace fleet {
 
 namespace {
 
+// The most rows a limited listing reserves room for before it reads them.
+constexpr int64_t kReservedPage = 2000;
+
 constexpr std::array<std::string_view, 5> kStateNames = {"pending", "approved", "adopted", "offline", "refused"};
 
-#define FLEET_AP_COLUMNS                                                                                     \
-	"id, site, model, serial, mac, cert, fw_version, fw_revision, ip, hostname, custom_config, state, online, " \
-	"first_seen, last_seen"
+// The columns of a listing: everything but the certificate and the join's
+// custom configuration, which only find reads.
+#define FLEET_AP_COLUMNS                                                                                         \
+	"ap.id, ap.site, ap.model, ap.serial, ap.mac, ap.fw_version, ap.fw_revision, ap.ip, ap.hostname, ap.state, " \
+	"ap.online, ap.first_seen, ap.last_seen"
 
-constexpr const char *kFind = "SELECT " FLEET_AP_COLUMNS " FROM ap WHERE id = ?1";
+constexpr const char *kFind = "SELECT " FLEET_AP_COLUMNS ", d.cert, COALESCE(d.custom_config, '{}') FROM ap "
+			      "LEFT JOIN ap_detail d ON d.id = ap.id WHERE ap.id = ?1";
 constexpr const char *kJoin =
-	"INSERT INTO ap(id, site, cert, fw_version, fw_revision, model, serial, ip, mac, hostname, custom_config, state, "
-	"online, first_seen, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, COALESCE(?8, ''), COALESCE(?9, ''), "
-	"COALESCE(?10, ''), COALESCE(?11, '{}'), ?12, 1, ?13, ?13) ON CONFLICT(id) DO UPDATE SET cert = ?3, "
-	"fw_version = ?4, fw_revision = ?5, model = ?6, serial = ?7, ip = COALESCE(?8, ip), mac = COALESCE(?9, mac), "
-	"hostname = COALESCE(?10, hostname), custom_config = COALESCE(?11, custom_config), state = ?12, online = 1, "
+	"INSERT INTO ap(id, site, fw_version, fw_revision, model, serial, ip, mac, hostname, state, online, first_seen, "
+	"last_seen) VALUES (?1, ?2, ?4, ?5, ?6, ?7, COALESCE(?8, ''), COALESCE(?9, ''), COALESCE(?10, ''), ?12, 1, ?13, "
+	"?13) ON CONFLICT(id) DO UPDATE SET fw_version = ?4, fw_revision = ?5, model = ?6, serial = ?7, "
+	"ip = COALESCE(?8, ip), mac = COALESCE(?9, mac), hostname = COALESCE(?10, hostname), state = ?12, online = 1, "
 	"last_seen = ?13";
+// Written only when the join brought another certificate or configuration.
+constexpr const char *kJoinDetail =
+	"INSERT INTO ap_detail(id, cert, custom_config) VALUES (?1, ?2, COALESCE(?3, '{}')) ON CONFLICT(id) DO UPDATE "
+	"SET cert = ?2, custom_config = COALESCE(?3, custom_config) WHERE cert IS NOT ?2 OR "
+	"custom_config IS NOT COALESCE(?3, custom_config)";
+constexpr const char *kForgetDetail = "DELETE FROM ap_detail WHERE id = ?1";
 constexpr const char *kPresence =
 	"INSERT INTO ap(id, site, fw_version, fw_revision, model, serial, ip, mac, hostname, state, online, first_seen, "
 	"last_seen) VALUES (?1, ?2, COALESCE(?3, ''), COALESCE(?4, ''), COALESCE(?5, ''), COALESCE(?6, ''), "
@@ -79,25 +91,27 @@ void bind_filter(Statement &s, const ApFilter &f)
 	s.bind(1, f.site).bind(2, state).bind(3, f.model);
 }
 
-ApRecord read_record(const Statement &s)
+// A listing's row into r; find's rows add the certificate and custom
+// configuration.
+void read_record(const Statement &s, bool detail, ApRecord &r)
 {
-	ApRecord r;
 	r.id = s.text(0);
 	r.site = s.text(1);
 	r.model = s.text(2);
 	r.serial = s.text(3);
 	r.mac = s.text(4);
-	r.cert = s.text(5);
-	r.fw_version = s.text(6);
-	r.fw_revision = s.text(7);
-	r.ip = s.text(8);
-	r.hostname = s.text(9);
-	r.custom_config = s.text(10);
-	r.state = parse_state(s.text(11)).value_or(ApState::pending);
-	r.online = s.integer(12) != 0;
-	r.first_seen = s.integer(13);
-	r.last_seen = s.integer(14);
-	return r;
+	r.fw_version = s.text(5);
+	r.fw_revision = s.text(6);
+	r.ip = s.text(7);
+	r.hostname = s.text(8);
+	r.state = parse_state(s.view(9)).value_or(ApState::pending);
+	r.online = s.integer(10) != 0;
+	r.first_seen = s.integer(11);
+	r.last_seen = s.integer(12);
+	if (detail) {
+		r.cert = s.text(13);
+		r.custom_config = s.text(14);
+	}
 }
 
 } // namespace
@@ -117,9 +131,9 @@ std::optional<ApState> parse_state(std::string_view s)
 
 Inventory::Inventory(SqliteHandle db, Clock clock)
 	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind),
-	  join_(db_.get(), kJoin), presence_(db_.get(), kPresence), presence_indexed_(db_.get(), kPresenceIndexed),
+	  join_(db_.get(), kJoin), join_detail_(db_.get(), kJoinDetail), presence_(db_.get(), kPresence), presence_indexed_(db_.get(), kPresenceIndexed),
 	  state_(db_.get(), kState),
-	  forget_(db_.get(), kForget), event_(db_.get(), kEvent), history_(db_.get(), kHistory), trim_(db_.get(), kTrim),
+	  forget_(db_.get(), kForget), forget_detail_(db_.get(), kForgetDetail), event_(db_.get(), kEvent), history_(db_.get(), kHistory), trim_(db_.get(), kTrim),
 	  count_(db_.get(), kCount), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed)
 {
 }
@@ -134,7 +148,7 @@ std::optional<ApRecord> Inventory::find(const std::string &id)
 	find_.bind(1, std::string_view(id));
 	std::optional<ApRecord> r;
 	if (find_.step() == SQLITE_ROW)
-		r = read_record(find_);
+		read_record(find_, true, r.emplace());
 	find_.reset();
 	return r;
 }
@@ -157,8 +171,11 @@ std::vector<ApRecord> Inventory::list(const ApFilter &filter)
 	bind_filter(s, filter);
 	s.bind(4, filter.limit).bind(5, filter.offset);
 	std::vector<ApRecord> out;
+	// Room for the whole page at once: a listing of every AP is large.
+	int64_t rows = filter.limit >= 0 ? std::min<int64_t>(filter.limit, kReservedPage) : count(filter) - filter.offset;
+	out.reserve(static_cast<size_t>(std::max<int64_t>(rows, 0)));
 	while (s.step() == SQLITE_ROW)
-		out.push_back(read_record(s));
+		read_record(s, false, out.emplace_back());
 	s.reset();
 	return out;
 }
@@ -208,12 +225,13 @@ bool Inventory::save_join(const JoinInfo &j, const std::string &site, ApState st
 	Transaction tx(db_.get());
 	if (!tx.begun())
 		return false;
-	join_.bind(1, std::string_view(j.id)).bind(2, std::string_view(site)).bind(3, std::string_view(j.cert));
+	join_.bind(1, std::string_view(j.id)).bind(2, std::string_view(site));
 	join_.bind(4, std::string_view(j.fw_version)).bind(5, std::string_view(j.fw_revision));
 	join_.bind(6, std::string_view(j.model)).bind(7, std::string_view(j.serial));
-	join_.bind(8, j.ip).bind(9, j.mac).bind(10, j.hostname).bind(11, j.custom_config);
+	join_.bind(8, j.ip).bind(9, j.mac).bind(10, j.hostname);
 	join_.bind(12, state_name(state)).bind(13, now());
-	return join_.run_once() && add_events(j.id, events) && tx.commit();
+	join_detail_.bind(1, std::string_view(j.id)).bind(2, std::string_view(j.cert)).bind(3, j.custom_config);
+	return join_.run_once() && join_detail_.run_once() && add_events(j.id, events) && tx.commit();
 }
 
 bool Inventory::save_presence(const PresenceInfo &p, const std::string &site, ApState state,
@@ -252,7 +270,8 @@ bool Inventory::forget(const std::string &id, const EventNote &event)
 	if (!tx.begun())
 		return false;
 	forget_.bind(1, std::string_view(id));
-	return forget_.run_once() && add_events(id, {event}) && tx.commit();
+	forget_detail_.bind(1, std::string_view(id));
+	return forget_.run_once() && forget_detail_.run_once() && add_events(id, {event}) && tx.commit();
 }
 
 bool Inventory::allow(AllowKind kind, const std::string &value, const std::string &site)

@@ -19,6 +19,7 @@ enum class ApState { pending, approved, adopted, offline, refused };
 std::string_view state_name(ApState s);
 std::optional<ApState> parse_state(std::string_view s);
 
+// A listing leaves cert and custom_config empty; find fills them.
 struct ApRecord {
 	std::string id, site, model, serial, mac, cert, fw_version, fw_revision, ip, hostname;
 	std::string custom_config = "{}"; // JSON object
@@ -108,7 +109,8 @@ private:
 	Statement &filtered(std::array<Statement, 8> &cache, unsigned mask, bool listing);
 
 	std::array<Statement, 8> listings_, counts_;
-	Statement find_, join_, presence_, presence_indexed_, state_, forget_, event_, history_, trim_, count_, allow_, allowed_;
+	Statement find_, join_, join_detail_, presence_, presence_indexed_, state_, forget_, forget_detail_, event_, history_,
+		trim_, count_, allow_, allowed_;
 };
 
 } // namespace fleet

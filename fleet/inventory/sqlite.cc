@@ -68,6 +68,13 @@ std::string Statement::text(int col) const
 	return t ? std::string(reinterpret_cast<const char *>(t), static_cast<size_t>(n)) : std::string();
 }
 
+std::string_view Statement::view(int col) const
+{
+	const unsigned char *t = sqlite3_column_text(s_.get(), col);
+	int n = sqlite3_column_bytes(s_.get(), col);
+	return t ? std::string_view(reinterpret_cast<const char *>(t), static_cast<size_t>(n)) : std::string_view();
+}
+
 int64_t Statement::integer(int col) const
 {
 	return sqlite3_column_int64(s_.get(), col);
@@ -75,12 +82,17 @@ int64_t Statement::integer(int col) const
 
 Transaction::Transaction(sqlite3 *db) : db_(db)
 {
-	begun_ = exec(db_, "BEGIN IMMEDIATE");
+	nested_ = sqlite3_get_autocommit(db_) == 0;
+	begun_ = exec(db_, nested_ ? "SAVEPOINT change" : "BEGIN IMMEDIATE");
 }
 
 Transaction::~Transaction()
 {
-	if (begun_)
+	if (!begun_)
+		return;
+	if (nested_)
+		sqlite3_exec(db_, "ROLLBACK TO change; RELEASE change", nullptr, nullptr, nullptr);
+	else
 		sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
@@ -88,7 +100,7 @@ bool Transaction::commit()
 {
 	if (!begun_)
 		return false;
-	if (!exec(db_, "COMMIT"))
+	if (!exec(db_, nested_ ? "RELEASE change" : "COMMIT"))
 		return false;
 	begun_ = false;
 	return true;

@@ -43,13 +43,18 @@ public:
 	[[nodiscard]] bool run_once();
 
 	std::string text(int col) const;
+	// The column's text, valid until the next step or reset.
+	std::string_view view(int col) const;
 	int64_t integer(int col) const;
 
 private:
 	std::unique_ptr<sqlite3_stmt, SqliteFinalize> s_;
 };
 
-// A write transaction (BEGIN IMMEDIATE); rolled back when it goes uncommitted.
+// A write transaction (BEGIN IMMEDIATE); rolled back when it goes
+// uncommitted. Inside another one (a batch of changes committed together)
+// it is a savepoint: the change is undone alone if it goes uncommitted, and
+// is durable with the enclosing transaction.
 class Transaction {
 public:
 	explicit Transaction(sqlite3 *db);
@@ -58,11 +63,13 @@ public:
 	Transaction &operator=(const Transaction &) = delete;
 
 	[[nodiscard]] bool begun() const { return begun_; }
-	// True once the change is durable.
+	// True once the change is durable (nested: once it is part of the
+	// enclosing transaction).
 	[[nodiscard]] bool commit();
 
 private:
 	sqlite3 *db_;
+	bool nested_ = false;
 	bool begun_ = false;
 };
 

@@ -7,7 +7,6 @@
 // release back so the AP is adopted again.
 #include <gtest/gtest.h>
 
-#include "firmware/web_config.h"
 #include "site_fixture.h"
 
 namespace fleettest {
@@ -22,7 +21,8 @@ protected:
 	std::vector<std::string> devices() const override { return {"ap1"}; }
 	std::vector<std::string> fleetd_args() const override
 	{
-		return {"-m", "auto", "-n", "hq", "-f", "/www/firmware", "-p", std::to_string(kHttpsPort)};
+		return {"-m", "auto", "-n", "hq", "-f", "/www/firmware", "-p", std::to_string(kHttpsPort),
+			"-w", "/etc/fleet/lighttpd.conf", "-c", "/pki/server.crt", "-k", "/pki/server.key"};
 	}
 
 	void SetUp() override
@@ -30,15 +30,13 @@ protected:
 		FleetSiteTest::SetUp();
 		if (IsSkipped() || HasFatalFailure())
 			return;
-		std::string keep = root_->at("/www/firmware/.keep");
-		images_ = keep.substr(0, keep.rfind('/'));
-		fleet::WebServerSettings web{images_, kHttpsPort, "127.0.0.1", pki_.server_cert, pki_.server_key, "",
-					     root_->path() + "/lighttpd.err"};
-		wlctest::write_text(root_->path() + "/lighttpd.conf", fleet::lighttpd_config(web));
+		// The web server runs with the configuration fleetd wrote at its start
+		// (its image directory, made by fleetd, the port and the certificate).
+		images_ = root_->path() + "/www/firmware";
 		web_ = std::make_unique<wlctest::Process>(
-			std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", root_->path() + "/lighttpd.conf"});
+			std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", root_->path() + "/etc/fleet/lighttpd.conf"});
 		ASSERT_TRUE(wlctest::wait_until([] { return wlctest::port_open(kHttpsPort); }, wlctest::kStartLimit))
-			<< wlctest::read_text(root_->path() + "/lighttpd.err");
+			<< fleetd_log();
 		for (uint32_t i = 0; i < 300000; i++)
 			image_ += static_cast<char>((i * 7919u) >> 3);
 		wlctest::write_text(images_ + "/fw/r43.bin", image_);

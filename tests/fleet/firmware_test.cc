@@ -181,6 +181,30 @@ TEST(FirmwareWebServer, ConfigurationServesTheImagesOverTlsOnly)
 	EXPECT_NE(c.find("server.follow-symlink = \"disable\""), std::string::npos) << c;
 }
 
+TEST(FirmwareWebServer, ConfigurationFileIsWrittenWholeWithItsImageDirectory)
+{
+	wlctest::TempRoot root;
+	std::string images = root.path() + "/srv/images", file = root.path() + "/lighttpd.conf", error;
+	fleet::WebServerSettings web{images, 9443, "", "/pki/s.crt", "/pki/s.key", "", ""};
+	wlctest::write_text(file, "old text that is longer than nothing");
+	ASSERT_TRUE(fleet::write_lighttpd_config(file, web, error)) << error;
+	EXPECT_EQ(wlctest::read_text(file), fleet::lighttpd_config(web));
+	EXPECT_TRUE(std::filesystem::is_directory(images));
+	EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
+
+	// The file's directory is made when missing.
+	ASSERT_TRUE(fleet::write_lighttpd_config(root.path() + "/etc/fleet/lighttpd.conf", web, error)) << error;
+	EXPECT_EQ(wlctest::read_text(root.path() + "/etc/fleet/lighttpd.conf"), fleet::lighttpd_config(web));
+	// A file that cannot be written is reported, and the old one stays.
+	wlctest::write_text(root.path() + "/not-a-dir", "");
+	EXPECT_FALSE(fleet::write_lighttpd_config(root.path() + "/not-a-dir/lighttpd.conf", web, error));
+	EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+	web.images = root.path() + "/not-a-dir";
+	EXPECT_FALSE(fleet::write_lighttpd_config(file, web, error));
+	EXPECT_NE(error.find("image directory"), std::string::npos) << error;
+	EXPECT_NE(wlctest::read_text(file).find("9443"), std::string::npos);
+}
+
 TEST(FirmwareRollouts, KeptWithTheirApsAndAHaltGivesTheReleaseBack)
 {
 	wlctest::TempRoot root;

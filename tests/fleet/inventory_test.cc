@@ -330,3 +330,91 @@ TEST_F(InventoryFile, FileOfANewerSchemaIsRefusedAndLeftAlone)
 }
 
 } // namespace
+
+namespace {
+
+// A file of schema version 5, as fleetd wrote it before certificates and
+// custom configurations had a table of their own, with one AP.
+void write_version5_file(const std::string &path)
+{
+	fs::create_directories(fs::path(path).parent_path());
+	sqlite3 *raw = nullptr;
+	ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+	fleet::SqliteHandle db(raw);
+	for (const fleet::Migration &m : fleet::migrations()) {
+		if (m.version > 5)
+			continue;
+		ASSERT_TRUE(fleet::exec(db.get(), m.sql)) << m.version << ": " << sqlite3_errmsg(db.get());
+	}
+	ASSERT_TRUE(fleet::exec(db.get(), R"(
+INSERT INTO ap(id, site, model, serial, cert, custom_config, state, first_seen, last_seen)
+  VALUES ('ap1-a3-b4-c5', 'hq', 'zev-ap1', 'S1', 'PEM OF AP1', '{"ssid":"lab"}', 'adopted', 100, 200);
+PRAGMA application_id = 1179407428;
+PRAGMA user_version = 5;)")) << sqlite3_errmsg(db.get());
+}
+
+} // namespace
+
+TEST_F(InventoryFile, FifthVersionFileKeepsCertificatesInATableOfTheirOwn)
+{
+	ASSERT_NO_FATAL_FAILURE(write_version5_file(path()));
+	fleet::Inventory inv = open();
+	EXPECT_EQ(kept_, "");
+	EXPECT_EQ(pragma(inv, "PRAGMA user_version"), 6);
+	auto ap = inv.find("ap1-a3-b4-c5");
+	ASSERT_TRUE(ap);
+	EXPECT_EQ(ap->cert, "PEM OF AP1");
+	EXPECT_EQ(ap->custom_config, R"({"ssid":"lab"})");
+	EXPECT_EQ(ap->serial, "S1");
+	EXPECT_EQ(ap->state, ApState::adopted);
+	// The listing's rows no longer carry them.
+	fleet::Statement wide(inv.raw(), "SELECT cert FROM ap");
+	EXPECT_FALSE(wide.ok());
+	auto listed = inv.list({});
+	ASSERT_EQ(listed.size(), 1u);
+	EXPECT_EQ(listed[0].cert, "");
+	EXPECT_EQ(listed[0].serial, "S1");
+	expect_indexed_listings(inv);
+
+	// A join with another certificate replaces it; forgetting the AP removes it.
+	fleet::JoinInfo j = join("ap1-a3-b4-c5");
+	j.cert = "NEW PEM";
+	j.custom_config.reset();
+	ASSERT_TRUE(inv.save_join(j, "hq", ApState::approved, {}));
+	EXPECT_EQ(inv.find("ap1-a3-b4-c5")->cert, "NEW PEM");
+	EXPECT_EQ(inv.find("ap1-a3-b4-c5")->custom_config, R"({"ssid":"lab"})");
+	ASSERT_TRUE(inv.forget("ap1-a3-b4-c5", {"forget", "operator"}));
+	EXPECT_EQ(pragma(inv, "SELECT count(*) FROM ap_detail"), 0);
+}
+
+// Changes made inside an enclosing transaction (a batch of records) are
+// each undone alone when they fail, and durable only with the batch.
+TEST_F(InventoryFile, ChangesInsideABatchAreUndoneAloneAndKeptWithTheBatch)
+{
+	{
+		fleet::Inventory inv = open();
+		fleet::Transaction batch(inv.raw());
+		ASSERT_TRUE(batch.begun());
+		ASSERT_TRUE(inv.save_join(join("ap1-00-00-01"), "hq", ApState::approved, {{"join", ""}}));
+		{
+			fleet::Transaction change(inv.raw());
+			ASSERT_TRUE(change.begun());
+			ASSERT_TRUE(fleet::exec(inv.raw(), "DELETE FROM ap"));
+			// Not committed: only this change goes.
+		}
+		ASSERT_TRUE(inv.save_join(join("ap1-00-00-02"), "hq", ApState::approved, {{"join", ""}}));
+		EXPECT_EQ(inv.count(), 2);
+		ASSERT_TRUE(batch.commit());
+	}
+	{
+		fleet::Inventory inv = open();
+		EXPECT_EQ(inv.count(), 2);
+		fleet::Transaction batch(inv.raw());
+		ASSERT_TRUE(inv.save_join(join("ap1-00-00-03"), "hq", ApState::approved, {{"join", ""}}));
+		// The batch is never committed: its changes are not kept.
+	}
+	fleet::Inventory inv = open();
+	EXPECT_EQ(inv.count(), 2);
+	EXPECT_FALSE(inv.find("ap1-00-00-03"));
+	EXPECT_EQ(inv.history("ap1-00-00-02", 10).size(), 1u);
+}
