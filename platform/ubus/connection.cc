@@ -58,6 +58,8 @@ bool read_hello(ubus_context *ctx)
 	if (msg.type != UBUS_MSG_HELLO)
 		return false;
 	ctx->local_id = msg.peer;
+	if (io_of(ctx).reader.buffered())
+		uloop_timeout_set(&ctx->pending_timer, 0);
 	return true;
 }
 
@@ -118,6 +120,10 @@ void on_queued(uloop_timeout *t)
 		io.queued.pop_front();
 		dispatch(ctx, msg);
 	}
+	// Messages that came with the greeting wait in the reader: the socket
+	// will not show them.
+	if (ctx->stack_depth == 0 && io.reader.buffered() && !read_messages(ctx))
+		connection_gone(ctx);
 }
 
 int init_context(ubus_context *ctx, const char *path)
@@ -180,6 +186,10 @@ bool read_messages(ubus_context *ctx)
 		dispatch(ctx, msg);
 		if (io_of(ctx).lost)
 			return false;
+		// What the socket held has been handled: no receive just to learn
+		// that it would block.
+		if (io_of(ctx).reader.drained())
+			break;
 	}
 	if (ctx->stack_depth == 0 && !io_of(ctx).queued.empty())
 		uloop_timeout_set(&ctx->pending_timer, 0);

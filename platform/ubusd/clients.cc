@@ -165,6 +165,8 @@ void Daemon::client_ready(Client *cl, unsigned int events)
 			return;
 		}
 		handle(cl, msg);
+		if (cl->reader.drained())
+			return;
 	}
 }
 
