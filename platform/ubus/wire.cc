@@ -331,6 +331,76 @@ WriteResult write_some(int sock, Outgoing &msg)
 	return WriteResult::Done;
 }
 
+namespace {
+
+constexpr size_t kMaxGather = 64;
+
+// The messages from the front that go out in one write: a message with a
+// descriptor still to pass goes alone, and none follows it.
+size_t gather(std::deque<Outgoing> &queue, iovec *iov)
+{
+	size_t n = 0;
+	for (Outgoing &m : queue) {
+		bool passes_fd = m.fd >= 0 && m.offset == 0;
+		if (n == kMaxGather || (passes_fd && n > 0))
+			break;
+		iov[n++] = {m.bytes.data() + m.offset, m.bytes.size() - m.offset};
+		if (passes_fd)
+			break;
+	}
+	return n;
+}
+
+// Takes n written bytes off the front of the queue.
+void consume(std::deque<Outgoing> &queue, size_t n)
+{
+	while (n > 0 && !queue.empty()) {
+		Outgoing &m = queue.front();
+		size_t left = m.bytes.size() - m.offset;
+		size_t take = std::min(left, n);
+		m.offset += take;
+		n -= take;
+		if (m.offset < m.bytes.size())
+			break;
+		if (m.fd >= 0)
+			close(m.fd);
+		queue.pop_front();
+	}
+}
+
+} // namespace
+
+WriteResult write_queue(int sock, std::deque<Outgoing> &queue, size_t &written)
+{
+	written = 0;
+	while (!queue.empty()) {
+		if (queue.front().fd >= 0 && queue.front().offset == 0) {
+			Outgoing &m = queue.front();
+			WriteResult r = write_some(sock, m);
+			written += m.offset;
+			if (r != WriteResult::Done)
+				return r;
+			if (m.fd >= 0)
+				close(m.fd);
+			queue.pop_front();
+			continue;
+		}
+		iovec iov[kMaxGather];
+		msghdr mh = {};
+		mh.msg_iov = iov;
+		mh.msg_iovlen = gather(queue, iov);
+		ssize_t n = sendmsg(sock, &mh, MSG_NOSIGNAL | MSG_DONTWAIT);
+		if (n < 0) {
+			if (errno == EINTR)
+				continue;
+			return errno == EAGAIN || errno == EWOULDBLOCK ? WriteResult::Partial : WriteResult::Error;
+		}
+		written += static_cast<size_t>(n);
+		consume(queue, static_cast<size_t>(n));
+	}
+	return WriteResult::Done;
+}
+
 bool parse_attrs(const Message &msg, blob_attr **tb)
 {
 	auto *attrs = const_cast<blob_attr *>(msg.attrs());

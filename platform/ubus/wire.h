@@ -6,6 +6,7 @@
 #include <wlc/c/ubus.h>
 
 #include <cstdint>
+#include <deque>
 #include <sys/types.h>
 #include <vector>
 
@@ -106,6 +107,13 @@ enum class WriteResult { Done, Partial, Error };
 
 // Writes as much of the message as the socket takes now.
 WriteResult write_some(int sock, Outgoing &msg);
+
+// Writes as much of the queue as the socket takes now, consecutive messages
+// gathered into one write; a message with a descriptor is written apart
+// from the messages around it, so that a receive never sees its descriptor
+// with another message's bytes. Sent messages leave the queue (their
+// descriptors closed); written counts the bytes.
+WriteResult write_queue(int sock, std::deque<Outgoing> &queue, size_t &written);
 
 // A message attribute list being built, freed when it goes out of scope.
 class AttrBuf {
