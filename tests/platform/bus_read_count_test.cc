@@ -108,3 +108,36 @@ TEST_F(BusReadCount, RepliesToManyCallsInOneWriteTakeOneRead)
 }
 
 } // namespace
+
+namespace {
+
+// Through the bus daemon to a serving client: the server's reply and status
+// leave it in one write, the daemon passes them on in one write, and the
+// caller takes both with one read.
+TEST(BusReadCountThroughDaemon, CallAnsweredWithOneRead)
+{
+	wlctest::TempRoot root;
+	wlctest::BusDaemon bus(root);
+	wlctest::Process server({wlctest::program("bus_test_server"), "-s", bus.socket()});
+	ubus_context *ctx = ubus_connect(bus.socket().c_str());
+	ASSERT_NE(ctx, nullptr);
+	uint32_t id = 0;
+	ASSERT_TRUE(wlctest::wait_until([&] { return ubus_lookup_id(ctx, "svc", &id) == 0; }, std::chrono::seconds(10)));
+	blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_string(&b, "payload", "0123456789abcdef");
+	int answered = 0;
+	auto count = [](ubus_request *req, int, blob_attr *) { ++*static_cast<int *>(req->priv); };
+	for (int i = 0; i < 20; i++) {
+		g_reads = 0;
+		g_counted_fd = ctx->sock.fd;
+		ASSERT_EQ(ubus_invoke(ctx, id, "echo", b.head, count, &answered, 5000), 0);
+		g_counted_fd = -1;
+		EXPECT_EQ(g_reads.load(), 1) << "call " << i;
+	}
+	EXPECT_EQ(answered, 20);
+	blob_buf_free(&b);
+	ubus_free(ctx);
+}
+
+} // namespace
