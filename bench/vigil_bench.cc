@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -205,6 +206,39 @@ UploadResult upload_with_curl(const std::string &file)
 	return r;
 }
 
+// Rounds of the curl tool and send_file on the same file, one after the
+// other; the fastest of each is compared (other work on the host slows
+// single runs by up to several times).
+void compare_uploads(const std::string &file, pid_t vigil)
+{
+	constexpr int kRounds = 3;
+	UploadResult best_cu, best_vi;
+	double worst_health = 0;
+	int health_calls = 0;
+	for (int round = 1; round <= kRounds; round++) {
+		UploadResult cu = upload_with_curl(file);
+		UploadResult vi = upload_with_vigil(vigil);
+		if (!cu.ok || !vi.ok) {
+			std::printf("upload comparison failed (vigil %d, curl %d)\n", vi.ok, cu.ok);
+			return;
+		}
+		std::printf("round %d: send_file %.2f s, vigil CPU %.2f s; curl tool %.2f s, CPU %.2f s\n", round, vi.seconds,
+			    vi.cpu, cu.seconds, cu.cpu);
+		if (!best_cu.ok || cu.seconds < best_cu.seconds)
+			best_cu = cu;
+		if (!best_vi.ok || vi.seconds < best_vi.seconds)
+			best_vi = vi;
+		worst_health = std::max(worst_health, vi.worst_health_ms);
+		health_calls += vi.health_calls;
+	}
+	std::printf("send_file 100 MB (best of %d): %.2f s (%.0f MB/s), vigil CPU %.2f s; curl tool: %.2f s (%.0f MB/s), "
+		    "CPU %.2f s; time ratio %.2f (target: at most 1.5), CPU ratio %.2f\n",
+		    kRounds, best_vi.seconds, 100 / best_vi.seconds, best_vi.cpu, best_cu.seconds, 100 / best_cu.seconds,
+		    best_cu.cpu, best_vi.seconds / best_cu.seconds, best_vi.cpu / best_cu.cpu);
+	std::printf("health while uploading: %d calls, longest %.1f ms (target: under 50 ms of loop blocking)\n",
+		    health_calls, worst_health);
+}
+
 void write_file(const std::string &path, const std::string &text)
 {
 	std::ofstream(path, std::ios::trunc) << text;
@@ -292,17 +326,7 @@ int main(int argc, char **argv)
 		for (int i = 0; i < 100; i++)
 			out << block;
 	}
-	UploadResult cu = upload_with_curl(file);
-	UploadResult vi = upload_with_vigil(vigil);
-	if (cu.ok && vi.ok && cu.seconds > 0 && cu.cpu > 0)
-		std::printf("send_file 100 MB: %.2f s (%.0f MB/s), vigil CPU %.2f s; curl tool: %.2f s (%.0f MB/s), CPU %.2f s;"
-			    " time ratio %.2f, CPU ratio %.2f\n",
-			    vi.seconds, 100 / vi.seconds, vi.cpu, cu.seconds, 100 / cu.seconds, cu.cpu, vi.seconds / cu.seconds,
-			    vi.cpu / cu.cpu);
-	else
-		std::printf("upload comparison failed (vigil %d, curl %d)\n", vi.ok, cu.ok);
-	std::printf("health while uploading: %d calls, longest %.1f ms (target: under 50 ms of loop blocking)\n",
-		    vi.health_calls, vi.worst_health_ms);
+	compare_uploads(file, vigil);
 
 	ubus_free(g_ctx);
 	pids.push_back(httpd);

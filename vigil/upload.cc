@@ -1,4 +1,5 @@
-// Running uploads with the libcurl multi interface, polled from a timer.
+// Running uploads with the libcurl multi interface, driven by the event
+// loop: the transfer's sockets and libcurl's timeout.
 #include "upload.h"
 
 #include <fsroot/fsroot.h>
@@ -6,21 +7,24 @@
 
 #include <wlc/curl.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vigil {
 
 namespace {
 
-constexpr int kPollMs = 50;
-// The longest a tick keeps the loop.
-constexpr std::chrono::milliseconds kSliceMs(5);
+// What one read of the file and one write to the connection move: large
+// blocks keep the wake-ups and reads per upload few, and one block is quick
+// enough that the loop stays free for other calls.
+constexpr long kUploadBlock = 1L << 20;
 
 // Handles exist only once libcurl was loaded (wlc::curl_api() succeeded).
 struct MultiFree {
@@ -40,18 +44,21 @@ bool is_http(const std::string &url)
 class Upload {
 public:
 	Upload(UploadRequest r, std::function<void()> ended)
-		: req_(std::move(r)), ended_(std::move(ended)), timer_([this] { drive(); })
+		: req_(std::move(r)), ended_(std::move(ended)), timer_([this] { on_timeout(); })
 	{
 	}
 	~Upload()
 	{
 		timer_.cancel();
+		if (multi_)
+			curl_->multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, nullptr);
 		if (multi_ && easy_)
 			curl_->multi_remove_handle(multi_.get(), easy_.get());
 		// Cached connections are closed by the cleanup, after the watches are gone.
 		if (multi_)
 			curl_->multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, nullptr);
 		watches_.clear();
+		retired_.clear();
 	}
 	Upload(const Upload &) = delete;
 	Upload &operator=(const Upload &) = delete;
@@ -68,9 +75,12 @@ public:
 private:
 	static size_t read_cb(char *buf, size_t size, size_t count, void *user) noexcept;
 	static int socket_cb(CURL *easy, curl_socket_t s, int what, void *user, void *socketp) noexcept;
+	static int timer_cb(CURLM *multi, long timeout_ms, void *user) noexcept;
 	size_t read_into(char *buf, size_t room);
 	bool open_next();
-	void drive();
+	void watch(curl_socket_t s, int what);
+	void on_timeout();
+	void act(curl_socket_t s, int events);
 	void check_done();
 	void finish(std::optional<std::string> error);
 
@@ -86,8 +96,11 @@ private:
 	int64_t left_ = 0; // bytes still to send of the open file
 	wlc::DeferredReply reply_;
 	bool ended_flag_ = false;
-	// The transfer's sockets: activity on one brings the next tick forward.
+	// The transfer's sockets, watched for what libcurl waits for; a watch
+	// libcurl is done with is kept stopped until no callback of it can be
+	// running, then freed.
 	std::map<curl_socket_t, std::unique_ptr<wlc::FdWatch>> watches_;
+	std::vector<std::unique_ptr<wlc::FdWatch>> retired_;
 };
 
 std::optional<std::string> Upload::begin()
@@ -105,6 +118,7 @@ std::optional<std::string> Upload::begin()
 	curl_->easy_setopt(e, CURLOPT_READFUNCTION, read_cb);
 	curl_->easy_setopt(e, CURLOPT_READDATA, this);
 	curl_->easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(req_.total));
+	curl_->easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBlock);
 	curl_->easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
 	curl_->easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 30L);
 	curl_->easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -121,6 +135,8 @@ std::optional<std::string> Upload::begin()
 #endif
 	curl_->multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socket_cb);
 	curl_->multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this);
+	curl_->multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, timer_cb);
+	curl_->multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, this);
 	if (curl_->multi_add_handle(multi_.get(), e) != CURLM_OK) {
 		easy_.reset();
 		return "failed to start upload";
@@ -130,21 +146,64 @@ std::optional<std::string> Upload::begin()
 
 int Upload::socket_cb(CURL *, curl_socket_t s, int what, void *user, void *) noexcept
 {
-	auto *u = static_cast<Upload *>(user);
 	try {
-		if (what == CURL_POLL_REMOVE) {
-			u->watches_.erase(s);
-			return 0;
-		}
-		auto &w = u->watches_[s];
-		if (!w)
-			w = std::make_unique<wlc::FdWatch>(s, [u](unsigned int) { u->timer_.set(0); });
-		unsigned int flags = (what & CURL_POLL_IN ? ULOOP_READ : 0) | (what & CURL_POLL_OUT ? ULOOP_WRITE : 0);
-		w->start(flags);
+		static_cast<Upload *>(user)->watch(s, what);
 	} catch (...) {
-		// Without the watch the polling period still drives the transfer.
+		// Without the watch the transfer goes on at libcurl's next timeout.
 	}
 	return 0;
+}
+
+int Upload::timer_cb(CURLM *, long timeout_ms, void *user) noexcept
+{
+	auto *u = static_cast<Upload *>(user);
+	if (timeout_ms < 0)
+		u->timer_.cancel();
+	else
+		u->timer_.set(static_cast<int>(std::min(timeout_ms, static_cast<long>(INT_MAX))));
+	return 0;
+}
+
+void Upload::watch(curl_socket_t s, int what)
+{
+	auto it = watches_.find(s);
+	if (what == CURL_POLL_REMOVE) {
+		if (it != watches_.end()) {
+			it->second->stop();
+			retired_.push_back(std::move(it->second));
+			watches_.erase(it);
+		}
+		return;
+	}
+	if (it == watches_.end()) {
+		auto w = std::make_unique<wlc::FdWatch>(s, [this, s](unsigned int events) {
+			int mask = (events & ULOOP_READ ? CURL_CSELECT_IN : 0) | (events & ULOOP_WRITE ? CURL_CSELECT_OUT : 0);
+			act(s, mask);
+		});
+		it = watches_.emplace(s, std::move(w)).first;
+	}
+	unsigned int flags = (what & CURL_POLL_IN ? ULOOP_READ : 0) | (what & CURL_POLL_OUT ? ULOOP_WRITE : 0);
+	it->second->start(flags);
+}
+
+void Upload::on_timeout()
+{
+	act(CURL_SOCKET_TIMEOUT, 0);
+}
+
+// Lets libcurl move what the socket (or its timeout) allows, then looks for
+// the end of the transfer.
+void Upload::act(curl_socket_t s, int events)
+{
+	if (ended_flag_)
+		return;
+	retired_.clear();
+	int running = 0;
+	CURLMcode mc = curl_->multi_socket_action(multi_.get(), s, events, &running);
+	if (mc != CURLM_OK)
+		return finish(curl_->multi_strerror(mc));
+	if (!running)
+		check_done();
 }
 
 // The next file of the list, opened without blocking and only if it is
@@ -197,27 +256,6 @@ size_t Upload::read_cb(char *buf, size_t size, size_t count, void *user) noexcep
 	return static_cast<Upload *>(user)->read_into(buf, size * count);
 }
 
-// Each tick moves data while the connection takes it, for a few
-// milliseconds at most, then gives the loop back: at once when there is more
-// to send, after the polling period when the connection is waiting.
-void Upload::drive()
-{
-	auto start = std::chrono::steady_clock::now();
-	int running = 0;
-	int ready = 0;
-	do {
-		CURLMcode mc = curl_->multi_perform(multi_.get(), &running);
-		if (mc != CURLM_OK)
-			return finish(curl_->multi_strerror(mc));
-		if (!running)
-			return check_done();
-		mc = curl_->multi_poll(multi_.get(), nullptr, 0, 0, &ready);
-		if (mc != CURLM_OK)
-			return finish(curl_->multi_strerror(mc));
-	} while (ready > 0 && std::chrono::steady_clock::now() - start < kSliceMs);
-	timer_.set(ready > 0 ? 0 : kPollMs);
-}
-
 void Upload::check_done()
 {
 	int left = 0;
@@ -243,6 +281,12 @@ void Upload::check_done()
 void Upload::finish(std::optional<std::string> error)
 {
 	timer_.cancel();
+	// This may run in a watch's own callback: the watches are stopped here
+	// and freed with the upload.
+	for (auto &[s, w] : watches_) {
+		w->stop();
+		retired_.push_back(std::move(w));
+	}
 	watches_.clear();
 	file_.reset();
 	wlc::BlobBuf reply;

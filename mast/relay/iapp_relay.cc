@@ -4,6 +4,7 @@
 #include <wlc/log.h>
 
 #include <cstring>
+#include <utility>
 
 #include "../core/bus_calls.h"
 
@@ -34,7 +35,7 @@ MqttInstance::Handler iapp_relay(wlc::Bus &bus, const char *method, bool with_wl
 			if (topic.size() > 5)
 				msg.add("wlan", topic[5]);
 		}
-		call_nowait(bus, "iapp", method, msg);
+		call_nowait(bus, "iapp", method, std::move(msg));
 	};
 }
 

@@ -4,6 +4,7 @@
 #include <wlc/log.h>
 
 #include <cstdlib>
+#include <utility>
 
 #include "../core/bus_calls.h"
 
@@ -36,7 +37,7 @@ void report_relay(wlc::Bus &bus, const TopicLevels &topic, const void *payload, 
 		msg.add_fields(attr);
 	}
 	wlc::logf(LOG_DEBUG, "Recv RRM %s report from %s", type.c_str(), id.c_str());
-	call_nowait(bus, "rrm_ctrl." + site + "." + std::to_string(radio), "report_add", msg);
+	call_nowait(bus, "rrm_ctrl." + site + "." + std::to_string(radio), "report_add", std::move(msg));
 }
 
 MqttInstance::Handler command_relay(wlc::Bus &bus, const char *method)
@@ -53,7 +54,7 @@ MqttInstance::Handler command_relay(wlc::Bus &bus, const char *method)
 		wlc::logf(LOG_DEBUG, "Recv RRM %s message for radio %d", method, radio);
 		wlc::BlobBuf msg;
 		msg.add_fields(attr);
-		call_nowait(bus, "rrm_agent." + std::to_string(radio), method, msg);
+		call_nowait(bus, "rrm_agent." + std::to_string(radio), method, std::move(msg));
 	};
 }
 

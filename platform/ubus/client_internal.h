@@ -4,6 +4,7 @@
 #include <wlc/c/ubus.h>
 
 #include <deque>
+#include <vector>
 
 #include "wire.h"
 
@@ -14,6 +15,10 @@ struct Io {
 	std::deque<ubuswire::Message> queued; // invokes that arrived during a synchronous wait
 	bool lost = false;     // the daemon closed the connection or an I/O error happened
 	bool notified = false; // the owner has been told
+	// While a method handler runs, its replies wait here and go out with
+	// the status that ends the call, in one write.
+	bool corked = false;
+	std::vector<char> held;
 };
 
 inline Io &io_of(ubus_context *ctx)
@@ -24,6 +29,9 @@ inline Io &io_of(ubus_context *ctx)
 // Sends one message, waiting for the socket to take all of it; the descriptor
 // (if any) is closed once sent. Returns 0 or -1.
 int send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, const blob_attr *attrs, int fd);
+// Writes the replies held back while a handler ran (dropped once the
+// connection is lost).
+void send_held(ubus_context *ctx);
 
 // Starts a request to the daemon (peer 0) or to an object.
 int start_request(ubus_context *ctx, ubus_request *req, uint8_t type, uint32_t peer,

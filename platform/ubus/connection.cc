@@ -58,6 +58,8 @@ bool read_hello(ubus_context *ctx)
 	if (msg.type != UBUS_MSG_HELLO)
 		return false;
 	ctx->local_id = msg.peer;
+	if (io_of(ctx).reader.buffered())
+		uloop_timeout_set(&ctx->pending_timer, 0);
 	return true;
 }
 
@@ -118,6 +120,10 @@ void on_queued(uloop_timeout *t)
 		io.queued.pop_front();
 		dispatch(ctx, msg);
 	}
+	// Messages that came with the greeting wait in the reader: the socket
+	// will not show them.
+	if (ctx->stack_depth == 0 && io.reader.buffered() && !read_messages(ctx))
+		connection_gone(ctx);
 }
 
 int init_context(ubus_context *ctx, const char *path)
@@ -180,26 +186,61 @@ bool read_messages(ubus_context *ctx)
 		dispatch(ctx, msg);
 		if (io_of(ctx).lost)
 			return false;
+		// What the socket held has been handled: no receive just to learn
+		// that it would block.
+		if (io_of(ctx).reader.drained())
+			break;
 	}
 	if (ctx->stack_depth == 0 && !io_of(ctx).queued.empty())
 		uloop_timeout_set(&ctx->pending_timer, 0);
 	return true;
 }
 
-int send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, const blob_attr *attrs, int fd)
+namespace {
+
+int write_all(ubus_context *ctx, ubuswire::Outgoing &out)
 {
-	ubuswire::Outgoing out = ubuswire::encode(type, seq, peer, attrs, fd);
-	int ret = 0;
 	for (;;) {
 		ubuswire::WriteResult r = ubuswire::write_some(ctx->sock.fd, out);
 		if (r == ubuswire::WriteResult::Done)
-			break;
+			return 0;
 		pollfd p = {ctx->sock.fd, POLLOUT, 0};
-		if (r == ubuswire::WriteResult::Error || poll(&p, 1, kSendWaitMs) <= 0) {
-			ret = -1;
-			break;
-		}
+		if (r == ubuswire::WriteResult::Error || poll(&p, 1, kSendWaitMs) <= 0)
+			return -1;
 	}
+}
+
+} // namespace
+
+void send_held(ubus_context *ctx)
+{
+	Io &io = io_of(ctx);
+	if (io.held.empty())
+		return;
+	ubuswire::Outgoing out;
+	out.bytes.swap(io.held);
+	if (!io.lost)
+		(void)write_all(ctx, out);
+}
+
+int send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, const blob_attr *attrs, int fd)
+{
+	Io &io = io_of(ctx);
+	ubuswire::Outgoing out = ubuswire::encode(type, seq, peer, attrs, fd);
+	if (io.corked && fd < 0 && type == UBUS_MSG_DATA) {
+		io.held.insert(io.held.end(), out.bytes.begin(), out.bytes.end());
+		return 0;
+	}
+	// Held replies go first: in the same write, unless this message passes
+	// a descriptor, which goes with its own bytes only.
+	if (!io.held.empty() && fd >= 0) {
+		send_held(ctx);
+	} else if (!io.held.empty()) {
+		io.held.insert(io.held.end(), out.bytes.begin(), out.bytes.end());
+		out.bytes.swap(io.held);
+		io.held.clear();
+	}
+	int ret = write_all(ctx, out);
 	if (fd >= 0)
 		close(fd);
 	return ret;

@@ -93,13 +93,15 @@ void handle_invoke(ubus_context *ctx, Message &msg, blob_attr **tb)
 	} else if (!(method = find_method(obj, blob_get_string(tb[UBUS_ATTR_METHOD]))) || !method->handler) {
 		ret = UBUS_STATUS_METHOD_NOT_FOUND;
 	} else {
+		io_of(ctx).corked = true;
 		ret = method->handler(ctx, obj, &req, method->name, tb[UBUS_ATTR_DATA]);
+		io_of(ctx).corked = false;
 	}
 	if (req.req_fd >= 0)
 		close(req.req_fd);
-	if (req.deferred || no_reply)
-		return;
-	ubus_complete_deferred_request(ctx, &req, ret);
+	if (!req.deferred && !no_reply)
+		ubus_complete_deferred_request(ctx, &req, ret);
+	send_held(ctx);
 }
 
 } // namespace ubusclient

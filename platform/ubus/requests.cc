@@ -152,8 +152,10 @@ int ubus_complete_request(ubus_context *ctx, ubus_request *req, int timeout)
 			}
 			wait = static_cast<int>(left);
 		}
+		// Messages already read from the socket come first: it may hold
+		// nothing more, and a wait on it would not end.
 		pollfd p = {ctx->sock.fd, POLLIN, 0};
-		int n = poll(&p, 1, wait);
+		int n = io_of(ctx).reader.buffered() ? 1 : poll(&p, 1, wait);
 		if (n < 0 && errno != EINTR) {
 			ret = UBUS_STATUS_CONNECTION_FAILED;
 			break;

@@ -6,6 +6,7 @@
 #include <wlc/c/ubus.h>
 
 #include <cstdint>
+#include <deque>
 #include <sys/types.h>
 #include <vector>
 
@@ -35,7 +36,12 @@ struct Message {
 
 enum class ReadResult { Message, Again, Closed, Invalid };
 
-// Incremental reader for a non-blocking socket.
+// Incremental reader for a non-blocking socket. Small messages are taken in
+// blocks: one receive brings every message the socket holds, up to the
+// buffer's size; a message larger than the buffer is read into its own
+// storage. A descriptor belongs to the message that holds the last byte of
+// the receive that brought it: the kernel ends a receive right after the
+// bytes sent with a descriptor, and a sender passes it with its message.
 class Reader {
 public:
 	Reader() = default;
@@ -47,15 +53,45 @@ public:
 	// would block, the peer closed, or the header is invalid.
 	ReadResult read(int sock, Message &out);
 
-private:
-	ssize_t receive(int sock, void *buf, size_t len);
+	// True when the last receive found the socket emptied (it returned less
+	// than it had room for) and no whole message is left in the buffer: a
+	// caller reading until Again may stop here without another receive.
+	bool drained() const { return drained_ && !whole_message_buffered(); }
+	// True when a whole message (or a header to refuse) waits in the buffer:
+	// the next read returns it without looking at the socket, which may
+	// hold nothing more.
+	bool buffered() const { return whole_message_buffered(); }
 
-	uint8_t header_[12] = {};
-	size_t header_have_ = 0;
-	std::vector<uint32_t> body_;
-	size_t body_have_ = 0;
-	size_t body_len_ = 0;
-	int fd_ = -1;
+private:
+	struct HeldFd {
+		int fd;
+		uint64_t last_byte; // stream offset of the last byte received with it
+	};
+
+	ssize_t receive(int sock, void *buf, size_t len, uint64_t at);
+	char *bytes();
+	const char *bytes() const;
+	bool header_length(size_t &raw) const;
+	bool whole_message_buffered() const;
+	void attach_fds(Message &out, uint64_t begin, uint64_t end);
+	ReadResult fill(int sock);
+	ReadResult fill_large(int sock);
+	void start_large(size_t raw);
+	void take_buffered(Message &out, size_t raw);
+	void take_large(Message &out);
+
+	std::vector<uint32_t> buf_;  // received bytes, [start_, end_) not yet taken
+	size_t start_ = 0;
+	size_t end_ = 0;
+	uint64_t offset_ = 0;        // stream offset of buf_[start_]
+	bool drained_ = false;
+	// A message larger than the buffer, read into its own storage.
+	Message large_;
+	bool large_active_ = false;
+	size_t large_have_ = 0;      // bytes of the attribute list received
+	size_t large_len_ = 0;
+	uint64_t large_begin_ = 0;   // stream offset of its first byte
+	std::vector<HeldFd> fds_;
 };
 
 // A serialized message waiting to be written, with its descriptor.
@@ -71,6 +107,13 @@ enum class WriteResult { Done, Partial, Error };
 
 // Writes as much of the message as the socket takes now.
 WriteResult write_some(int sock, Outgoing &msg);
+
+// Writes as much of the queue as the socket takes now, consecutive messages
+// gathered into one write; a message with a descriptor is written apart
+// from the messages around it, so that a receive never sees its descriptor
+// with another message's bytes. Sent messages leave the queue (their
+// descriptors closed); written counts the bytes.
+WriteResult write_queue(int sock, std::deque<Outgoing> &queue, size_t &written);
 
 // A message attribute list being built, freed when it goes out of scope.
 class AttrBuf {

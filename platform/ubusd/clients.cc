@@ -2,6 +2,7 @@
 // and clean-up of a client that went away.
 #include "daemon.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -155,17 +156,22 @@ void Daemon::client_ready(Client *cl, unsigned int events)
 		flush(cl);
 	if (!(events & ULOOP_READ))
 		return;
+	batching_ = true;
 	while (!cl->dead) {
 		ubuswire::Message msg;
 		ubuswire::ReadResult r = cl->reader.read(cl->sock.fd, msg);
 		if (r == ubuswire::ReadResult::Again)
-			return;
+			break;
 		if (r != ubuswire::ReadResult::Message) {
 			drop_client(cl);
-			return;
+			break;
 		}
 		handle(cl, msg);
+		if (cl->reader.drained())
+			break;
 	}
+	batching_ = false;
+	flush_pending();
 }
 
 void Daemon::send(Client *cl, uint8_t type, uint16_t seq, uint32_t peer, const blob_attr *attrs, int fd)
@@ -173,48 +179,50 @@ void Daemon::send(Client *cl, uint8_t type, uint16_t seq, uint32_t peer, const b
 	if (cl->dead)
 		return;
 	ubuswire::Outgoing out = ubuswire::encode(type, seq, peer, attrs, fd);
-	if (cl->out.empty()) {
-		ubuswire::WriteResult r = ubuswire::write_some(cl->sock.fd, out);
-		if (r == ubuswire::WriteResult::Done)
-			return;
-		if (r == ubuswire::WriteResult::Error) {
-			drop_client(cl);
-			return;
-		}
-	}
 	// The descriptor must stay open until it has gone out with the first byte.
-	if (out.fd >= 0 && out.offset == 0)
+	if (out.fd >= 0)
 		out.fd = dup(out.fd);
-	else
-		out.fd = -1;
-	cl->queued_bytes += out.bytes.size() - out.offset;
+	cl->queued_bytes += out.bytes.size();
 	cl->out.push_back(std::move(out));
 	if (cl->queued_bytes > kMaxQueuedBytes) {
 		drop_client(cl);
 		return;
 	}
-	uloop_fd_add(&cl->sock, ULOOP_READ | ULOOP_WRITE);
+	if (!cl->flush_pending) {
+		cl->flush_pending = true;
+		to_flush_.push_back(cl);
+	}
+	if (!batching_)
+		flush_pending();
+}
+
+void Daemon::flush_pending()
+{
+	std::vector<Client *> clients;
+	clients.swap(to_flush_);
+	for (Client *cl : clients) {
+		cl->flush_pending = false;
+		flush(cl);
+	}
 }
 
 void Daemon::flush(Client *cl)
 {
-	while (!cl->out.empty() && !cl->dead) {
-		ubuswire::Outgoing &out = cl->out.front();
-		size_t before = out.offset;
-		ubuswire::WriteResult r = ubuswire::write_some(cl->sock.fd, out);
-		cl->queued_bytes -= out.offset - before;
-		if (r == ubuswire::WriteResult::Partial)
-			return;
-		if (r == ubuswire::WriteResult::Error) {
-			drop_client(cl);
-			return;
-		}
-		if (out.fd >= 0)
-			close(out.fd);
-		cl->out.pop_front();
+	if (cl->dead)
+		return;
+	size_t written = 0;
+	ubuswire::WriteResult r = ubuswire::write_queue(cl->sock.fd, cl->out, written);
+	cl->queued_bytes -= written;
+	if (r == ubuswire::WriteResult::Error) {
+		drop_client(cl);
+		return;
 	}
-	if (!cl->dead)
-		uloop_fd_add(&cl->sock, ULOOP_READ);
+	// Watched for writing only while the socket holds back part of the queue.
+	bool writing = r == ubuswire::WriteResult::Partial;
+	if (writing != cl->writing) {
+		cl->writing = writing;
+		uloop_fd_add(&cl->sock, writing ? ULOOP_READ | ULOOP_WRITE : ULOOP_READ);
+	}
 }
 
 void Daemon::drop_client(Client *cl)
@@ -239,6 +247,7 @@ void Daemon::reap_dead()
 void Daemon::free_client(Client *cl)
 {
 	cl->dead = true;
+	to_flush_.erase(std::remove(to_flush_.begin(), to_flush_.end(), cl), to_flush_.end());
 	std::vector<Object *> owned;
 	for (auto &[id, obj] : objects_)
 		if (obj->owner == cl)

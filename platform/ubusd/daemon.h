@@ -32,6 +32,8 @@ struct Client {
 	std::string user;
 	std::string group;
 	bool dead = false;
+	bool flush_pending = false; // queued output to write once the current batch is handled
+	bool writing = false;       // waiting for the socket to take more
 };
 
 struct ObjectType {
@@ -86,6 +88,7 @@ private:
 	void drop_client(Client *cl);
 	void free_client(Client *cl);
 	void flush(Client *cl);
+	void flush_pending();
 	uint32_t new_id();
 
 	uloop_fd listener_ = {};
@@ -96,6 +99,10 @@ private:
 	std::unordered_map<uint32_t, std::unique_ptr<Object>> objects_;
 	std::map<std::string, Object *> paths_;
 	std::unordered_map<uint32_t, std::unique_ptr<ObjectType>> types_;
+	// While the messages of one read are handled, what they send is queued
+	// and written afterwards, a client's messages gathered into one write.
+	bool batching_ = false;
+	std::vector<Client *> to_flush_;
 };
 
 } // namespace ubusd

@@ -167,6 +167,29 @@ TEST_F(ControllerTest, LogsAndRrmReportsAreRelayed)
 	EXPECT_NE(log_text().find("Bad RRM bss report message from ap1!"), std::string::npos);
 }
 
+// The relay keeps the object's id between messages; when its daemon comes
+// back under a new id, the message that found the old one gone is made
+// again to the new one, and the next ones follow in order.
+TEST_F(ControllerTest, RrmReportsReachAControllerThatCameBack)
+{
+	stand_in("rrm_ctrl.site1.44", {"report_add"});
+	start_mast({"-m", "site1"});
+	wait_subscribed({"zev/wlc/rrm/site1/ap/+/+/report/+"});
+	wlctest::MqttClient ap("ap1", 1883);
+	ap.publish("zev/wlc/rrm/site1/ap/ap1/300/report/channels", payload(R"({"scan":[{"ch":1}]})"), 1);
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 1; }));
+	objects_.back()->remove();
+	objects_.pop_back();
+	stand_in("rrm_ctrl.site1.44", {"report_add"});
+	ap.publish("zev/wlc/rrm/site1/ap/ap1/300/report/channels", payload(R"({"scan":[{"ch":2}]})"), 1);
+	ap.publish("zev/wlc/rrm/site1/ap/ap1/300/report/channels", payload(R"({"scan":[{"ch":3}]})"), 1);
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 3; }));
+	ASSERT_EQ(calls_.size(), 3u);
+	for (int ch = 1; ch <= 3; ch++)
+		EXPECT_EQ(calls_[static_cast<size_t>(ch - 1)], "rrm_ctrl.site1.44.report_add {\"type\":\"channels\",\"id\":\"ap1\","
+			  "\"data\":{\"scan\":[{\"ch\":" + std::to_string(ch) + "}]}}");
+}
+
 TEST_F(ControllerTest, CommandSubscriptionsRunOneAtATime)
 {
 	start_mast();

@@ -110,6 +110,35 @@ TEST_F(Upload, OneFileByPut)
 	EXPECT_TRUE(fs::exists(dev("/tmp/diag.log")));
 }
 
+// Read calls vigil has made so far (the kernel's count for the process).
+uint64_t read_calls(pid_t pid)
+{
+	std::ifstream in("/proc/" + std::to_string(pid) + "/io");
+	std::string key;
+	uint64_t value = 0;
+	while (in >> key >> value)
+		if (key == "syscr:")
+			return value;
+	return 0;
+}
+
+// A large file goes out whole, read in large blocks: a few reads per MiB
+// rather than one per small buffer of the transfer.
+TEST_F(Upload, LargeFileIsReadInLargeBlocks)
+{
+	constexpr size_t kMiB = 1 << 20;
+	std::string body = pattern(16 * kMiB + 12345, 'A');
+	wlctest::write_text(dev("/tmp/big.bin"), body);
+	uint64_t before = read_calls(vigil_->pid());
+	ASSERT_GT(before, 0u);
+	std::string r;
+	ASSERT_EQ(call("send_file", R"({"url": "http://127.0.0.1:8080/up/big.bin", "file": "/tmp/big.bin"})", &r), 0);
+	uint64_t reads = read_calls(vigil_->pid()) - before;
+	EXPECT_EQ(r, "{\"size\":" + std::to_string(body.size()) + "}") << log_text();
+	EXPECT_TRUE(uploaded("big.bin") == body);
+	EXPECT_LT(reads, 4 * 17u) << "read calls for a 16 MiB upload";
+}
+
 TEST_F(Upload, ConcatenationSkipsMissingPathsAndRemoves)
 {
 	std::string a = pattern(1000, 'a'), b = pattern(5000, 'k');
