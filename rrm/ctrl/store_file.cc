@@ -29,11 +29,10 @@ void build_table(wlc::BlobBuf &buf, const History &h, uint64_t n)
 	buf.reset();
 	auto reports = buf.array("reports");
 	for (uint64_t i = 0; i < n; i++) {
-		History::Entry e = h.newest(i);
 		auto entry = buf.table();
-		buf.add_u64("ts", static_cast<uint64_t>(e.ts));
+		buf.add_u64("ts", static_cast<uint64_t>(h.time(i)));
 		auto data = buf.table("data");
-		encode_record(buf, *e.record);
+		h.encode(i, buf);
 	}
 }
 
