@@ -166,6 +166,7 @@ private:
 	uint64_t generation_ = 0;
 	int64_t newest_stamp_ = INT64_MIN; // the latest stamp held
 	std::array<bool, 2> limit_logged_ = {}; // AP count, bytes
+	mutable wlc::BlobBuf file_buf_;         // kept, so that its room is not grown anew for every file
 	std::unique_ptr<BssNames> names_;    // outlives the histories in aps_
 	std::map<std::string, ApRecord> aps_;
 };
