@@ -1,18 +1,24 @@
 // The controller side under the load of a whole site: the real broker, the
-// real `mast -r wlc -m site1` with a "db.ap" stand-in, and the real rrm_ctrl,
-// with 10,000 simulated APs that join, report online (retained), send their
-// three RRM reports per agent cycle, and answer one request_response_batch
-// sent to all of them while the reports flow.
+// real `mast -r wlc -m site1 ...` with a "db.ap" stand-in, and the real
+// rrm_ctrl (one per site and radio, as its init script starts them), with
+// 10,000 simulated APs that join, report online (retained), send their three
+// RRM reports per agent cycle, and answer request_response_batch calls while
+// the reports flow: the management service's poll of every AP in calls that
+// fit the bus, and one call to all of them, which cannot.
 //
 // The APs are simulated by this process: a few MQTT connections (the broker
 // asks nothing more of an AP than a client allowed to publish its topics)
 // publish on behalf of many AP ids, and one of them answers the requests that
 // mast publishes to the APs, as each AP's mast would. No AP daemon runs.
 //
-// Prints what was sent and what arrived (lost messages), the batch's
-// completion time, and the CPU time and peak memory of mast and rrm_ctrl
-// (and, for comparison, of the broker and the bus daemon) from /proc.
-//   site_load_bench [--aps N] [--cycles N] [--cycle-seconds S] [--connections N] [--per-ap] [--acl]
+// Prints what was sent and what arrived (lost messages), the batches'
+// completion times, and the CPU time and peak memory of mast and rrm_ctrl
+// (and, for comparison, of the broker and the bus daemon) from /proc, with
+// mast's and the broker's CPU per 1,000 APs.
+//   site_load_bench [--aps N] [--sites N] [--cycles N] [--cycle-seconds S] [--connections N] [--batch N]
+//                   [--per-ap] [--acl]
+// --sites spreads the APs over that many sites (site1, site2, ...), each with
+// its own rrm_ctrl; --batch is the number of APs per poll call (1,000).
 // --per-ap gives every AP an MQTT session of its own (its identifier as user
 // name); --acl (which implies it) runs the broker with the site's access
 // lists, so that comparing the two shows what the lists cost.
@@ -59,9 +65,12 @@ using bench::stop;
 
 struct Settings {
 	size_t aps = 10000;
+	size_t sites = 1;
+	size_t batch = 1000; // APs per poll call
 	size_t cycles = 1;
 	double cycle_s = 60; // the agents' default cadence: three reports per cycle
 	size_t connections = 50;
+	std::string keep_log;  // --log: where the daemons' log is copied at the end
 	bool per_ap = false; // an MQTT session per AP
 	bool acl = false;    // the site's access lists on the broker
 };
@@ -96,6 +105,17 @@ std::string ap_id(size_t i)
 	char buf[24];
 	std::snprintf(buf, sizeof buf, "ap-%05zu", i);
 	return buf;
+}
+
+// The APs are dealt over the sites in turn.
+std::string site_name(size_t k)
+{
+	return "site" + std::to_string(k + 1);
+}
+
+std::string site_of(const Settings &s, size_t ap)
+{
+	return site_name(ap % s.sites);
 }
 
 // One MQTT connection of the simulated APs, with its own network thread.
@@ -240,7 +260,7 @@ public:
 			std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
 								      std::chrono::duration<double>(gap * static_cast<double>(n))));
 			size_t i = n % s_.aps;
-			std::string base = "zev/wlc/rrm/site1/ap/" + ap_id(i) + "/1/report/";
+			std::string base = "zev/wlc/rrm/" + site_of(s_, i) + "/ap/" + ap_id(i) + "/1/report/";
 			publish(i, base + "channels", r.channels, 1, false);
 			publish(i, base + "bss", r.bss, 1, false);
 			publish(i, base + "radio", r.radio, 1, false);
@@ -362,18 +382,14 @@ struct BatchResult {
 	double seconds = 0;
 };
 
-// request_response_batch to every AP, as a controller service calls it.
-BatchResult run_batch(const Settings &s, int timeout_ms)
+// One request_response_batch to the APs [first, last), as a controller service calls it.
+BatchResult call_batch(ubus_context *ctx, uint32_t bridge, size_t first, size_t last, int timeout_ms)
 {
 	BatchResult r;
-	ubus_context *ctx = ubus_connect(g_socket.c_str());
-	uint32_t id = 0;
-	if (!ctx || ubus_lookup_id(ctx, "mqtt.wlc", &id) != 0)
-		return r;
 	wlc::BlobBuf b;
 	{
 		auto ids = b.array("ap_id");
-		for (size_t i = 0; i < s.aps; i++)
+		for (size_t i = first; i < last; i++)
 			b.add(nullptr, ap_id(i));
 	}
 	b.add("command", "ubus");
@@ -386,7 +402,7 @@ BatchResult run_batch(const Settings &s, int timeout_ms)
 	}
 	auto t0 = Clock::now();
 	r.status = ubus_invoke(
-		ctx, id, "request_response_batch", b.head(),
+		ctx, bridge, "request_response_batch", b.head(),
 		[](ubus_request *req, int, blob_attr *msg) {
 			auto *n = static_cast<size_t *>(req->priv);
 			blob_attr *pos;
@@ -395,7 +411,64 @@ BatchResult run_batch(const Settings &s, int timeout_ms)
 		},
 		&r.answered, timeout_ms + 30000);
 	r.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-	ubus_free(ctx);
+	return r;
+}
+
+struct PollResult {
+	size_t calls = 0, failed = 0, answered = 0;
+	int last_failure = 0; // the status of a failed call
+	double seconds = 0;
+	uint64_t requests = 0; // that reached the APs
+	BatchResult all;       // the one call to every AP
+	uint64_t all_requests = 0;
+};
+
+// The management service's poll: every AP, s.batch of them per call, a few
+// calls outstanding at once, each on a bus connection of its own.
+void run_poll(const Settings &s, int timeout_ms, PollResult &p)
+{
+	constexpr size_t callers = 4;
+	std::atomic<size_t> next{0}, calls{0}, failed{0}, answered{0};
+	std::atomic<int> last_failure{0};
+	auto t0 = Clock::now();
+	std::vector<std::thread> threads;
+	for (size_t t = 0; t < callers; t++)
+		threads.emplace_back([&] {
+			ubus_context *ctx = ubus_connect(g_socket.c_str());
+			uint32_t bridge = 0;
+			if (!ctx || ubus_lookup_id(ctx, "mqtt.wlc", &bridge) != 0) {
+				failed++;
+				if (ctx)
+					ubus_free(ctx);
+				return;
+			}
+			for (size_t first; (first = next.fetch_add(s.batch)) < s.aps;) {
+				BatchResult r = call_batch(ctx, bridge, first, std::min(first + s.batch, s.aps), timeout_ms);
+				calls++;
+				answered += r.answered;
+				if (r.status != 0) {
+					failed++;
+					last_failure = r.status;
+				}
+			}
+			ubus_free(ctx);
+		});
+	for (std::thread &t : threads)
+		t.join();
+	p.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+	p.calls = calls, p.failed = failed, p.answered = answered, p.last_failure = last_failure;
+}
+
+// One call to every AP at once: more than one bus message can answer once the site is large.
+BatchResult call_all(const Settings &s, int timeout_ms)
+{
+	ubus_context *ctx = ubus_connect(g_socket.c_str());
+	uint32_t bridge = 0;
+	BatchResult r;
+	if (ctx && ubus_lookup_id(ctx, "mqtt.wlc", &bridge) == 0)
+		r = call_batch(ctx, bridge, 0, s.aps, timeout_ms);
+	if (ctx)
+		ubus_free(ctx);
 	return r;
 }
 
@@ -427,6 +500,12 @@ Settings parse(int argc, char **argv)
 		double v = std::atof(argv[i + 1]);
 		if (o == "--aps")
 			s.aps = static_cast<size_t>(v);
+		else if (o == "--sites")
+			s.sites = std::max<size_t>(static_cast<size_t>(v), 1);
+		else if (o == "--log")
+			s.keep_log = argv[i + 1];
+		else if (o == "--batch")
+			s.batch = std::max<size_t>(static_cast<size_t>(v), 1);
 		else if (o == "--cycles")
 			s.cycles = std::clamp<size_t>(static_cast<size_t>(v), 1, 16);
 		else if (o == "--cycle-seconds")
@@ -439,7 +518,8 @@ Settings parse(int argc, char **argv)
 }
 
 struct Daemons {
-	pid_t broker = -1, ubusd = -1, mast = -1, ctrl = -1;
+	pid_t broker = -1, ubusd = -1, mast = -1;
+	std::vector<pid_t> ctrls; // one per site
 };
 
 void write_file(const std::string &path, const std::string &text, mode_t mode)
@@ -481,36 +561,55 @@ Daemons start_daemons(const Settings &s)
 		usleep(10000);
 	std::vector<std::string> env = {"WLC_ROOT=" + g_root, "PATH=" + g_root + "/usr/bin:/usr/bin:/bin",
 					"WLC_LOG_FILE=" + g_root + "/daemons.log"};
-	d.mast = spawn({BENCH_MAST, "-r", "wlc", "-u", "wlc", "-m", "site1"}, env);
-	d.ctrl = spawn({BENCH_RRM_CTRL, "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11", "-w", "20",
-			"-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"},
-		       env);
+	std::vector<std::string> mast = {BENCH_MAST, "-r", "wlc", "-u", "wlc"};
+	for (size_t k = 0; k < s.sites; k++)
+		mast.insert(mast.end(), {"-m", site_name(k)});
+	d.mast = spawn(mast, env);
+	for (size_t k = 0; k < s.sites; k++)
+		d.ctrls.push_back(spawn({BENCH_RRM_CTRL, "-p", "pol", "-s", site_name(k), "-b", "1", "-c", "1", "-c", "6", "-c",
+					 "11", "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"},
+					env));
 	return d;
 }
 
 void stop_all(Daemons &d)
 {
-	for (pid_t *p : {&d.ctrl, &d.mast, &d.ubusd, &d.broker})
+	for (pid_t &p : d.ctrls)
+		stop(p);
+	for (pid_t *p : {&d.mast, &d.ubusd, &d.broker})
 		stop(*p);
+}
+
+void remove_root(const Settings &s)
+{
 	std::error_code ec;
+	if (!s.keep_log.empty())
+		std::filesystem::copy_file(g_root + "/daemons.log", s.keep_log,
+					   std::filesystem::copy_options::overwrite_existing, ec);
 	std::filesystem::remove_all(g_root, ec);
 }
 
-void print_usage(const char *name, Usage u, double wall_s)
+// aps > 0 adds the share of one core per 1,000 APs.
+void print_usage(const char *name, Usage u, double wall_s, size_t aps = 0)
 {
-	std::printf("  %-9s CPU %7.2f s (%5.1f %% of one core over %.0f s), peak memory %6.1f MiB\n", name, u.cpu_s,
-		    100 * u.cpu_s / wall_s, wall_s, static_cast<double>(u.peak_kib) / 1024);
+	std::printf("  %-9s CPU %7.2f s (%5.1f %% of one core over %.0f s", name, u.cpu_s, 100 * u.cpu_s / wall_s, wall_s);
+	if (aps > 0)
+		std::printf(", %.2f %% per 1,000 APs", 100 * u.cpu_s / wall_s / (static_cast<double>(aps) / 1000));
+	std::printf("), peak memory %6.1f MiB\n", static_cast<double>(u.peak_kib) / 1024);
 }
 
-// Waits for mast's and rrm_ctrl's objects, and for mast's subscriptions: a
-// probe AP's join reaches "db.ap" once they are in place.
-bool controller_ready()
+// Waits for mast's and every rrm_ctrl's objects, and for mast's
+// subscriptions: a probe AP's join reaches "db.ap" once they are in place.
+bool controller_ready(const Settings &s)
 {
 	ubus_context *ctx = ubus_connect(g_socket.c_str());
 	uint32_t id;
-	bool up = wait_until([&] { return ctx && ubus_lookup_id(ctx, "mqtt.wlc", &id) == 0 &&
-					  ubus_lookup_id(ctx, "rrm_ctrl.site1.1", &id) == 0; },
-			     std::chrono::seconds(30));
+	size_t up_to = 0; // rrm_ctrl objects seen
+	bool up = wait_until([&] {
+		while (ctx && up_to < s.sites && ubus_lookup_id(ctx, ("rrm_ctrl." + site_name(up_to) + ".1").c_str(), &id) == 0)
+			up_to++;
+		return ctx && up_to == s.sites && ubus_lookup_id(ctx, "mqtt.wlc", &id) == 0;
+	}, std::chrono::seconds(60));
 	if (ctx)
 		ubus_free(ctx);
 	if (!up)
@@ -532,10 +631,10 @@ struct Results {
 	size_t joined = 0, online = 0;
 	double join_s = 0;
 	uint64_t reports_sent = 0, reports_kept = 0;
-	BatchResult batch;
-	uint64_t requests = 0;
+	PollResult poll;
 	double wall_s = 0;
 	Usage mast, ctrl, broker, ubusd, self;
+	long ctrl_peak_max_kib = 0; // the largest of the rrm_ctrl processes
 };
 
 void join_phase(const Settings &s, Swarm &swarm, Results &r)
@@ -552,38 +651,50 @@ void join_phase(const Settings &s, Swarm &swarm, Results &r)
 	r.online = g_db.online.size();
 }
 
-// Reports at the agents' cadence, and one batch to all APs half-way through the last cycle.
+// Reports at the agents' cadence; half-way through the last cycle the poll
+// of every AP, then one call to all APs at once.
 void report_phase(const Settings &s, Swarm &swarm, Results &r)
 {
 	std::atomic<uint64_t> sent{0};
 	std::thread reporter([&] { swarm.report_cycles(sent); });
 	std::this_thread::sleep_for(std::chrono::duration<double>(s.cycle_s * (static_cast<double>(s.cycles) - 0.5)));
-	r.batch = run_batch(s, 60000);
+	run_poll(s, 60000, r.poll);
+	r.poll.requests = swarm.requests;
+	r.poll.all = call_all(s, 60000);
+	r.poll.all_requests = swarm.requests - r.poll.requests;
 	reporter.join();
 	r.reports_sent = sent;
-	r.requests = swarm.requests;
 	// A grace for the last reports in flight through the broker and mast.
 	std::this_thread::sleep_for(std::chrono::seconds(3));
 }
 
 void print_results(const Settings &s, const Results &r)
 {
-	std::printf("%zu simulated APs over %zu MQTT connections, %zu agent cycle(s) of %.0f s, access lists %s\n", s.aps,
-		    s.per_ap ? s.aps : s.connections, s.cycles, s.cycle_s, s.acl ? "on" : "off");
+	std::printf("%zu simulated APs in %zu site(s) (one rrm_ctrl each) over %zu MQTT connections, %zu agent cycle(s) "
+		    "of %.0f s, access lists %s\n",
+		    s.aps, s.sites, s.per_ap ? s.aps : s.connections, s.cycles, s.cycle_s, s.acl ? "on" : "off");
 	std::printf("joins:    %zu of %zu in \"db.ap\", online %zu of %zu, in %.1f s; lost %lld\n", r.joined, s.aps,
 		    r.online, s.aps, r.join_s, static_cast<long long>(2 * s.aps) - static_cast<long long>(r.joined + r.online));
 	std::printf("reports:  sent %llu (%.0f/s), kept by rrm_ctrl %llu; lost %lld\n",
 		    static_cast<unsigned long long>(r.reports_sent), 3 * static_cast<double>(s.aps) / s.cycle_s,
 		    static_cast<unsigned long long>(r.reports_kept),
 		    static_cast<long long>(r.reports_sent) - static_cast<long long>(r.reports_kept));
-	std::printf("batch:    request_response_batch to %zu APs: status %d, %zu answers in the reply, %llu requests "
-		    "reached the APs, completed in %.2f s; lost %lld\n",
-		    s.aps, r.batch.status, r.batch.answered, static_cast<unsigned long long>(r.requests), r.batch.seconds,
-		    static_cast<long long>(s.aps) - static_cast<long long>(r.batch.answered));
+	const PollResult &p = r.poll;
+	std::printf("poll:     request_response_batch of up to %zu APs, %zu calls (%zu failed, status %d), %zu answers "
+		    "from %zu APs, %llu requests reached the APs, in %.2f s; lost %lld\n",
+		    s.batch, p.calls, p.failed, p.last_failure, p.answered, s.aps, static_cast<unsigned long long>(p.requests),
+		    p.seconds,
+		    static_cast<long long>(s.aps) - static_cast<long long>(p.answered));
+	std::printf("one call: request_response_batch to all %zu APs: status %d, %zu answers in the reply, %llu requests "
+		    "reached the APs, completed in %.2f s\n",
+		    s.aps, p.all.status, p.all.answered, static_cast<unsigned long long>(p.all_requests), p.all.seconds);
 	std::printf("controller CPU and memory (from /proc):\n");
-	print_usage("mast", r.mast, r.wall_s);
+	print_usage("mast", r.mast, r.wall_s, s.aps);
 	print_usage("rrm_ctrl", r.ctrl, r.wall_s);
-	print_usage("mosquitto", r.broker, r.wall_s);
+	if (s.sites > 1)
+		std::printf("  (rrm_ctrl: %zu processes, CPU and peak memory summed; the largest peaked at %.1f MiB)\n", s.sites,
+			    static_cast<double>(r.ctrl_peak_max_kib) / 1024);
+	print_usage("mosquitto", r.broker, r.wall_s, s.aps);
 	print_usage("ubusd", r.ubusd, r.wall_s);
 	print_usage("(APs sim)", r.self, r.wall_s);
 }
@@ -622,23 +733,32 @@ int main(int argc, char **argv)
 	auto t_start = Clock::now();
 	// Before the swarm's sessions: libmosquitto's own network thread cannot
 	// watch a descriptor numbered past FD_SETSIZE.
-	bool ready = controller_ready();
+	bool ready = controller_ready(s);
 	Swarm swarm(s);
 	if (!ready || !swarm.listen_for_requests()) {
 		std::fprintf(stderr, "mast, rrm_ctrl or mast's subscriptions did not come up\n");
 		stop_all(d);
+		remove_root(s);
 		return 1;
 	}
 	Results r;
 	join_phase(s, swarm, r);
 	report_phase(s, swarm, r);
 	r.wall_s = std::chrono::duration<double>(Clock::now() - t_start).count();
-	r.mast = usage_of(d.mast), r.ctrl = usage_of(d.ctrl), r.broker = usage_of(d.broker), r.ubusd = usage_of(d.ubusd);
+	r.mast = usage_of(d.mast), r.broker = usage_of(d.broker), r.ubusd = usage_of(d.ubusd);
+	for (pid_t c : d.ctrls) {
+		Usage u = usage_of(c);
+		r.ctrl.cpu_s += u.cpu_s;
+		r.ctrl.peak_kib += u.peak_kib;
+		r.ctrl_peak_max_kib = std::max(r.ctrl_peak_max_kib, u.peak_kib);
+	}
 	r.self = usage_of(getpid());
-	stop(d.ctrl);
+	for (pid_t &c : d.ctrls)
+		stop(c);
 	stop(d.mast);
 	r.reports_kept = stored_reports(s);
 	stop_all(d);
+	remove_root(s);
 	print_results(s, r);
 	std::fflush(stdout);
 	std::_Exit(0); // the database thread's loop ends with the process

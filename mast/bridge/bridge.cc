@@ -106,15 +106,17 @@ struct Bridge::Pending {
 		reply.reply(msg);
 		reply.complete(UBUS_STATUS_OK);
 	}
-	// Adds one AP's answer to a batch's reply, while the reply fits the bus.
-	void collect(const std::string &ap, blob_attr *data)
+	// Adds one AP's answer to a batch's reply; false once the reply no
+	// longer fits the bus.
+	bool collect(const std::string &ap, blob_attr *data)
 	{
 		size_t need = ap.size() + 16 + (data ? blob_pad_len(data) : 0);
 		too_big = too_big || blob_raw_len(buffer.head()) + need > kMaxReplyBytes;
 		if (too_big)
-			return;
+			return false;
 		auto t = buffer.table(ap.c_str());
 		buffer.add_fields(data);
+		return true;
 	}
 };
 
@@ -260,8 +262,9 @@ void Bridge::handle_response(const TopicLevels &topic, const void *payload, size
 		return;
 	Pending &p = *it->second;
 	if (p.batch && p.remaining > 0) {
-		p.collect(topic.size() > 4 ? topic[4] : std::string(), resp->data);
-		if (--p.remaining > 0)
+		// A reply that can no longer fit fails the call now, not at its timeout.
+		bool fits = p.collect(topic.size() > 4 ? topic[4] : std::string(), resp->data);
+		if (--p.remaining > 0 && fits)
 			return;
 		p.answer(id, p.buffer);
 	} else {

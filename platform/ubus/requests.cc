@@ -2,6 +2,8 @@
 // lookups and invokes.
 #include "client_internal.h"
 
+#include <wlc/platform_values.h>
+
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -79,6 +81,10 @@ int start_request(ubus_context *ctx, ubus_request *req, uint8_t type, uint32_t p
 	req->peer = peer;
 	req->fd = -1;
 	req->seq = ++ctx->request_seq;
+	// Like the platform's library: a message larger than the bus daemon takes
+	// is refused here, not sent (the daemon would drop the connection for it).
+	if (attrs && blob_pad_len(attrs) > wlc::platform::kBusMaxMessageLength)
+		return UBUS_STATUS_INVALID_ARGUMENT;
 	if (!ctx->io || io_of(ctx).lost)
 		return UBUS_STATUS_CONNECTION_FAILED;
 	return send_msg(ctx, type, req->seq, peer, attrs, fd) < 0 ? UBUS_STATUS_CONNECTION_FAILED : 0;

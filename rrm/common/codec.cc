@@ -2,7 +2,6 @@
 #include "codec.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace rrm {
@@ -63,8 +62,12 @@ void add_low16(wlc::BlobBuf &buf, const char *name, uint32_t value)
 
 std::string mac_text(const uint8_t mac[6])
 {
-	char text[18];
-	std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+	static constexpr char digits[] = "0123456789abcdef";
+	std::string text(17, ':');
+	for (size_t i = 0; i < 6; i++) {
+		text[3 * i] = digits[mac[i] >> 4];
+		text[3 * i + 1] = digits[mac[i] & 15];
+	}
 	return text;
 }
 

@@ -33,7 +33,8 @@ std::optional<int> checked_ms(std::optional<uint32_t> seconds)
 
 Controller::Controller(Config cfg, wlc::Bus &bus, Clock clock)
 	: cfg_(std::move(cfg)), bus_(bus), clock_(std::move(clock)),
-	  store_(cfg_.db_path, static_cast<uint64_t>(cfg_.history_length), clock_, default_max_aps,
+	  store_(cfg_.db_path, static_cast<uint64_t>(cfg_.history_length), clock_,
+		 max_aps_for(static_cast<size_t>(cfg_.store_budget_mib) << 20),
 		 static_cast<size_t>(cfg_.store_budget_mib) << 20),
 	  publisher_(bus),
 	  mode_({[this] { enter_aggressive(); }, [this](bool t) { leave_aggressive(t); },

@@ -82,8 +82,8 @@ std::optional<Move> Controller::plan(Step s, const Skip &skip) const
 
 std::optional<int> Controller::reported(Step s, const std::string &id) const
 {
-	const Record *rec = store_.latest(kind_radio, id);
-	const RadioReport *r = rec ? std::get_if<RadioReport>(rec) : nullptr;
+	std::optional<Record> rec = store_.latest(kind_radio, id);
+	const RadioReport *r = rec ? std::get_if<RadioReport>(&*rec) : nullptr;
 	if (!r)
 		return std::nullopt;
 	return s == channel ? r->channel : r->power;

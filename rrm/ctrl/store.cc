@@ -67,7 +67,7 @@ bool valid_ap_id(std::string_view id)
 
 ReportStore::ReportStore(std::string dir, uint64_t history_length, Clock clock, size_t max_aps, size_t max_bytes)
 	: dir_(std::move(dir)), history_length_(std::max<uint64_t>(history_length, 1)), clock_(std::move(clock)),
-	  max_aps_(std::max<size_t>(max_aps, 1)), max_bytes_(max_bytes)
+	  max_aps_(std::max<size_t>(max_aps, 1)), max_bytes_(max_bytes), names_(std::make_unique<BssNames>())
 {
 }
 
@@ -76,9 +76,26 @@ ReportStore::ApRecord &ReportStore::record_for(const std::string &id)
 	auto it = aps_.find(id);
 	if (it != aps_.end())
 		return it->second;
-	if (aps_.size() >= max_aps_)
+	if (aps_.size() >= max_aps_) {
+		limit_reached(true);
 		evict_oldest("too many APs");
+	}
 	return aps_[id];
+}
+
+void ReportStore::limit_reached(bool by_count)
+{
+	bool &logged = limit_logged_[by_count ? 0 : 1];
+	if (logged)
+		return;
+	logged = true;
+	if (by_count)
+		wlc::logf(LOG_WARNING, "report store holds its most of %zu APs: the APs silent longest are forgotten",
+			  max_aps_);
+	else
+		wlc::logf(LOG_WARNING,
+			  "report store reached its budget of %zu bytes with %zu APs: the APs silent longest are forgotten",
+			  max_bytes_, aps_.size());
 }
 
 int ReportStore::add(std::string_view kind, std::string_view id, const blob_attr *data)
@@ -101,12 +118,15 @@ int ReportStore::add(std::string_view kind, std::string_view id, const blob_attr
 	auto &h = ap.histories[*k];
 	try {
 		if (!h)
-			h = std::make_unique<History>(history_length_);
+			h = std::make_unique<History>(history_length_, *names_);
 	} catch (const std::bad_alloc &) {
 		recount(key, before);
 		return UBUS_STATUS_UNKNOWN_ERROR;
 	}
-	h->push(now, std::move(record));
+	if (!h->push(now, *record)) {
+		recount(key, before);
+		return UBUS_STATUS_UNKNOWN_ERROR;
+	}
 	newest_stamp_ = std::max(newest_stamp_, now);
 	ap.received[*k]++;
 	ap.last_seen = std::max(ap.last_seen, now);
@@ -132,7 +152,7 @@ namespace {
 bool stamped_after(const History &h, int64_t now)
 {
 	for (uint64_t i = 0; i < h.count(); i++)
-		if (h.newest(i).ts > now)
+		if (h.time(i) > now)
 			return true;
 	return false;
 }
@@ -147,12 +167,7 @@ void ReportStore::take_future_as(int64_t now)
 			std::unique_ptr<History> &h = ap.histories[k];
 			if (!h || !stamped_after(*h, now))
 				continue;
-			auto taken = std::make_unique<History>(history_length_);
-			for (uint64_t i = h->count(); i-- > 0;) {
-				History::Entry e = h->newest(i);
-				taken->push(std::min(e.ts, now), std::make_unique<Record>(*e.record));
-			}
-			h = std::move(taken);
+			h->clamp_stamps(now);
 			save_whole(id, static_cast<Kind>(k), ap);
 		}
 	}
@@ -178,12 +193,12 @@ size_t ReportStore::count_aps(std::optional<Kind> kind) const
 	}));
 }
 
-const Record *ReportStore::latest(Kind k, const std::string &id) const
+std::optional<Record> ReportStore::latest(Kind k, const std::string &id) const
 {
 	const ApRecord *ap = find(id);
 	if (!ap || !ap->histories[k] || ap->histories[k]->empty())
-		return nullptr;
-	return ap->histories[k]->newest(0).record;
+		return std::nullopt;
+	return ap->histories[k]->record(0);
 }
 
 std::optional<int64_t> ReportStore::latest_time(Kind k, const std::string &id) const
@@ -191,7 +206,7 @@ std::optional<int64_t> ReportStore::latest_time(Kind k, const std::string &id) c
 	const ApRecord *ap = find(id);
 	if (!ap || !ap->histories[k] || ap->histories[k]->empty())
 		return std::nullopt;
-	return ap->histories[k]->newest(0).ts;
+	return ap->histories[k]->time(0);
 }
 
 namespace {
@@ -201,8 +216,8 @@ int64_t reporting_until(const History &radio)
 {
 	int64_t gap = 0;
 	for (uint64_t i = 1; i < radio.count(); i++)
-		gap = std::max(gap, radio.newest(i - 1).ts - radio.newest(i).ts);
-	return radio.newest(0).ts + std::max(report_age_floor_s, gap * report_age_intervals);
+		gap = std::max(gap, radio.time(i - 1) - radio.time(i));
+	return radio.time(0) + std::max(report_age_floor_s, gap * report_age_intervals);
 }
 
 } // namespace
@@ -210,6 +225,7 @@ int64_t reporting_until(const History &radio)
 ReportStore::ModelInputs ReportStore::model_inputs(int64_t now) const
 {
 	ModelInputs in;
+	std::vector<const std::string *> ids;
 	for (const auto &[id, ap] : aps_) {
 		const History *radio = ap.histories[kind_radio].get();
 		if (!radio || radio->empty())
@@ -219,9 +235,13 @@ ReportStore::ModelInputs ReportStore::model_inputs(int64_t now) const
 			continue;
 		in.valid_until = std::min(in.valid_until, until);
 		const History *bss = ap.histories[kind_bss].get();
-		in.aps.push_back({id, &std::get<RadioReport>(*radio->newest(0).record),
-				  bss && !bss->empty() ? &std::get<BssList>(*bss->newest(0).record) : nullptr});
+		ids.push_back(&id);
+		in.radios.push_back(std::get<RadioReport>(radio->record(0)));
+		in.heard.push_back(bss && !bss->empty() ? std::optional(std::get<BssList>(bss->record(0))) : std::nullopt);
 	}
+	// Only now that the records stay where they are.
+	for (size_t i = 0; i < ids.size(); i++)
+		in.aps.push_back({*ids[i], &in.radios[i], in.heard[i] ? &*in.heard[i] : nullptr});
 	return in;
 }
 
@@ -233,11 +253,10 @@ bool ReportStore::list_ap(wlc::BlobBuf &buf, Kind k, const std::string &id, cons
 		return true;
 	auto reports = buf.array("reports");
 	for (uint64_t i = 0; i < h->count() && i < limit; i++) {
-		History::Entry e = h->newest(i);
 		auto entry = buf.table();
-		buf.add_u64("ts", static_cast<uint64_t>(e.ts));
+		buf.add_u64("ts", static_cast<uint64_t>(h->time(i)));
 		auto data = buf.table("data");
-		encode_record(buf, *e.record);
+		h->encode(i, buf);
 	}
 	return true;
 }
@@ -286,7 +305,8 @@ void ReportStore::recount(const std::string &id, size_t before)
 	if (it == aps_.end())
 		return;
 	bytes_ = bytes_ - std::min(bytes_, before) + ap_memory(id, it->second);
-	while (bytes_ > max_bytes_ && aps_.size() > 1) {
+	while (memory() > max_bytes_ && aps_.size() > 1) {
+		limit_reached(false);
 		std::string why = "report store over its budget of " + std::to_string(max_bytes_) + " bytes";
 		evict_oldest(why.c_str(), id);
 	}

@@ -34,11 +34,19 @@ void encode_record(wlc::BlobBuf &buf, const Record &r);
 // with "." or holding "/" are refused.
 [[nodiscard]] bool valid_ap_id(std::string_view id);
 
-inline constexpr size_t default_max_aps = 16384;
-// The memory the histories may take, records included: beyond it the APs
-// silent longest are forgotten (their files too). Files hold about what
-// memory does, so this bounds them as well.
+// The memory the histories may take, records and interned names included:
+// beyond it the APs silent longest are forgotten (their files too). Files
+// hold about what memory does, so this bounds them as well.
 inline constexpr size_t default_max_store_bytes = static_cast<size_t>(default_store_budget_mib) << 20;
+// The least an AP that reported takes in the store: the number of APs is
+// bounded by the budget through it, so that APs with small reports cannot
+// outnumber what the budget is sized for.
+inline constexpr size_t min_ap_bytes = 1024;
+[[nodiscard]] constexpr size_t max_aps_for(size_t max_bytes)
+{
+	return max_bytes / min_ap_bytes > 0 ? max_bytes / min_ap_bytes : 1;
+}
+inline constexpr size_t default_max_aps = max_aps_for(default_max_store_bytes);
 // The most the first report table of a history file may hold (payload,
 // padded): larger files are refused.
 inline constexpr size_t max_file_payload = 131072;
@@ -58,6 +66,7 @@ struct LoadedReport {
 	int64_t ts;
 	std::unique_ptr<Record> record;
 };
+
 
 // What a history file's bytes hold: its reports oldest first, those older
 // than oldest left out. A file is one or more history tables one after
@@ -105,17 +114,19 @@ public:
 	[[nodiscard]] const std::map<std::string, ApRecord> &aps() const { return aps_; }
 	[[nodiscard]] const ApRecord *find(const std::string &id) const;
 	[[nodiscard]] size_t count_aps(std::optional<Kind> kind = std::nullopt) const;
-	[[nodiscard]] const Record *latest(Kind k, const std::string &id) const;
+	[[nodiscard]] std::optional<Record> latest(Kind k, const std::string &id) const;
 	[[nodiscard]] std::optional<int64_t> latest_time(Kind k, const std::string &id) const;
 	// Bumped by every radio and BSS report: a model built at another value is old.
 	[[nodiscard]] uint64_t generation() const { return generation_; }
 
 	// The newest radio and BSS reports of every AP that has not stopped
 	// reporting at now, in ascending id order, and the time at which the
-	// first of them will have.
+	// first of them will have. The inputs point into the records decoded here.
 	struct ModelInputs {
 		std::vector<ModelInput> aps;
 		int64_t valid_until = INT64_MAX;
+		std::vector<RadioReport> radios;
+		std::vector<std::optional<BssList>> heard;
 	};
 	[[nodiscard]] ModelInputs model_inputs(int64_t now) const;
 
@@ -124,13 +135,16 @@ public:
 			       uint32_t limit, size_t max_bytes) const;
 
 	// Bytes held, as counted against the budget.
-	[[nodiscard]] size_t memory() const { return bytes_; }
+	[[nodiscard]] size_t memory() const { return bytes_ + names_->memory(); }
+	[[nodiscard]] const BssNames &names() const { return *names_; }
 	[[nodiscard]] size_t max_bytes() const { return max_bytes_; }
 	[[nodiscard]] const std::string &dir() const { return dir_; }
 
 private:
 	ApRecord &record_for(const std::string &id);
 	void evict_oldest(const char *why, const std::string &keep = {});
+	// Logs, once for each limit, that the store reached it.
+	void limit_reached(bool by_count);
 	void forget(std::map<std::string, ApRecord>::iterator it);
 	// Counts an AP's bytes anew after a change and forgets the APs silent
 	// longest (never keep) while the store is over its budget.
@@ -151,6 +165,9 @@ private:
 	size_t bytes_ = 0; // sum of ap_memory over the APs
 	uint64_t generation_ = 0;
 	int64_t newest_stamp_ = INT64_MIN; // the latest stamp held
+	std::array<bool, 2> limit_logged_ = {}; // AP count, bytes
+	mutable wlc::BlobBuf file_buf_;         // kept, so that its room is not grown anew for every file
+	std::unique_ptr<BssNames> names_;    // outlives the histories in aps_
 	std::map<std::string, ApRecord> aps_;
 };
 

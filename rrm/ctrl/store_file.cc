@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 
 namespace rrm {
@@ -22,20 +23,6 @@ namespace rrm {
 namespace fs = std::filesystem;
 
 namespace {
-
-// One table of the file: the newest n entries, newest first.
-void build_table(wlc::BlobBuf &buf, const History &h, uint64_t n)
-{
-	buf.reset();
-	auto reports = buf.array("reports");
-	for (uint64_t i = 0; i < n; i++) {
-		History::Entry e = h.newest(i);
-		auto entry = buf.table();
-		buf.add_u64("ts", static_cast<uint64_t>(e.ts));
-		auto data = buf.table("data");
-		encode_record(buf, *e.record);
-	}
-}
 
 size_t padded(size_t n)
 {
@@ -46,6 +33,50 @@ size_t padded(size_t n)
 size_t file_len(const blob_attr *head)
 {
 	return padded(blob_raw_len(head));
+}
+
+// One table of the file in buf: the newest entries, newest first, as many of
+// the first n as fit in max_file_bytes (the newest is always tried). Each is
+// encoded once: one that does not fit is taken back out. When not all fit,
+// only those within half the limit are kept, so that the next reports are
+// appended rather than each rewriting the file whole. Returns how many.
+uint64_t build_table(wlc::BlobBuf &buf, const History &h, uint64_t n)
+{
+	buf.reset();
+	auto reports = buf.array("reports");
+	// The array's length after each entry; it is the table's one member, after its 4-byte header.
+	std::array<unsigned int, 64> ends{};
+	auto bytes = [](unsigned int array_len) { return sizeof(blob_attr) + padded(array_len); };
+	uint64_t written = 0;
+	for (; written < n; written++) {
+		unsigned int before = blob_raw_len(buf.head()); // the open array
+		{
+			auto entry = buf.table();
+			buf.add_u64("ts", static_cast<uint64_t>(h.time(written)));
+			auto data = buf.table("data");
+			h.encode(written, buf);
+		}
+		if (written > 0 && bytes(blob_raw_len(buf.head())) > max_file_bytes) {
+			blob_set_raw_len(buf.head(), before);
+			break;
+		}
+		unsigned int end = blob_raw_len(buf.head());
+		ends[std::min<size_t>(written, ends.size() - 1)] = end;
+		// Reports of one kind are of similar size: once they will not all
+		// fit, stop before the next would pass half the limit.
+		size_t next = end + end / (written + 1);
+		if (bytes(end) * n > max_file_bytes * (written + 1) && bytes(next) > max_file_bytes / 2) {
+			written++;
+			break;
+		}
+	}
+	if (written < n) {
+		while (written > 1 && (written > ends.size() || bytes(ends[written - 1]) > max_file_bytes / 2))
+			written--;
+		blob_set_raw_len(buf.head(), ends[written - 1]);
+	}
+	reports.close();
+	return written;
 }
 
 bool write_at(int fd, const void *data, size_t len, off_t at)
@@ -107,7 +138,7 @@ void ReportStore::save(const std::string &id, Kind k, ApRecord &ap) const
 	FileState &f = ap.files[k];
 	const History &h = *ap.histories[k];
 	if (f.known && !h.empty() && f.appended + 1 < history_length_) {
-		wlc::BlobBuf buf;
+		wlc::BlobBuf &buf = file_buf_;
 		build_table(buf, h, 1);
 		uint64_t size = padded(f.bytes) + file_len(buf.head());
 		if (size <= max_file_bytes && append_table(file_path(id, k), f.bytes, buf.head())) {
@@ -132,15 +163,8 @@ void ReportStore::save_whole(const std::string &id, Kind k, ApRecord &ap) const
 	std::error_code ec;
 	fs::create_directories(wlc::root_path(dir_ + "/" + id), ec);
 	// Only what the loader accepts is written: the oldest entries give way.
-	wlc::BlobBuf buf;
-	uint64_t n = h.count();
-	build_table(buf, h, n);
-	while (n > 1 && file_len(buf.head()) > max_file_bytes) {
-		// Reports of one kind are of similar size: guess the count that fits.
-		uint64_t fit = n * max_file_bytes / file_len(buf.head());
-		n = std::clamp<uint64_t>(fit, 1, n - 1);
-		build_table(buf, h, n);
-	}
+	wlc::BlobBuf &buf = file_buf_;
+	build_table(buf, h, h.count());
 	if (file_len(buf.head()) > max_file_bytes)
 		return;
 	std::string tmp = path + ".tmp";

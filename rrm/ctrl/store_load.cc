@@ -167,7 +167,7 @@ void ReportStore::load_ap(const std::string &id)
 			continue;
 		}
 		ApRecord &ap = record_for(id);
-		auto h = std::make_unique<History>(history_length_);
+		auto h = std::make_unique<History>(history_length_, *names_);
 		// A stamp later than now comes from before the clock stepped back: the
 		// report arrived at the latest now, and must age from there, not live on.
 		bool from_future = false;
@@ -176,7 +176,8 @@ void ReportStore::load_ap(const std::string &id)
 			int64_t ts = std::min(r.ts, now);
 			ap.last_seen = std::max(ap.last_seen, ts);
 			newest_stamp_ = std::max(newest_stamp_, ts);
-			h->push(ts, std::move(r.record));
+			if (!h->push(ts, *r.record))
+				break;
 		}
 		ap.histories[*k] = std::move(h);
 		// A clean file takes further reports at its end; a damaged one is written whole first.

@@ -136,7 +136,7 @@ int ControllerTest::call(const std::string &object, const std::string &method, c
 	int status = -1;
 	bool done = false;
 	wlc::AsyncCall c;
-	client_.call_async(id, method, args, c,
+	int started = client_.call_async(id, method, args, c,
 			[&](blob_attr *msg) {
 				if (!reply)
 					return;
@@ -146,6 +146,8 @@ int ControllerTest::call(const std::string &object, const std::string &method, c
 				status = s;
 				done = true;
 			});
+	if (started != UBUS_STATUS_OK)
+		return started; // refused before it was sent
 	pump([&] { return done; }, limit);
 	return status;
 }

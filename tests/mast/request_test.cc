@@ -66,5 +66,49 @@ TEST_F(ControllerTest, ReplyLargerThanTheBusCarriesFails)
 	EXPECT_TRUE(has_object("mqtt.wlc"));
 }
 
+// A batch whose answers pass the bus's limit before every AP answered fails
+// as soon as they do, rather than when the caller's timeout ends.
+TEST_F(ControllerTest, ReplyThatCannotFitFailsAtOnce)
+{
+	start_mast();
+	wlctest::MqttClient ap("ap-side", 1883);
+	ASSERT_TRUE(ap.subscribe("zev/wlc/telemetry/ap/+/request/+"));
+	std::thread answerer([&] { answer_requests(ap, 3); }); // ap1-ap3; ap9 stays silent
+	auto t0 = std::chrono::steady_clock::now();
+	EXPECT_EQ(call("mqtt.wlc", "request_response_batch",
+		       R"({"ap_id":["ap1","ap2","ap3","ap9"],"command":"ubus","timeout":60000})", nullptr, 30s),
+		  UBUS_STATUS_UNKNOWN_ERROR);
+	EXPECT_LT(std::chrono::steady_clock::now() - t0, 30s);
+	answerer.join();
+	EXPECT_TRUE(log_text().find("is too large for ubus") != std::string::npos);
+	// The late answer of ap9 finds nothing pending, and mast serves on.
+	EXPECT_EQ(call("mqtt.wlc", "request_response", R"({"ap_id":"ap9","command":"ubus","timeout":100})"),
+		  UBUS_STATUS_TIMEOUT);
+	EXPECT_TRUE(has_object("mqtt.wlc"));
+}
+
+// A call larger than one bus message never reaches mast: the caller's own
+// library refuses it at once, and nothing is published.
+TEST_F(ControllerTest, BatchLargerThanABusMessageRefusedAtOnce)
+{
+	start_mast();
+	wlctest::MqttClient ap("ap-side", 1883);
+	ASSERT_TRUE(ap.subscribe("zev/wlc/telemetry/ap/+/request/+"));
+	std::string ids;
+	for (int i = 0; i < 60000; i++)
+		ids += (i ? ",\"ap-" : "\"ap-") + std::to_string(100000 + i) + "\"";
+	auto t0 = std::chrono::steady_clock::now();
+	int status = call("mqtt.wlc", "request_response_batch", R"({"ap_id":[)" + ids + R"(],"command":"ubus","timeout":60000})",
+			  nullptr, 30s);
+	EXPECT_EQ(status, UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_LT(std::chrono::steady_clock::now() - t0, 30s);
+	wlctest::MqttMessage m;
+	EXPECT_FALSE(ap.next(m, 300ms));
+	// This client's connection and mast's are both still there.
+	EXPECT_EQ(call("mqtt.wlc", "request_response", R"({"ap_id":"ap1","command":"ubus","timeout":100})"),
+		  UBUS_STATUS_TIMEOUT);
+	EXPECT_TRUE(has_object("mqtt.wlc"));
+}
+
 } // namespace
 } // namespace masttest

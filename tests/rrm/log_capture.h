@@ -24,6 +24,14 @@ public:
 
 	std::string text() const { return wlctest::read_text(path_); }
 	bool has(const std::string &line) const { return text().find(line) != std::string::npos; }
+	size_t count(const std::string &line) const
+	{
+		std::string t = text();
+		size_t n = 0;
+		for (size_t at = t.find(line); at != std::string::npos; at = t.find(line, at + 1))
+			n++;
+		return n;
+	}
 
 private:
 	wlctest::TempRoot dir_;

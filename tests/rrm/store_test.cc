@@ -33,13 +33,15 @@ protected:
 		encode_radio(b, r);
 		return b;
 	}
-	static wlc::BlobBuf bss(size_t n)
+	// n BSSs; APs given different salts hear different BSSIDs.
+	static wlc::BlobBuf bss(size_t n, uint8_t salt = 0)
 	{
 		BssList list;
 		for (size_t i = 0; i < n; i++) {
 			zev_wifi_bss e{};
 			std::snprintf(e.ssid, sizeof e.ssid, "neighbour-network-%zu", i);
 			e.bssid[0] = 2;
+			e.bssid[3] = salt;
 			e.bssid[4] = static_cast<uint8_t>(i >> 8);
 			e.bssid[5] = static_cast<uint8_t>(i);
 			e.channel = 1 + i % 11;
@@ -66,13 +68,13 @@ protected:
 		const ReportStore::ApRecord *ap = s.find(id);
 		const History *h = ap ? ap->histories[kind_radio].get() : nullptr;
 		for (uint64_t i = h ? h->count() : 0; i-- > 0;)
-			out.push_back(std::get<RadioReport>(*h->newest(i).record).channel);
+			out.push_back(std::get<RadioReport>(h->record(i)).channel);
 		return out;
 	}
 	std::string path(const std::string &rel) const { return root_.path() + "/etc/wlc/rrm/radio1/" + rel; }
 	int channel_of(const ReportStore &s, const std::string &id) const
 	{
-		const Record *r = s.latest(kind_radio, id);
+		std::optional<Record> r = s.latest(kind_radio, id);
 		return r ? std::get<RadioReport>(*r).channel : -1;
 	}
 
@@ -97,7 +99,7 @@ TEST_F(StoreTest, HistoryKeepsSixteenNewestFirst)
 	EXPECT_EQ(again.load(), 1u);
 	EXPECT_EQ(again.find("ap1")->histories[kind_radio]->count(), 16u);
 	EXPECT_EQ(channel_of(again, "ap1"), 17);
-	EXPECT_EQ(std::get<RadioReport>(*again.find("ap1")->histories[kind_radio]->newest(15).record).channel, 2);
+	EXPECT_EQ(std::get<RadioReport>(again.find("ap1")->histories[kind_radio]->record(15)).channel, 2);
 }
 
 TEST_F(StoreTest, BadReportsChangeNothing)
@@ -133,6 +135,7 @@ TEST_F(StoreTest, HostileIdsRefused)
 
 TEST_F(StoreTest, ApCountBounded)
 {
+	rrmtest::LogCapture log;
 	ReportStore s = store(3);
 	for (const char *id : {"a", "b", "c"}) {
 		now_++;
@@ -146,16 +149,79 @@ TEST_F(StoreTest, ApCountBounded)
 	EXPECT_FALSE(s.find("b"));
 	EXPECT_FALSE(fs::exists(path("b")));
 	EXPECT_TRUE(s.find("a") && s.find("c") && s.find("d"));
+	now_++;
+	ASSERT_EQ(s.add("radio", "e", radio(1).head()), 0);
+	// The limit is told once, each AP forgotten for it every time.
+	EXPECT_EQ(log.count("report store holds its most of 3 APs"), 1u) << log.text();
+	EXPECT_TRUE(log.has("too many APs, forget b"));
+	EXPECT_TRUE(log.has("too many APs, forget c"));
+}
+
+// The AP limit follows the memory budget: a controller of 50,000 APs keeps
+// every one of them under the default budget, and the limit of a smaller
+// budget is its share of it.
+TEST_F(StoreTest, FiftyThousandApsAllKept)
+{
+	EXPECT_EQ(max_aps_for(64 * min_ap_bytes), 64u);
+	EXPECT_EQ(max_aps_for(1), 1u);
+	// In memory only (a file where the store's directory would be), so that
+	// the test does not wait for 50,000 directories.
+	fs::create_directories(path(".."));
+	std::ofstream(path("../radio2")) << "not a directory";
+	rrmtest::LogCapture log;
+	ReportStore s("/etc/wlc/rrm/radio2", 16, [this] { return now_; }, default_max_aps, default_max_store_bytes);
+	const size_t aps = 50000;
+	for (size_t i = 0; i < aps; i++)
+		ASSERT_EQ(s.add("radio", "ap" + std::to_string(i), radio(1 + static_cast<int>(i % 11)).head()), 0) << i;
+	EXPECT_EQ(s.count_aps(), aps);
+	EXPECT_EQ(channel_of(s, "ap0"), 1);
+	EXPECT_EQ(channel_of(s, "ap49999"), 1 + 49999 % 11);
+	EXPECT_FALSE(log.has("forget")) << log.text();
+	EXPECT_FALSE(log.has("report store holds its most"));
+	EXPECT_LE(s.memory(), default_max_store_bytes);
+}
+
+// An AP sending what agents typically send (three channels, 30 BSSs heard,
+// 10 stations and its two BSSIDs, every cycle) takes at most 16 KiB with
+// full histories of each kind.
+TEST_F(StoreTest, TypicalApIsSmall)
+{
+	RadioReport r{6, 20, std::vector<zev_wifi_sta>(10), {{2, 1, 0, 0, 0, 1}, {2, 1, 0, 0, 0, 2}}};
+	for (size_t i = 0; i < r.stations.size(); i++)
+		r.stations[i].mac[0] = 2, r.stations[i].mac[5] = static_cast<uint8_t>(i + 1);
+	wlc::BlobBuf radio_msg, channels_msg;
+	encode_radio(radio_msg, r);
+	encode_channels(channels_msg, {{0, 100, 1, 30, 1, 1, 1, 1, 1}, {0, 100, 6, 30, 1, 1, 1, 1, 1},
+				       {0, 100, 11, 30, 1, 1, 1, 1, 1}});
+	wlc::BlobBuf heard = bss(30);
+	ReportStore s = store();
+	const size_t aps = 100;
+	for (size_t i = 0; i < aps; i++)
+		for (int k = 0; k < 16; k++) {
+			ASSERT_EQ(s.add("channels", "ap" + std::to_string(i), channels_msg.head()), 0);
+			ASSERT_EQ(s.add("bss", "ap" + std::to_string(i), heard.head()), 0);
+			ASSERT_EQ(s.add("radio", "ap" + std::to_string(i), radio_msg.head()), 0);
+		}
+	EXPECT_LE(s.memory() / aps, 16u * 1024);
+	// What is kept is what was sent.
+	wlc::BlobBuf want, got;
+	encode_bss(want, *decode_bss(heard.head()));
+	encode_record(got, *s.latest(kind_bss, "ap7"));
+	EXPECT_EQ(got.json(), want.json());
+	EXPECT_EQ(std::get<RadioReport>(*s.latest(kind_radio, "ap99")).stations.size(), 10u);
 }
 
 // The store keeps within its byte budget: the APs silent longest are
 // forgotten, files and all, and the bytes it counts are what it holds.
 TEST_F(StoreTest, ByteBudgetBounded)
 {
-	auto fill = [this](ReportStore &s, const std::string &id) {
+	// Each AP hears BSSIDs of its own, so that each takes as much as the probe.
+	uint8_t salt = 0;
+	auto fill = [this, &salt](ReportStore &s, const std::string &id) {
+		salt++;
 		for (int i = 0; i < 16; i++) {
 			now_++;
-			ASSERT_EQ(s.add("bss", id, bss(60).head()), 0);
+			ASSERT_EQ(s.add("bss", id, bss(60, salt).head()), 0);
 		}
 		ASSERT_EQ(s.add("radio", id, radio(6).head()), 0);
 	};
@@ -166,7 +232,7 @@ TEST_F(StoreTest, ByteBudgetBounded)
 		one = probe.memory();
 	}
 	fs::remove_all(path("probe"));
-	ASSERT_GT(one, 16 * 60 * sizeof(zev_wifi_bss));
+	ASSERT_GT(one, 16 * 60 * 12); // each BSS kept counts at least its fields
 	rrmtest::LogCapture log;
 	const size_t budget = 3 * one + one / 2;
 	ReportStore s("/etc/wlc/rrm/radio1", 16, [this] { return now_; }, default_max_aps, budget);
@@ -246,7 +312,7 @@ TEST_F(StoreTest, RestartDropsOldAndSkipsStrangeFiles)
 	EXPECT_FALSE(fs::exists(path("old/radio.blob")));
 	EXPECT_FALSE(s.find("strange"));
 	EXPECT_EQ(channels(s, "new"), (std::vector<int>{6}));
-	ASSERT_NE(s.latest(kind_bss, "new"), nullptr);
+	ASSERT_TRUE(s.latest(kind_bss, "new"));
 	EXPECT_EQ(s.find("new")->histories[kind_bss]->count(), 1u);
 	EXPECT_EQ(std::get<BssList>(*s.latest(kind_bss, "new")).size(), 3u);
 	EXPECT_FALSE(s.find("new")->histories[kind_channels]);
