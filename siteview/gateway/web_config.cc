@@ -32,7 +32,6 @@ std::string lighttpd_config(const WebSettings &s)
 	if (!s.error_log.empty())
 		c += "server.errorlog = " + quoted(s.error_log) + "\n";
 	c += "server.follow-symlink = \"disable\"\n";
-	c += "dir-listing.activate = \"disable\"\n";
 	c += "index-file.names = (\"index.html\")\n";
 	c += "mimetype.assign = (\".html\" => \"text/html; charset=utf-8\", \".js\" => \"text/javascript\", "
 	     "\".css\" => \"text/css\", \".svg\" => \"image/svg+xml\", \".png\" => \"image/png\", "

@@ -59,12 +59,17 @@ export function renderTable(state, table, telemetryRows) {
 		th.classList.toggle('sorted', th.dataset.sort === state.sort.key);
 		th.classList.toggle('desc', th.dataset.sort === state.sort.key && state.sort.desc);
 	}
-	table.tBodies[0].innerHTML = rows.map((r) => `<tr data-id="${esc(r.id)}" data-state="${esc(r.state)}">` +
+	const html = rows.map((r) => `<tr data-id="${esc(r.id)}" data-state="${esc(r.state)}">` +
 		`<td class="id">${esc(r.id)}</td><td>${esc(r.hostname)}</td><td>${esc(r.model)}</td><td>${esc(r.ip)}</td>` +
 		`<td>${esc(r.fw_version)}</td><td class="state state-${esc(r.state)}">${esc(r.state)}${r.online ? '' : ' (not connected)'}</td>` +
 		`<td>${esc(uptimeText(r.uptime))}</td><td class="clients">${esc(r.clients)}</td>` +
 		`<td class="radios">${esc(r.radiosText)}</td>` +
 		`<td class="admin-only">${r.state === 'pending' ? '<button data-action="approve" class="approve">Approve</button>' : ''}</td></tr>`).join('');
+	// Drawn again only when it changed, so that what the operator points at stays.
+	if (table.dataset.drawn !== html) {
+		table.tBodies[0].innerHTML = html;
+		table.dataset.drawn = html;
+	}
 	return rows.map((r) => r.id).slice(0, Math.max(telemetryRows, 0));
 }
 

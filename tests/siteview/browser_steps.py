@@ -11,7 +11,7 @@ import subprocess
 import sys
 
 from selenium import webdriver
-from selenium.common.exceptions import TimeoutException
+from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
@@ -37,7 +37,8 @@ class SitePage:
     def __init__(self, driver, url):
         self.d = driver
         self.url = url
-        self.wait = WebDriverWait(driver, WAIT, poll_frequency=0.2)
+        self.wait = WebDriverWait(driver, WAIT, poll_frequency=0.2,
+                                  ignored_exceptions=[StaleElementReferenceException])
 
     def open(self):
         self.d.get(self.url)
@@ -58,18 +59,27 @@ class SitePage:
         self.wait.until(EC.visibility_of_element_located((By.ID, "site-view")))
         self.wait.until(lambda d: d.execute_script("return window.siteview.polls") > 0)
 
-    def row(self, ap):
-        return self.d.find_element(By.CSS_SELECTOR, f'#ap-table tbody tr[data-id="{ap}"]')
-
     def row_text(self, ap, cls):
-        rows = self.d.find_elements(By.CSS_SELECTOR, f'#ap-table tbody tr[data-id="{ap}"] td.{cls}')
-        return rows[0].text if rows else ""
+        # The table is drawn anew at every poll: a cell read while that
+        # happens is read again at the next try.
+        try:
+            rows = self.d.find_elements(By.CSS_SELECTOR, f'#ap-table tbody tr[data-id="{ap}"] td.{cls}')
+            return rows[0].text if rows else ""
+        except StaleElementReferenceException:
+            return ""
 
     def wait_row(self, ap, cls, pred, what):
         try:
             self.wait.until(lambda d: pred(self.row_text(ap, cls)))
         except TimeoutException:
             raise AssertionError(f"{ap}: {what}; the page shows {cls} {self.row_text(ap, cls)!r}")
+
+    def click(self, css):
+        """Clicks the element, found again if the page drew it anew meanwhile."""
+        def once(d):
+            d.find_element(By.CSS_SELECTOR, css).click()
+            return True
+        self.wait.until(once)
 
     def approve_buttons(self):
         return [b for b in self.d.find_elements(By.CSS_SELECTOR, "#ap-table button.approve") if b.is_displayed()]
@@ -84,6 +94,11 @@ class SitePage:
                rpc('00000000000000000000000000000000', 'session', 'login', {username: user, password})
                  .then(l => rpc(l.result[1].ubus_rpc_session, o, m, a)).then(done);""",
             user, password, obj, method, args)
+
+
+def ubus_call(args, obj, method, msg):
+    subprocess.run([args.ubus, "-s", args.socket, "call", obj, method, json.dumps(msg)], check=True,
+                   capture_output=True)
 
 
 def step(name):
@@ -127,14 +142,13 @@ def run(args, d, page):
     d.find_element(By.ID, "filter").clear()
     d.execute_script("document.querySelector('#filter').dispatchEvent(new Event('input'))")
     page.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#ap-table tbody tr")) == 5)
-    d.find_element(By.CSS_SELECTOR, 'th[data-sort="id"]').click()
-    first = d.find_elements(By.CSS_SELECTOR, "#ap-table tbody tr")[0].get_attribute("data-id")
+    page.click('th[data-sort="id"]')
+    first = d.execute_script("return document.querySelector('#ap-table tbody tr').dataset.id")
     assert first == max(args.adopted.split(",") + [args.pending]), first
 
     step("the admin approves the pending fifth AP after confirming, and it is adopted")
-    buttons = page.approve_buttons()
-    assert len(buttons) == 1, len(buttons)
-    buttons[0].click()
+    assert len(page.approve_buttons()) == 1
+    page.click(f'#ap-table tbody tr[data-id="{args.pending}"] button.approve')
     page.wait.until(EC.visibility_of_element_located((By.ID, "confirm")))
     assert args.pending in d.find_element(By.ID, "confirm-text").text
     d.find_element(By.ID, "confirm-yes").click()
@@ -143,20 +157,20 @@ def run(args, d, page):
     page.wait.until(lambda d: d.find_element(By.ID, "count-adopted").text == "5")
 
     step("an RRM step moves a channel, and the page shows it")
-    subprocess.run([args.ubus, "-s", args.socket, "call", "rrm_ctrl.site1.0", "config", '{"channel_timer":1}'],
-                   check=True, capture_output=True)
+    ubus_call(args, "rrm_ctrl.site1.0", "config", {"channel_timer": 1})
     aps = args.adopted.split(",")
     try:
         page.wait.until(lambda d: any(not page.row_text(ap, "radios").startswith("0: 6/") for ap in aps))
     except TimeoutException:
         raise AssertionError("no channel change shown: " + ", ".join(page.row_text(ap, "radios") for ap in aps))
     page.wait.until(lambda d: "channel 6 →" in d.find_element(By.ID, "rrm-changes").text)
+    ubus_call(args, "rrm_ctrl.site1.0", "config", {"channel_timer": 3600})
     d.find_element(By.ID, "rrm").screenshot(os.path.join(out, "rrm.png"))
 
     step("an AP's detail shows its radios and history")
-    page.row(aps[0]).find_element(By.CSS_SELECTOR, "td.id").click()
+    page.click(f'#ap-table tbody tr[data-id="{aps[0]}"] td.id')
     page.wait.until(lambda d: d.find_element(By.ID, "detail-id").text == aps[0])
-    page.wait.until(lambda d: "approve" in d.find_element(By.ID, "detail-history").text.lower())
+    page.wait.until(lambda d: "approval" in d.find_element(By.ID, "detail-history").get_attribute("textContent"))
 
     timings = d.execute_script("return window.siteview")
     print("render: first %.1f ms after login, last render %.1f ms" % (timings["firstRenderMs"], timings["lastRenderMs"]))
@@ -173,6 +187,9 @@ def main():
         p.add_argument(a, required=True)
     args = p.parse_args()
     os.makedirs(args.home, exist_ok=True)
+    for old in ("failure.png", "console.log"):
+        if os.path.exists(os.path.join(args.out, old)):
+            os.remove(os.path.join(args.out, old))
     os.environ["HOME"] = args.home
     service = Service("/usr/bin/chromedriver", log_output=os.path.join(args.out, "chromedriver.log")) \
         if "log_output" in Service.__init__.__code__.co_varnames \

@@ -49,6 +49,7 @@ protected:
 		       R"({"a": "ap2", "b": "ap3", "rssi": -80}, {"a": "ap3", "b": "ap4", "rssi": -60},)"
 		       R"({"a": "ap2", "b": "ap4", "rssi": -90})";
 	}
+	std::vector<std::string> controller_mast_args() const override { return {"-m", "site1"}; }
 	std::vector<std::string> ap_mast_args() const override { return {"-h", "127.0.0.1:8883", "-g", "0:site1"}; }
 
 	void SetUp() override;
@@ -124,7 +125,10 @@ void BrowserSiteTest::start_rrm()
 						 "1", "-l", "-w"},
 			std::vector<std::string>{"WLC_ROOT=" + root, "WLC_LOG_FILE=" + root + "/rrm.log"});
 	}
-	// Every agent's reports have reached the controller's model.
+	// The controller builds its model at a step: power steps every second
+	// until every agent's reports are in it (the channels stay), then back
+	// to the usual pace.
+	ASSERT_EQ(call("rrm_ctrl.site1.0", "config", R"({"power_timer":1})"), 0);
 	ASSERT_TRUE(pump(
 		[&] {
 			std::string m = model_text();
@@ -134,7 +138,9 @@ void BrowserSiteTest::start_rrm()
 			return true;
 		},
 		wlctest::kStartLimit))
-		<< model_text();
+		<< model_text() << "\nrrm_ctrl:\n"
+		<< wlctest::read_text(root_->path() + "/ctrl.log") << "\nap1's agent:\n"
+		<< wlctest::read_text(ap_root("ap1") + "/rrm.log") << "\nap1's mast:\n" << ap_log("ap1") << "\ncontroller's mast:\n" << log_text();
 }
 
 void BrowserSiteTest::start_web()
