@@ -41,6 +41,8 @@ export function drawCostPlot(svg, series) {
 		const colour = LINE_COLOURS[i % LINE_COLOURS.length];
 		const d = s.points.map((p, j) => `${j ? 'L' : 'M'}${x(p.at).toFixed(1)},${y(p.cost).toFixed(1)}`).join(' ');
 		svg.append(el('path', { class: 'line', d, stroke: colour }));
+		for (const p of s.points)
+			svg.append(el('circle', { cx: x(p.at).toFixed(1), cy: y(p.cost).toFixed(1), r: 2.5, fill: colour }));
 		svg.append(el('text', { x: L + 8 + i * 150, y: H - 4, fill: colour }, s.name));
 	});
 }
