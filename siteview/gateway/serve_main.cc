@@ -4,6 +4,7 @@
 //                  [-p port] [-a address] [-s bus socket] [-u unix socket] [-l lighttpd]
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -48,6 +49,16 @@ int main(int argc, char **argv)
 			     "Usage: %s -w www-dir -g gateway -d state-dir [-p port] [-a address] [-s socket] [-u unix-socket] [-l lighttpd]\n",
 			     argv[0]);
 		return 1;
+	}
+	// The server follows no symbolic link: it is given the real paths.
+	std::error_code ec;
+	for (std::string *path : {&o.web.www, &o.web.gateway}) {
+		std::filesystem::path real = std::filesystem::canonical(*path, ec);
+		if (ec) {
+			std::fprintf(stderr, "%s: %s\n", path->c_str(), ec.message().c_str());
+			return 1;
+		}
+		*path = real.string();
 	}
 	o.web.pid_file = o.dir + "/lighttpd.pid";
 	o.web.error_log = o.dir + "/lighttpd.log";
