@@ -12,6 +12,9 @@ namespace siteview {
 namespace {
 
 constexpr int kMaxTimeout = 86400;
+// A SHA-256 crypt hash that no password is checked against successfully
+// (it is checked only for users not in the file).
+const std::string kUnknownUserHash = "$5$siteview$0000000000000000000000000000000000000000000";
 
 const std::array<blobmsg_policy, 3> kLoginPolicy = {
 	{{"username", BLOBMSG_TYPE_STRING}, {"password", BLOBMSG_TYPE_STRING}, {"timeout", BLOBMSG_TYPE_INT32}}};
@@ -66,7 +69,11 @@ int SessionService::login(wlc::Request &req, blob_attr *msg)
 	// Read at every login, so that a changed password or list counts at once.
 	std::vector<Login> logins = load_logins(settings_.logins_file);
 	auto it = std::find_if(logins.begin(), logins.end(), [&](const Login &l) { return l.username == user; });
-	if (it == logins.end() || !password_matches(it->password_hash, std::string(*f.str(1)))) {
+	// An unknown user costs a hash as well, so that the answer's time does
+	// not tell which users exist.
+	const std::string &hash = it == logins.end() ? kUnknownUserHash : it->password_hash;
+	const bool matches = password_matches(hash, std::string(*f.str(1)));
+	if (it == logins.end() || !matches) {
 		wlc::logf(LOG_WARNING, "Login refused for %s", user.c_str());
 		return UBUS_STATUS_PERMISSION_DENIED;
 	}
