@@ -198,6 +198,8 @@ std::string Gateway::handle_list(json_object *params, const std::string &id)
 	for (size_t i = 0; i < n; i++)
 		if (!string_at(params, i))
 			return error_response(RpcError::params, id);
+	if (!bus_.online())
+		return error_response(RpcError::internal, id);
 	ListResult r{params ? json_object_new_object() : json_object_new_array(), params != nullptr};
 	Json out(r.out, json_object_put);
 	if (!params && ubus_lookup(bus_.ctx(), nullptr, on_object, &r) != 0)
