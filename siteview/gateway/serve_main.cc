@@ -2,6 +2,7 @@
 // into a directory and runs lighttpd with it in the foreground.
 //   siteview_serve -w <www dir> -g <gateway program> -d <state dir>
 //                  [-p port] [-a address] [-s bus socket] [-u unix socket] [-l lighttpd]
+//                  [-i interpreter]: what runs the gateway, when it is built for another machine
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +23,7 @@ struct Options {
 bool parse(int argc, char **argv, Options &o)
 {
 	int ch;
-	while ((ch = getopt(argc, argv, "w:g:d:p:a:s:l:u:")) != -1) {
+	while ((ch = getopt(argc, argv, "w:g:d:p:a:s:l:u:i:")) != -1) {
 		switch (ch) {
 		case 'w': o.web.www = optarg; break;
 		case 'g': o.web.gateway = optarg; break;
@@ -32,6 +33,7 @@ bool parse(int argc, char **argv, Options &o)
 		case 's': o.web.bus_socket = optarg; break;
 		case 'l': o.server = optarg; break;
 		case 'u': o.web.unix_socket = optarg; break;
+		case 'i': o.web.interpreter = optarg; break;
 		default: return false;
 		}
 	}
@@ -46,7 +48,7 @@ int main(int argc, char **argv)
 	Options o;
 	if (!parse(argc, argv, o)) {
 		std::fprintf(stderr,
-			     "Usage: %s -w www-dir -g gateway -d state-dir [-p port] [-a address] [-s socket] [-u unix-socket] [-l lighttpd]\n",
+			     "Usage: %s -w www-dir -g gateway -d state-dir [-p port] [-a address] [-s socket] [-u unix-socket] [-l lighttpd] [-i interpreter]\n",
 			     argv[0]);
 		return 1;
 	}

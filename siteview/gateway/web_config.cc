@@ -38,7 +38,7 @@ std::string lighttpd_config(const WebSettings &s)
 	     "\".json\" => \"application/json\")\n";
 	// The gateway is the only program the server runs, and only for /ubus.
 	c += "alias.url = (\"/ubus\" => " + quoted(s.gateway) + ")\n";
-	c += "$HTTP[\"url\"] == \"/ubus\" {\n  cgi.assign = (\"\" => \"\")\n";
+	c += "$HTTP[\"url\"] == \"/ubus\" {\n  cgi.assign = (\"\" => " + quoted(s.interpreter) + ")\n";
 	if (!s.bus_socket.empty())
 		c += "  setenv.add-environment = (\"SITEVIEW_UBUS_SOCKET\" => " + quoted(s.bus_socket) + ")\n";
 	c += "}\n";

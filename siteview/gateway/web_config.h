@@ -9,6 +9,7 @@ namespace siteview {
 struct WebSettings {
 	std::string www;           // document root: the page
 	std::string gateway;       // the gateway program, run for /ubus
+	std::string interpreter;   // what runs it (an emulator); empty: it runs itself
 	int port = 8080;
 	std::string address = "127.0.0.1"; // empty: every address
 	std::string bus_socket;    // handed to the gateway; empty: its default

@@ -7,6 +7,7 @@ console log beside the others."""
 import argparse
 import json
 import os
+import shlex
 import subprocess
 import sys
 
@@ -97,7 +98,7 @@ class SitePage:
 
 
 def ubus_call(args, obj, method, msg):
-    subprocess.run([args.ubus, "-s", args.socket, "call", obj, method, json.dumps(msg)], check=True,
+    subprocess.run(shlex.split(args.ubus) + ["-s", args.socket, "call", obj, method, json.dumps(msg)], check=True,
                    capture_output=True)
 
 

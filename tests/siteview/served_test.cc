@@ -75,7 +75,7 @@ protected:
 			std::string(WLC_BUILD_DIR) + "/siteview/siteview_serve", "-w",
 			std::string(WLC_SOURCE_DIR) + "/siteview/www", "-g",
 			std::string(WLC_BUILD_DIR) + "/siteview/siteview_gateway", "-d", dir, "-p", std::to_string(kPort),
-			"-s", bus_->socket()});
+			"-s", bus_->socket(), "-i", WLC_EMULATOR});
 		ASSERT_TRUE(wlctest::wait_until(
 			[] {
 				int fd = connect_port(kPort);
