@@ -11,6 +11,7 @@
 #include <string>
 
 #include "gateway_fixture.h"
+#include "web_config.h"
 
 namespace siteviewtest {
 namespace {
@@ -58,6 +59,27 @@ std::string body_of(const std::string &answer)
 {
 	size_t at = answer.find("\r\n\r\n");
 	return at == std::string::npos ? "" : answer.substr(at + 4);
+}
+
+TEST(SiteviewWebConfig, RunsOnlyTheGatewayAndQuotesEveryPath)
+{
+	siteview::WebSettings w;
+	w.www = "/srv/www\"\n$HTTP[\"url\"] =~ \"\" { cgi.assign = (\"\" => \"\") }";
+	w.gateway = "/opt/gw";
+	w.bus_socket = "/run/a\\b.sock";
+	std::string c = siteview::lighttpd_config(w);
+	// The quote in the path stays inside its string: one condition, the gateway's.
+	EXPECT_NE(c.find(R"(server.document-root = "/srv/www\")"), std::string::npos) << c;
+	EXPECT_EQ(c.find("\n$HTTP[\"url\"] =~"), std::string::npos) << c;
+	EXPECT_NE(c.find(R"(alias.url = ("/ubus" => "/opt/gw"))"), std::string::npos) << c;
+	EXPECT_NE(c.find(R"("SITEVIEW_UBUS_SOCKET" => "/run/a\\b.sock")"), std::string::npos) << c;
+	EXPECT_NE(c.find(R"(server.bind = "127.0.0.1")"), std::string::npos) << c;
+	EXPECT_EQ(c.find("$SERVER"), std::string::npos) << c;
+	w.unix_socket = "/run/web.sock";
+	w.interpreter = "/usr/bin/qemu-aarch64";
+	c = siteview::lighttpd_config(w);
+	EXPECT_NE(c.find(R"($SERVER["socket"] == "/run/web.sock" { })"), std::string::npos) << c;
+	EXPECT_NE(c.find(R"(cgi.assign = ("" => "/usr/bin/qemu-aarch64"))"), std::string::npos) << c;
 }
 
 class ServedTest : public GatewayTest {
