@@ -120,8 +120,12 @@ int SessionService::access(wlc::Request &req, blob_attr *msg)
 
 void SessionService::expire()
 {
-	for (const std::string &user : sessions_.drop_expired())
-		wlc::logf(LOG_NOTICE, "Session of %s expired", user.c_str());
+	// Called from the event loop: nothing may escape.
+	try {
+		for (const std::string &user : sessions_.drop_expired())
+			wlc::logf(LOG_NOTICE, "Session of %s expired", user.c_str());
+	} catch (...) {
+	}
 	schedule_expiry();
 }
 
