@@ -9,7 +9,7 @@ const $ = (sel) => document.querySelector(sel);
 
 const bus = new Bus();
 const state = {
-	aps: [], telemetry: new Map(), models: new Map(), costs: new Map(), changes: [],
+	aps: [], telemetry: new Map(), summaries: new Map(), models: new Map(), costs: new Map(), changes: [],
 	sort: { key: 'id', desc: false }, filter: '', selected: null, admin: false, timer: null,
 	polling: false, again: false,
 };
@@ -105,6 +105,17 @@ async function pollTelemetry(ids) {
 	});
 }
 
+// fleetd's count of every site's clients: all its APs, not only the rows shown.
+async function pollSummaries() {
+	const sites = [...new Set(state.aps.map((a) => a.site).filter(Boolean))].sort();
+	const got = await bus.batch(sites.map((site) => Calls.siteSummary(site)));
+	state.summaries = new Map();
+	sites.forEach((site, i) => {
+		if (!(got[i] instanceof CallError))
+			state.summaries.set(site, got[i]);
+	});
+}
+
 // One poll at a time: a poll asked for while one runs follows it at once.
 async function poll() {
 	if (state.polling) {
@@ -135,6 +146,7 @@ async function pollOnce() {
 	state.aps = list.aps || [];
 	$('#ap-total').textContent = `(${list.total ?? state.aps.length})`;
 	await pollModels();
+	await pollSummaries();
 	render();
 	await pollTelemetry(renderTable(state, $('#ap-table'), TELEMETRY_ROWS).slice(0, TELEMETRY_ROWS));
 	render();
@@ -148,12 +160,9 @@ function renderSummary() {
 	$('#count-adopted').textContent = count((a) => a.state === 'adopted' && a.online);
 	$('#count-offline').textContent = count((a) => a.state === 'offline' || (a.state === 'adopted' && !a.online));
 	let clients = 0, known = false;
-	for (const t of state.telemetry.values()) {
-		const c = t.wireless_clients && t.wireless_clients.reply && t.wireless_clients.reply.clients;
-		if (Array.isArray(c)) {
-			clients += c.length;
-			known = true;
-		}
+	for (const s of state.summaries.values()) {
+		clients += s.clients ?? 0;
+		known = known || s.counted > 0;
 	}
 	$('#count-clients').textContent = known ? clients : '–';
 	$('#rrm-costs').replaceChildren(...[...state.models].map(([o, m]) => {

@@ -12,6 +12,7 @@ export const Calls = {
 	apHistory: (id) => ['fleet', 'history', { id, limit: 20 }],
 	apTelemetry: (id) => ['fleet', 'telemetry_show', { id }],
 	costSeries: (site, radio) => ['fleet', 'telemetry_series', { site, radio }],
+	siteSummary: (site) => ['fleet', 'site_summary', { site }],
 	model: (object) => [object, 'model', {}],
 	approve: (id) => ['fleet', 'approve', { id }],
 	reboot: (id) => ['fleet', 'reboot', { id }],

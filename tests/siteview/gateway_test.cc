@@ -116,6 +116,9 @@ TEST_F(GatewayTest, ReadOnlySessionIsRefusedAdminCalls)
 	EXPECT_EQ(error_code(call_rpc(admin, "fleet", "forget", id)), -32002);
 	EXPECT_EQ(error_code(call_rpc(admin, "db.ap", "set", fleettest::join_json("ap1-a4-b4-c5"))), -32002);
 	EXPECT_NE(call_rpc(viewer, "fleet", "show", id).find(R"("state":"pending")"), std::string::npos);
+	std::string summary = call_rpc(viewer, "fleet", "site_summary", R"({"site":"hq"})");
+	EXPECT_EQ(status_of(summary), 0) << summary;
+	EXPECT_NE(summary.find(R"("states":{"pending":1,)"), std::string::npos) << summary;
 	std::string approved = call_rpc(admin, "fleet", "approve", id);
 	EXPECT_EQ(status_of(approved), 0) << approved;
 	EXPECT_NE(approved.find(R"("state":"approved")"), std::string::npos) << approved;
