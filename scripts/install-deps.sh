@@ -18,6 +18,8 @@ packages=(
   squashfs-tools
   chrony dnsmasq-base
   lighttpd lighttpd-mod-webdav lighttpd-mod-openssl vsftpd
+  # The site view: password hashes, and its browser tests in headless Chromium.
+  libcrypt-dev chromium chromium-driver python3-selenium
 )
 
 missing=()

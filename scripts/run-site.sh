@@ -358,3 +358,44 @@ echo "\$ ubus call vigil send_file '{\"url\":\"file:///etc/passwd\",\"file\":\"/
 echo "(the CPU sampler takes a sample every 5 seconds; the simulated CPU runs at 35 %)"
 sleep 11
 echo "\$ ubus call vigil health"; "$bin/platform/ubus" call vigil health
+
+# ---- The site view --------------------------------------------------------
+# lighttpd serving the page and running the JSON-RPC gateway on the
+# controller's bus, and the session service with two logins (an admin and a
+# read-only viewer) and the page's access list. With WLC_SITE_WEB_SOCKET set
+# (site.sh --keep) lighttpd also listens on that Unix socket, which site.sh
+# forwards to the host's 127.0.0.1:8080, and the site runs until interrupted.
+site_view() {
+  local web=$ctl/siteview admin_pw viewer_pw sid
+  mkdir -p "$web" "$ctl/etc/siteview" "$ctl/usr/share/rpcd/acl.d"
+  cp siteview/acl/wlc-siteview.json "$ctl/usr/share/rpcd/acl.d/"
+  admin_pw=$(openssl rand -hex 6); viewer_pw=$(openssl rand -hex 6)
+  cat > "$ctl/etc/siteview/logins.json" <<LOGINS
+{"logins": [
+  {"username": "admin", "password": "$(openssl passwd -5 "$admin_pw")", "read": ["wlc-siteview-*"], "write": ["wlc-siteview-*"]},
+  {"username": "viewer", "password": "$(openssl passwd -5 "$viewer_pw")", "read": ["wlc-siteview-read"], "write": []}]}
+LOGINS
+  WLC_ROOT=$ctl WLC_LOG_FILE=$ctl/siteview_session.log "$bin/siteview/siteview_session" & pids+=($!)
+  for _ in $(seq 100); do "$bin/platform/ubus" list session >/dev/null 2>&1 && break; sleep 0.05; done
+  "$bin/siteview/siteview_serve" -w "$PWD/siteview/www" -g "$PWD/$bin/siteview/siteview_gateway" -d "$web" \
+    -p 8080 -s "$ctl/var/run/ubus/ubus.sock" ${WLC_SITE_WEB_SOCKET:+-u "$WLC_SITE_WEB_SOCKET"} & pids+=($!)
+  for _ in $(seq 100); do curl -s -o /dev/null http://127.0.0.1:8080/ && break; sleep 0.05; done
+  echo "== the site view: http://127.0.0.1:8080/  (admin / $admin_pw; read-only: viewer / $viewer_pw)"
+  echo "\$ curl -d '{... \"session\", \"login\", {\"username\": \"viewer\", ...}}' http://127.0.0.1:8080/ubus"
+  sid=$(curl -s -d '{"jsonrpc":"2.0","id":1,"method":"call","params":["00000000000000000000000000000000","session","login",{"username":"viewer","password":"'"$viewer_pw"'"}]}' \
+    http://127.0.0.1:8080/ubus | sed -n 's/.*"ubus_rpc_session":"\([0-9a-f]*\)".*/\1/p')
+  echo "  session $sid"
+  echo "\$ curl -d '{... \"fleet\", \"list\" ...}' http://127.0.0.1:8080/ubus"
+  curl -s -d '{"jsonrpc":"2.0","id":2,"method":"call","params":["'"$sid"'","fleet","list",{}]}' http://127.0.0.1:8080/ubus
+  echo
+  echo "\$ curl -d '{... \"fleet\", \"approve\" ...}' http://127.0.0.1:8080/ubus   (read-only: refused)"
+  curl -s -d '{"jsonrpc":"2.0","id":3,"method":"call","params":["'"$sid"'","fleet","approve",{"id":"'"$(apid ap3)"'"}]}' \
+    http://127.0.0.1:8080/ubus
+  echo
+  if [ -n "${WLC_SITE_WEB_SOCKET:-}" ]; then
+    echo "== the site keeps running: open http://127.0.0.1:8080/ on this host (Ctrl-C ends it)"
+    trap 'exit 0' INT TERM  # the EXIT trap then stops the site and removes its files
+    wait
+  fi
+}
+site_view

@@ -18,6 +18,10 @@ const std::array<blobmsg_policy, T_MAX> kPolicy = {{
 	{"id", BLOBMSG_TYPE_STRING}, {"site", BLOBMSG_TYPE_STRING}, {"radio", BLOBMSG_TYPE_INT32},
 }};
 constexpr int32_t kMaxRadio = 255;
+enum { S_SITE, S_MAX };
+const std::array<blobmsg_policy, S_MAX> kSitePolicy = {{{"site", BLOBMSG_TYPE_STRING}}};
+constexpr std::array kStates = {ApState::pending, ApState::approved, ApState::adopted, ApState::offline,
+				ApState::refused};
 
 std::string read(blob_attr *msg, wlc::Fields<T_MAX> &f)
 {
@@ -70,6 +74,7 @@ std::vector<wlc::Method> TelemetryMethods::methods()
 	return {
 		{"telemetry_show", as_vector(kPolicy), [this](wlc::Request &r, blob_attr *m) { return show(r, m); }},
 		{"telemetry_series", as_vector(kPolicy), [this](wlc::Request &r, blob_attr *m) { return series(r, m); }},
+		{"site_summary", as_vector(kSitePolicy), [this](wlc::Request &r, blob_attr *m) { return summary(r, m); }},
 	};
 }
 
@@ -138,6 +143,41 @@ int TelemetryMethods::series(wlc::Request &req, blob_attr *msg)
 		for (const ApSample &s : store_.series(id))
 			add_sample(reply, s);
 	}
+	req.reply(reply);
+	return UBUS_STATUS_OK;
+}
+
+// Only APs adopted and connected count: an offline AP's last count is stale.
+int TelemetryMethods::summary(wlc::Request &req, blob_attr *msg)
+{
+	wlc::Fields<S_MAX> f;
+	std::string error = read_fields(msg, kSitePolicy, f);
+	if (error.empty() && !f.has(S_SITE))
+		error = "'site' is missing";
+	else if (error.empty() && !is_site_name(*f.str(S_SITE)))
+		error = "'site' is not a site name";
+	if (!error.empty())
+		return fail(req, "site_summary", UBUS_STATUS_INVALID_ARGUMENT, error);
+	ApFilter filter;
+	filter.site = std::string(*f.str(S_SITE));
+	wlc::BlobBuf reply;
+	reply.add("site", *filter.site).add_u32("total", static_cast<uint32_t>(inventory_.count(filter)));
+	{
+		auto states = reply.table("states");
+		for (ApState s : kStates) {
+			ApFilter one = filter;
+			one.state = s;
+			reply.add_u32(std::string(state_name(s)).c_str(), static_cast<uint32_t>(inventory_.count(one)));
+		}
+	}
+	filter.state = ApState::adopted;
+	int64_t clients = 0, counted = 0;
+	for (const ApRecord &ap : inventory_.list(filter)) {
+		std::optional<int32_t> n = ap.online ? store_.clients(ap.id) : std::nullopt;
+		clients += n.value_or(0);
+		counted += n ? 1 : 0;
+	}
+	reply.add_u32("clients", static_cast<uint32_t>(clients)).add_u32("counted", static_cast<uint32_t>(counted));
 	req.reply(reply);
 	return UBUS_STATUS_OK;
 }

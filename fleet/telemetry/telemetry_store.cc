@@ -3,6 +3,7 @@
 
 #include <wlc/blob.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -141,6 +142,15 @@ std::vector<CostSample> TelemetryStore::cost_series(const std::string &site, int
 	auto it = costs_.find({site, radio});
 	return it == costs_.end() ? std::vector<CostSample>{}
 				  : std::vector<CostSample>(it->second.begin(), it->second.end());
+}
+
+std::optional<int32_t> TelemetryStore::clients(const std::string &ap) const
+{
+	auto it = series_.find(ap);
+	if (it == series_.end())
+		return std::nullopt;
+	auto counted = std::find_if(it->second.rbegin(), it->second.rend(), [](const ApSample &s) { return s.clients >= 0; });
+	return counted == it->second.rend() ? std::nullopt : std::optional<int32_t>(counted->clients);
 }
 
 void TelemetryStore::forget(const std::string &ap)

@@ -51,6 +51,9 @@ public:
 	[[nodiscard]] std::optional<Answer> answer(const std::string &ap, const std::string &method) const;
 	[[nodiscard]] std::vector<ApSample> series(const std::string &ap) const;
 	[[nodiscard]] std::vector<CostSample> cost_series(const std::string &site, int radio) const;
+	// The stations of the AP's newest sample that counted them; none when
+	// no round has counted them yet.
+	[[nodiscard]] std::optional<int32_t> clients(const std::string &ap) const;
 	// Forgets what no longer concerns the service.
 	void forget(const std::string &ap);
 

@@ -19,12 +19,13 @@ void FleetSiteTest::SetUp()
 	broker_.reset();
 	broker_ = std::make_unique<wlctest::Broker>(*root_, wlctest::BrokerOptions{1883, 8883, &pki_, true});
 	stand_in("log", {"add"});
-	ASSERT_NO_FATAL_FAILURE(start_mast());
+	ASSERT_NO_FATAL_FAILURE(start_mast(controller_mast_args()));
 	ASSERT_NO_FATAL_FAILURE(start_fleetd());
 	std::vector<wlctest::SimDevice> sim;
 	for (const std::string &name : devices())
-		sim.push_back({name, std::string(R"("revision": ")") + kRevision + R"(", "release": "23.05.2")"});
-	site_ = std::make_unique<wlctest::SimSite>(*root_, sim);
+		sim.push_back({name, std::string(R"("revision": ")") + kRevision + R"(", "release": "23.05.2")" +
+					     (device_json().empty() ? "" : ", " + device_json())});
+	site_ = std::make_unique<wlctest::SimSite>(*root_, sim, hear_json());
 	ASSERT_NO_FATAL_FAILURE(masttest::publish_version(1883, kRevision));
 }
 
@@ -74,8 +75,11 @@ void FleetSiteTest::start_ap(const std::string &name)
 		ASSERT_EQ(r.status, 0) << r.err;
 	}
 	std::string path = root + "/usr/sbin:" + root + "/usr/bin:" + root + "/sbin:" + root + "/bin";
+	std::vector<std::string> argv = {std::string(WLC_BUILD_DIR) + "/mast/mast"};
+	std::vector<std::string> args = ap_mast_args();
+	argv.insert(argv.end(), args.begin(), args.end());
 	ap_masts_[name] = std::make_unique<wlctest::Process>(
-		std::vector<std::string>{std::string(WLC_BUILD_DIR) + "/mast/mast", "-h", "127.0.0.1:8883"},
+		argv,
 		std::vector<std::string>{"WLC_ROOT=" + root, "WLC_LOG_FILE=" + root + "/mast.log", "PATH=" + path});
 }
 

@@ -29,6 +29,13 @@ protected:
 	// The devices of the site ("ap1", "ap2", ...), before SetUp runs.
 	virtual std::vector<std::string> devices() const { return {"ap1", "ap2"}; }
 	virtual std::vector<std::string> fleetd_args() const { return {"-m", "auto", "-n", "hq"}; }
+	// More members of each device's object in the site file, and the site's
+	// "hear" members (who hears whom).
+	virtual std::string device_json() const { return {}; }
+	virtual std::string hear_json() const { return {}; }
+	// The options of the controller's mast, and of each AP's.
+	virtual std::vector<std::string> controller_mast_args() const { return {}; }
+	virtual std::vector<std::string> ap_mast_args() const { return {"-h", "127.0.0.1:8883"}; }
 
 	void start_fleetd();
 	// Starts the AP's mast (its bus daemon the first time).

@@ -1,7 +1,7 @@
 // Telemetry end to end: fleetd polls the adopted AP's vigil through the
 // controller's bridge ("request_response_batch") at its period, keeps the
 // last answers and a time series, reads the RRM model of the site's
-// controller, and answers the operator's calls, refusing bad ones.
+// controller, and answers the operator's calls (the site's summary too), refusing bad ones.
 #include <gtest/gtest.h>
 
 #include <wlc/blob.h>
@@ -63,6 +63,15 @@ TEST_F(FleetTelemetrySite, AnswersAndSeriesOfTheApAndTheSiteModelCost)
 	std::string cost = fleet("telemetry_series", R"({"site":"hq","radio":0})");
 	EXPECT_NE(cost.find(R"("cost":58})"), std::string::npos) << cost;
 
+	// The site's APs by state, and the clients the adopted AP counted.
+	std::string summary = fleet("site_summary", R"({"site":"hq"})");
+	EXPECT_NE(summary.find(R"("total":1,"states":{"pending":0,"approved":0,"adopted":1,"offline":0,"refused":0})"),
+		  std::string::npos) << summary;
+	EXPECT_NE(summary.find(R"("clients":0,"counted":1)"), std::string::npos) << summary;
+	std::string other = fleet("site_summary", R"({"site":"lab"})");
+	EXPECT_NE(other.find(R"("total":0,)"), std::string::npos) << other;
+	EXPECT_NE(other.find(R"("clients":0,"counted":0)"), std::string::npos) << other;
+
 	struct Bad {
 		std::string method, json, message;
 	};
@@ -74,11 +83,14 @@ TEST_F(FleetTelemetrySite, AnswersAndSeriesOfTheApAndTheSiteModelCost)
 		{"telemetry_series", R"({"id":"ap1-a3-b4-c5","radio":0})", "give 'id', or 'site' and 'radio'"},
 		{"telemetry_series", R"({"site":"hq","radio":-1})", "'radio' must be 0 to 255"},
 		{"telemetry_series", R"({"site":"hq","radio":"0"})", "field 'radio' must be a 32-bit integer"},
+		{"site_summary", "{}", "'site' is missing"},
+		{"site_summary", R"({"site":"../x"})", "'site' is not a site name"},
+		{"site_summary", R"({"site":1})", "field 'site' must be a string"},
 	};
-	size_t before = fleetd_logged("fleetd.warning: Refused fleet telemetry_");
+	size_t before = fleetd_logged("fleetd.warning: Refused fleet ");
 	for (const Bad &b : bad)
 		EXPECT_NE(fleet(b.method, b.json).find(b.message), std::string::npos) << b.method << " " << b.json;
-	EXPECT_EQ(fleetd_logged("fleetd.warning: Refused fleet telemetry_"), before + bad.size());
+	EXPECT_EQ(fleetd_logged("fleetd.warning: Refused fleet "), before + bad.size());
 
 	wlctest::RunResult r = fleetctl_run({"telemetry", id("ap1")});
 	ASSERT_EQ(r.status, 0) << r.err;

@@ -66,4 +66,20 @@ TEST(TelemetryStore, SeriesKeepTheirLastSamplesAndLargeAnswersAreNotKept)
 	EXPECT_TRUE(store.series("ap1").empty());
 }
 
+TEST(TelemetryStore, ClientsAreTheNewestCountOfTheAp)
+{
+	fleet::TelemetryStore store(5);
+	EXPECT_FALSE(store.clients("ap1"));
+	store.take("ap1", "health", reply(R"({"cpu":[1,2,3]})").head(), 1);
+	EXPECT_FALSE(store.clients("ap1"));
+	store.take("ap1", "wireless_clients", reply(R"({"clients":[{"mac":"a"},{"mac":"b"}]})").head(), 2);
+	store.take("ap1", "wireless_clients", reply(R"({"clients":[{"mac":"a"},{"mac":"b"},{"mac":"c"}]})").head(), 3);
+	// A round whose answer lacked the list keeps the count before it.
+	store.take("ap1", "health", reply(R"({"cpu":[1,2,3]})").head(), 4);
+	EXPECT_EQ(store.clients("ap1"), 3);
+	store.take("ap1", "wireless_clients", reply(R"({"clients":[]})").head(), 5);
+	EXPECT_EQ(store.clients("ap1"), 0);
+	EXPECT_FALSE(store.clients("ap2"));
+}
+
 } // namespace
