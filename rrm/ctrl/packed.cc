@@ -82,7 +82,8 @@ size_t BssNames::memory() const
 
 namespace {
 
-constexpr uint8_t kind_of_channels = 0, kind_of_bss = 1, kind_of_radio = 2;
+// The kinds of report a block holds; any other is the radio report (2).
+constexpr uint8_t kind_of_channels = 0, kind_of_bss = 1;
 
 } // namespace
 
