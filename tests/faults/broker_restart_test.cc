@@ -78,9 +78,13 @@ TEST_F(BrokerRestart, EverythingComesBackUnderLoad)
 	ASSERT_TRUE(watcher.next(m, 10s));
 	EXPECT_TRUE(m.retain);
 	EXPECT_NE(masttest::fields_json(m.payload).find(R"("online":true)"), std::string::npos);
-	// New work is taken as before, once the other APs are back too.
-	load(aps, 50, 5);
-	ASSERT_TRUE(pump([&] { return db_saw({R"("id":"ap-load-54","cert":"PEM")"}); }, wlctest::kStartLimit)) << log_text();
+	// New work is taken as before. It comes from a client of its own: the
+	// first one's messages from before the restart are resent at its
+	// library's pace, which is not what is tested here.
+	wlctest::MqttClient more("load-more", 1883);
+	load(more, 50, 5);
+	ASSERT_TRUE(pump([&] { return db_saw({R"("id":"ap-load-54","cert":"PEM")"}); }, wlctest::kStartLimit))
+		<< log_text() << "\nThe broker's log:\n" << broker_->log_text();
 	EXPECT_TRUE(mast_->running());
 	EXPECT_TRUE(ap_mast_->running());
 }

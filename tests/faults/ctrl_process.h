@@ -24,7 +24,7 @@ protected:
 	std::unique_ptr<wlctest::Process> start_ctrl()
 	{
 		EXPECT_TRUE(wlctest::pump([&] { return client_.lookup(object_) == 0; }, wlctest::kStartLimit))
-			<< "an earlier rrm_ctrl's object is still on the bus";
+			<< "an earlier rrm_ctrl's object is still on the bus\n" << ctrl_log();
 		std::vector<std::string> args = {std::string(WLC_BUILD_DIR) + "/rrm/rrm_ctrl",
 						 "-p", "pol", "-s", "site1", "-b", "1", "-c", "1", "-c", "6", "-c", "11",
 						 "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"};

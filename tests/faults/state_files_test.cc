@@ -79,6 +79,16 @@ TEST_F(AgentSetting, IsReplacedWhole)
 
 class StoreAfterKill : public faulttest::CtrlProcessTest {
 protected:
+	// The store's files with their sizes, one per line.
+	std::string store_files() const
+	{
+		std::string out;
+		std::error_code ec;
+		for (const auto &e : std::filesystem::recursive_directory_iterator(root_->path() + "/etc/wlc/rrm", ec))
+			if (e.is_regular_file(ec))
+				out += e.path().string() + " " + std::to_string(e.file_size(ec)) + "\n";
+		return out;
+	}
 	// Sends the site's radio reports without waiting; returns once the first is answered.
 	void burst(const rrmtest::SiteModel &site, std::vector<std::unique_ptr<wlc::AsyncCall>> &calls, bool &answered)
 	{
@@ -114,12 +124,14 @@ TEST_F(StoreAfterKill, ReportsReloadWhole)
 	burst(site, calls, answered);
 	ASSERT_TRUE(wlctest::pump([&] { return answered; }, 20s));
 	ctrl->kill(SIGKILL); // in the middle of the burst
-	ctrl->wait(20s);
+	ASSERT_NE(ctrl->wait(20s), -1) << "rrm_ctrl still runs after SIGKILL";
 	calls.clear();
+	std::string files = store_files();
 
 	ctrl = start_ctrl();
 	std::string log = ctrl_log();
-	EXPECT_NE(log.find("[site1/1] loaded reports of 4 APs"), std::string::npos) << log;
+	EXPECT_NE(log.find("[site1/1] loaded reports of 4 APs"), std::string::npos)
+		<< log << "\nThe store after the kill:\n" << files;
 	EXPECT_EQ(log.find("refused report file"), std::string::npos) << log;
 	for (const auto &e : std::filesystem::recursive_directory_iterator(root_->path() + "/etc/wlc/rrm"))
 		EXPECT_NE(e.path().extension(), ".bad") << e.path();
