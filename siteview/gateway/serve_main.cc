@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <unistd.h>
+
+#include <wlc/lighttpd.h>
 
 #include "web_config.h"
 
@@ -65,7 +66,11 @@ int main(int argc, char **argv)
 	o.web.pid_file = o.dir + "/lighttpd.pid";
 	o.web.error_log = o.dir + "/lighttpd.log";
 	const std::string conf = o.dir + "/lighttpd.conf";
-	std::ofstream(conf) << siteview::lighttpd_config(o.web);
+	std::string error;
+	if (!wlc::lighttpd::write_config(conf, siteview::lighttpd_config(o.web), error)) {
+		std::fprintf(stderr, "%s\n", error.c_str());
+		return 1;
+	}
 	execl(o.server.c_str(), o.server.c_str(), "-D", "-f", conf.c_str(), static_cast<char *>(nullptr));
 	std::perror(o.server.c_str());
 	return 127;
