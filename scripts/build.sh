@@ -23,4 +23,4 @@ fi
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
   "${launcher[@]}" "${args[@]}" >/dev/null
-cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+cmake --build "$dir" -j "$(( $(nproc) + 1 ))" "${targets[@]}"

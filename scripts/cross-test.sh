@@ -23,7 +23,11 @@ start=$SECONDS
 echo "== aarch64 emulated: build"
 ./scripts/build.sh build-aarch64 -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DWLC_BENCH=OFF
 echo "== aarch64 emulated: test"
+./scripts/seed-test-costs.sh build-aarch64
 status=0
-ctest --test-dir build-aarch64 --output-on-failure -j $(( $(nproc) * 2 )) "$@" || status=1
+ctest --test-dir build-aarch64 --output-on-failure -j $(( $(nproc) * 2 )) "$@" || {
+  status=1
+  uptime; free -m; df -h . /tmp
+}
 echo "== aarch64 emulated: $(( SECONDS - start )) s"
 exit $status

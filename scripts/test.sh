@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds and runs every test in four configurations
-# (or only those named: test.sh [config...]):
-#   normal    the bundled platform libraries;
-#   sanitize  the same under AddressSanitizer and UndefinedBehaviorSanitizer;
+# Installs what is needed, builds and runs every test (test.sh [config...]):
 #   platform  against platform libraries installed in a prefix as a device
-#             provides them (here: the bundled ones, installed from the normal
-#             build), with the platform's own ubusd and ubus;
+#             provides them (here: the bundled ones, built and installed on
+#             their own), with the platform's own ubusd and ubus, optimised
+#             as a device build is, benchmarks built too;
+#   sanitize  the bundled platform libraries built in the tree, under
+#             AddressSanitizer and UndefinedBehaviorSanitizer;
 #   fuzz      the fuzz targets and their replay test built with clang for
 #             fuzzing; the saved fuzz inputs are replayed, and every fuzz
-#             target runs for 5 seconds (scripts/fuzz.sh).
+#             target runs for 5 seconds (scripts/fuzz.sh);
+#   normal    the bundled libraries built in the tree, without sanitizers
+#             (what the main job runs; not in the default list, since the
+#             two above already build and test both ways of finding the
+#             platform).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(normal sanitize platform fuzz)
+[ ${#configs[@]} -gt 0 ] || configs=(platform sanitize fuzz)
 for config in "${configs[@]}"; do
   case $config in
     normal | sanitize | platform | fuzz) ;;
@@ -24,6 +28,15 @@ done
 ./scripts/install-deps.sh
 
 jobs=$(( $(nproc) * 2 ))
+
+# What the machine looked like when tests failed, for telling a fault from a
+# starved machine.
+machine_state() {
+  echo "== machine at the failure:"
+  uptime
+  free -m
+  df -h . /tmp
+}
 prefix=$PWD/build-platform-prefix
 status=0
 for config in "${configs[@]}"; do
@@ -34,13 +47,12 @@ for config in "${configs[@]}"; do
   case $config in
     sanitize) extra=(-DWLC_SANITIZE=ON -DWLC_BENCH=OFF) ;;
     platform)
-      if [ ! -d build-normal ]; then
-        echo "the platform configuration installs from build-normal: run the normal one first" >&2
-        exit 1
-      fi
+      echo "== platform: the bundled platform libraries, installed in $prefix"
+      ./scripts/build.sh build-platform-libs -DWLC_TESTS=OFF -DWLC_SIM=OFF -DWLC_BENCH=OFF \
+        -- ubox ubus blobmsg_json uci ubusd ubus_cli swconfig
       rm -rf "$prefix"
-      cmake --install build-normal --component platform --prefix "$prefix" >/dev/null
-      extra=(-DCMAKE_PREFIX_PATH="$prefix" -DWLC_BENCH=OFF) ;;
+      cmake --install build-platform-libs --component platform --prefix "$prefix" >/dev/null
+      extra=(-DCMAKE_PREFIX_PATH="$prefix") ;;
     fuzz)
       # Only the replays run here: the other tests run in the configurations
       # above, and programs built for fuzzing are not meant to load into
@@ -58,8 +70,9 @@ for config in "${configs[@]}"; do
     exit 1
   fi
   echo "== $config: test"
+  ./scripts/seed-test-costs.sh "$dir"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${tests[@]}" || status=1
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${tests[@]}" || { status=1; machine_state; }
   if [ "$config" = fuzz ]; then
     echo "== fuzz: 5 s per fuzz target"
     ./scripts/fuzz.sh 5 || status=1
