@@ -53,11 +53,6 @@ void add_if(wlc::BlobBuf &buf, const char *name, uint32_t value, bool when)
 		buf.add_u16(name, static_cast<uint16_t>(value));
 }
 
-void add_low16(wlc::BlobBuf &buf, const char *name, uint32_t value)
-{
-	add_if(buf, name, value, (value & 0xffff) != 0);
-}
-
 } // namespace
 
 std::string mac_text(const uint8_t mac[6])
@@ -107,42 +102,62 @@ int station_rssi(const zev_wifi_sta &sta)
 	return n ? sum / n : 0;
 }
 
+void encode_entry(wlc::BlobBuf &buf, const ChannelEntry &e)
+{
+	auto t = buf.table();
+	add_if(buf, "type", e.type, e.type <= 1);
+	buf.add_u16("ch", e.channel);
+	buf.add_u16("int", e.interval);
+	add_if(buf, "busy", e.busy, e.busy != 0);
+	add_if(buf, "rx", e.rx, e.rx != 0);
+	add_if(buf, "tx", e.tx, e.tx != 0);
+	add_if(buf, "obss", e.obss, e.obss != 0);
+	add_if(buf, "nw", e.non_wifi, e.non_wifi != 0);
+	add_if(buf, "fcca", e.false_cca, e.false_cca != 0);
+}
+
+void encode_entry(wlc::BlobBuf &buf, const BssEntry &e)
+{
+	auto t = buf.table();
+	buf.add_u16("ch", e.channel);
+	if (!e.ssid.empty())
+		buf.add("ssid", e.ssid);
+	buf.add("bssid", e.bssid);
+	add_if(buf, "rssi", static_cast<uint32_t>(e.rssi), e.rssi != 0);
+	add_if(buf, "bw", e.bw, e.bw != 0);
+	add_if(buf, "util", e.util, e.qbss && e.util);
+	add_if(buf, "sta", e.sta, e.qbss && e.sta);
+}
+
+void encode_entry(wlc::BlobBuf &buf, const StationEntry &e)
+{
+	auto t = buf.table();
+	buf.add("mac", e.mac);
+	add_if(buf, "phy", e.phy, e.phy);
+	add_if(buf, "mcs", e.mcs, e.mcs);
+	add_if(buf, "bw", e.bw, e.bw);
+	add_if(buf, "rssi", static_cast<uint32_t>(e.rssi), e.rssi != 0);
+	if (e.time)
+		buf.add_u32("time", e.time);
+}
+
 void encode_channels(wlc::BlobBuf &buf, const ChannelList &list)
 {
 	auto scan = buf.array("scan");
-	for (const zev_wifi_chan_stats &r : list) {
-		if (!r.interval || !r.channel)
-			continue;
-		auto t = buf.table();
-		add_if(buf, "type", r.type, r.type <= 1);
-		buf.add_u16("ch", static_cast<uint16_t>(r.channel));
-		buf.add_u16("int", static_cast<uint16_t>(r.interval));
-		add_low16(buf, "busy", r.busy_time);
-		add_low16(buf, "rx", r.rx_time);
-		add_low16(buf, "tx", r.tx_time);
-		add_low16(buf, "obss", r.obss_time);
-		add_low16(buf, "nw", r.non_wifi_time);
-		add_low16(buf, "fcca", r.false_cca);
-	}
+	for (const zev_wifi_chan_stats &r : list)
+		if (r.interval && r.channel)
+			encode_entry(buf, ChannelEntry{r.type, r.channel, r.interval, r.busy_time & 0xffff, r.rx_time & 0xffff,
+						       r.tx_time & 0xffff, r.obss_time & 0xffff, r.non_wifi_time & 0xffff,
+						       r.false_cca & 0xffff});
 }
 
 void encode_bss(wlc::BlobBuf &buf, const BssList &list)
 {
 	auto scan = buf.array("scan");
-	for (const zev_wifi_bss &b : list) {
-		if (!b.channel || mac_is_zero(b.bssid))
-			continue;
-		auto t = buf.table();
-		buf.add_u16("ch", static_cast<uint16_t>(b.channel));
-		std::string_view ssid(b.ssid, strnlen(b.ssid, sizeof b.ssid));
-		if (!ssid.empty())
-			buf.add("ssid", ssid);
-		buf.add("bssid", mac_text(b.bssid));
-		add_if(buf, "rssi", static_cast<uint32_t>(b.rssi), b.rssi != 0);
-		add_if(buf, "bw", b.bw, b.bw != 0);
-		add_if(buf, "util", b.ch_util, b.qbss && b.ch_util);
-		add_if(buf, "sta", b.sta_num, b.qbss && b.sta_num);
-	}
+	for (const zev_wifi_bss &b : list)
+		if (b.channel && !mac_is_zero(b.bssid))
+			encode_entry(buf, BssEntry{b.channel, std::string_view(b.ssid, strnlen(b.ssid, sizeof b.ssid)),
+						   mac_text(b.bssid), b.rssi, b.bw, b.ch_util, b.sta_num, b.qbss != 0});
 }
 
 void encode_radio(wlc::BlobBuf &buf, const RadioReport &report)
@@ -151,19 +166,10 @@ void encode_radio(wlc::BlobBuf &buf, const RadioReport &report)
 	add_if(buf, "pwr", static_cast<uint32_t>(report.power), report.power > unknown_power);
 	if (!report.stations.empty()) {
 		auto sta = buf.array("sta");
-		for (const zev_wifi_sta &s : report.stations) {
-			if (mac_is_zero(s.mac))
-				continue;
-			auto t = buf.table();
-			buf.add("mac", mac_text(s.mac));
-			add_if(buf, "phy", s.phy_mode, s.phy_mode);
-			add_if(buf, "mcs", s.mcs, s.mcs);
-			add_if(buf, "bw", s.bw, s.bw);
-			int rssi = station_rssi(s);
-			add_if(buf, "rssi", static_cast<uint32_t>(rssi), rssi != 0);
-			if (s.connected_time)
-				buf.add_u32("time", s.connected_time);
-		}
+		for (const zev_wifi_sta &s : report.stations)
+			if (!mac_is_zero(s.mac))
+				encode_entry(buf, StationEntry{mac_text(s.mac), s.phy_mode, s.mcs, s.bw, station_rssi(s),
+							       s.connected_time});
 	}
 	if (!report.bssids.empty()) {
 		auto list = buf.array("bssid");

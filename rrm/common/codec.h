@@ -41,6 +41,29 @@ struct RadioReport {
 [[nodiscard]] std::optional<Mac> parse_mac(std::string_view text);
 [[nodiscard]] bool mac_is_zero(const uint8_t mac[6]);
 
+// One element of a report's array from its plain values: the members, their
+// order and which are left out, for every encoder of reports. Numbers go out
+// as their low 16 bits; the time whole.
+struct ChannelEntry {
+	uint32_t type, channel, interval, busy, rx, tx, obss, non_wifi, false_cca;
+};
+struct BssEntry {
+	uint32_t channel;
+	std::string_view ssid, bssid;
+	int rssi;
+	uint32_t bw, util, sta;
+	bool qbss;
+};
+struct StationEntry {
+	std::string_view mac;
+	uint32_t phy, mcs, bw;
+	int rssi;
+	uint32_t time;
+};
+void encode_entry(wlc::BlobBuf &buf, const ChannelEntry &e);
+void encode_entry(wlc::BlobBuf &buf, const BssEntry &e);
+void encode_entry(wlc::BlobBuf &buf, const StationEntry &e);
+
 // Encoders append their members to the table open in buf.
 void encode_channels(wlc::BlobBuf &buf, const ChannelList &list);
 void encode_bss(wlc::BlobBuf &buf, const BssList &list);

@@ -1,18 +1,8 @@
-// Encoding compact reports straight from their blocks: the same members, in
-// the same order, as the codec's encoders write for the decoded records.
+// Encoding compact reports straight from their blocks, each element through
+// the codec's entry writers, so that they read as the decoded records would.
 #include "packed.h"
 
 namespace rrm {
-
-namespace {
-
-void add_if(wlc::BlobBuf &buf, const char *name, uint32_t value, bool when)
-{
-	if (when)
-		buf.add_u16(name, static_cast<uint16_t>(value));
-}
-
-} // namespace
 
 void PackedReport::encode(wlc::BlobBuf &buf, const BssNames &names) const
 {
@@ -29,18 +19,9 @@ void PackedReport::encode_channels(wlc::BlobBuf &buf) const
 	auto scan = buf.array("scan");
 	for (size_t i = 0; i < count_; i++) {
 		const Channel &r = items<Channel>()[i];
-		if (!r.interval || !r.channel)
-			continue;
-		auto t = buf.table();
-		add_if(buf, "type", r.type, r.type <= 1);
-		buf.add_u16("ch", r.channel);
-		buf.add_u16("int", r.interval);
-		add_if(buf, "busy", r.busy, r.busy != 0);
-		add_if(buf, "rx", r.rx, r.rx != 0);
-		add_if(buf, "tx", r.tx, r.tx != 0);
-		add_if(buf, "obss", r.obss, r.obss != 0);
-		add_if(buf, "nw", r.non_wifi, r.non_wifi != 0);
-		add_if(buf, "fcca", r.false_cca, r.false_cca != 0);
+		if (r.interval && r.channel)
+			encode_entry(buf, ChannelEntry{r.type, r.channel, r.interval, r.busy, r.rx, r.tx, r.obss,
+						       r.non_wifi, r.false_cca});
 	}
 }
 
@@ -50,38 +31,24 @@ void PackedReport::encode_bss(wlc::BlobBuf &buf, const BssNames &names) const
 	for (size_t i = 0; i < count_; i++) {
 		const Bss &b = items<Bss>()[i];
 		const BssNames::Name &n = names.at(b.name);
-		if (!b.channel || mac_is_zero(n.bssid.data()))
-			continue;
-		auto t = buf.table();
-		buf.add_u16("ch", b.channel);
-		if (n.ssid_len)
-			buf.add("ssid", std::string_view(n.ssid, n.ssid_len));
-		buf.add("bssid", names.bssid_text(b.name));
-		add_if(buf, "rssi", static_cast<uint32_t>(b.rssi), b.rssi != 0);
-		add_if(buf, "bw", b.bw, b.bw != 0);
-		add_if(buf, "util", b.util, b.qbss && b.util);
-		add_if(buf, "sta", b.sta, b.qbss && b.sta);
+		if (b.channel && !mac_is_zero(n.bssid.data()))
+			encode_entry(buf, BssEntry{b.channel, std::string_view(n.ssid, n.ssid_len), names.bssid_text(b.name),
+						   b.rssi, b.bw, b.util, b.sta, b.qbss != 0});
 	}
 }
 
 void PackedReport::encode_radio(wlc::BlobBuf &buf, const BssNames &names) const
 {
-	add_if(buf, "ch", static_cast<uint32_t>(channel_), channel_ != 0);
-	add_if(buf, "pwr", static_cast<uint32_t>(power_), power_ > unknown_power);
+	if (channel_ != 0)
+		buf.add_u16("ch", static_cast<uint16_t>(channel_));
+	if (power_ > unknown_power)
+		buf.add_u16("pwr", static_cast<uint16_t>(power_));
 	if (count_ > 0) {
 		auto sta = buf.array("sta");
 		for (size_t i = 0; i < count_; i++) {
 			const Station &s = items<Station>()[i];
-			if (mac_is_zero(s.mac))
-				continue;
-			auto t = buf.table();
-			buf.add("mac", mac_text(s.mac));
-			add_if(buf, "phy", s.phy, s.phy);
-			add_if(buf, "mcs", s.mcs, s.mcs);
-			add_if(buf, "bw", s.bw, s.bw);
-			add_if(buf, "rssi", static_cast<uint32_t>(s.rssi), s.rssi != 0);
-			if (s.time)
-				buf.add_u32("time", s.time);
+			if (!mac_is_zero(s.mac))
+				encode_entry(buf, StationEntry{mac_text(s.mac), s.phy, s.mcs, s.bw, s.rssi, s.time});
 		}
 	}
 	if (bssids_ > 0) {
