@@ -5,7 +5,7 @@
 
 #include <wlc/log.h>
 
-#include <new>
+#include <exception>
 
 namespace fleet {
 
