@@ -12,8 +12,8 @@
 #include <wlc/log.h>
 
 #include "approval/join_response.h"
-#include "common/clock.h"
 #include "approval/lifecycle.h"
+#include "common/clock.h"
 #include "config/pusher.h"
 #include "firmware/rollout_engine.h"
 #include "firmware/web_config.h"
@@ -33,7 +33,8 @@ namespace {
 
 constexpr size_t kMaxPassword = 256;
 
-// The first line of the password file; nullopt (logged) when it cannot be read.
+// The first line of the password file (without a line end); nullopt (logged)
+// when it cannot be read.
 std::optional<std::string> read_password(const std::string &file)
 {
 	if (file.empty())
@@ -44,6 +45,8 @@ std::optional<std::string> read_password(const std::string &file)
 		wlc::logf(LOG_ERR, "Failed to read the broker password from %s", file.c_str());
 		return std::nullopt;
 	}
+	if (!line.empty() && line.back() == '\r')
+		line.pop_back();
 	return line;
 }
 

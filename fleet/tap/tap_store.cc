@@ -2,6 +2,7 @@
 #include "tap_store.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "common/identifiers.h"
 

@@ -60,7 +60,8 @@ protected:
 		FleetdTest::SetUp();
 		site_ = std::make_unique<wlctest::SiteAuthority>(*root_);
 		start_broker();
-		wlctest::write_text(root_->path() + "/etc/fleet/broker.pass", site_->controller_password() + "\n");
+		// Ended as an editor on another system might end it.
+		wlctest::write_text(root_->path() + "/etc/fleet/broker.pass", site_->controller_password() + "\r\n");
 	}
 
 	void TearDown() override
@@ -199,6 +200,20 @@ TEST_F(FleetTap, OffByDefault)
 	EXPECT_NE(reply.find("the broker tap is off"), std::string::npos) << reply;
 	EXPECT_EQ(call("fleet", "rrm_commands", R"({"site":"hq","radio":1})", &reply), UBUS_STATUS_NOT_SUPPORTED);
 	EXPECT_EQ(broker_->subscriptions(kTapId, "zev/wlc/telemetry/ap/+/log"), 0);
+}
+
+// The password comes from the file: with another one the broker refuses
+// the tap, which says so, and fleetd serves on.
+TEST_F(FleetTap, AWrongPasswordIsRefusedByTheBroker)
+{
+	wlctest::write_text(root_->path() + "/etc/fleet/broker.pass", "not-the-secret\r\n");
+	start_fleetd({"-m", "auto", "-b", std::to_string(kControllerPort), "-P", "/etc/fleet/broker.pass"});
+	ASSERT_TRUE(wlctest::wait_until([&] { return logged("Broker tap refused by 127.0.0.1:1883") > 0; },
+					wlctest::kStartLimit))
+		<< log_text();
+	EXPECT_EQ(broker_->subscriptions(kTapId, "zev/wlc/telemetry/ap/+/log"), 0);
+	std::string reply;
+	EXPECT_EQ(call("fleet", "log_show", R"({"id":"ap1-00-00-01"})", &reply), UBUS_STATUS_OK) << reply;
 }
 
 TEST_F(FleetTap, AMissingPasswordFileStopsTheStart)
