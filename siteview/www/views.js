@@ -90,8 +90,14 @@ function tapNote(answer) {
 function renderLog(log) {
 	const lines = log instanceof CallError ? [] : log.lines || [];
 	document.querySelector('#detail-log-note').textContent = tapNote(log);
-	document.querySelector('#detail-log').textContent = lines
+	const text = lines
 		.map((l) => `${new Date(l.at * 1000).toLocaleTimeString()} ${SEVERITIES[l.priority & 7]} ${l.msg}`).join('\n');
+	// Redrawn only when it changed, scrolled to the newest line.
+	const pre = document.querySelector('#detail-log');
+	if (pre.textContent !== text) {
+		pre.textContent = text;
+		pre.scrollTop = pre.scrollHeight;
+	}
 }
 
 // The last commands of the RRM picture's radio, newest first.
