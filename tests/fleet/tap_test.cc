@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "tap/tap_messages.h"
 #include "tap/tap_store.h"
 
@@ -162,6 +163,37 @@ TEST(TapMessages, ReadsCommandsToOneApAndToAll)
 	p = bytes(neither);
 	EXPECT_TRUE(std::holds_alternative<fleet::Refused>(
 		fleet::read_tapped("zev/wlc/rrm/hq/ap/all/1/cmd/config", p.data(), p.size(), 8)));
+}
+
+// The fuzz target's seeds are what the tap keeps (its first byte picks the
+// topic: an AP's log, a command to that AP, to all): mutations of them reach
+// past the refusals.
+TEST(TapMessages, FuzzSeedsAreMessagesTheTapKeeps)
+{
+	const std::string dir = std::string(WLC_TEST_DATA) + "/fuzz/fleet_tap/";
+	auto read = [&](const char *name) {
+		std::string raw = wlctest::read_text(dir + name);
+		std::vector<uint8_t> payload(raw.begin() + 1, raw.end());
+		const char *topic = raw[0] == 0 ? "zev/wlc/telemetry/ap/ap1-a3-b4-c5/log"
+				    : raw[0] == 1 ? "zev/wlc/rrm/site1/ap/ap1-a3-b4-c5/0/cmd/config"
+						  : "zev/wlc/rrm/site1/ap/all/0/cmd/config";
+		return fleet::read_tapped(topic, payload.data(), payload.size(), 1);
+	};
+	fleet::Tapped log = read("seed-01-log-entry.bin");
+	ASSERT_TRUE(std::holds_alternative<fleet::TappedLine>(log));
+	EXPECT_EQ(std::get<fleet::TappedLine>(log).line.msg, "hostapd: wlan0: STA associated");
+	EXPECT_EQ(std::get<fleet::TappedLine>(log).line.priority, 30u);
+	fleet::Tapped channel = read("seed-02-channel-command.bin");
+	ASSERT_TRUE(std::holds_alternative<fleet::TappedCommand>(channel));
+	EXPECT_EQ(std::get<fleet::TappedCommand>(channel).command.channel, 36);
+	fleet::Tapped power = read("seed-03-power-to-all.bin");
+	ASSERT_TRUE(std::holds_alternative<fleet::TappedCommand>(power));
+	EXPECT_EQ(std::get<fleet::TappedCommand>(power).command.ap, "all");
+	EXPECT_EQ(std::get<fleet::TappedCommand>(power).command.power, 14);
+	fleet::Tapped both = read("seed-04-both.bin");
+	ASSERT_TRUE(std::holds_alternative<fleet::TappedCommand>(both));
+	EXPECT_EQ(std::get<fleet::TappedCommand>(both).command.channel, 11);
+	EXPECT_EQ(std::get<fleet::TappedCommand>(both).command.power, 17);
 }
 
 } // namespace
