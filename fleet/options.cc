@@ -68,6 +68,13 @@ bool take(Options &opts, int ch, const char *value)
 		return absolute(opts.web_cert = value);
 	case 'k':
 		return absolute(opts.web_key = value);
+	case 'b':
+		return read_int(value, 1, 65535, opts.tap_port);
+	case 'u':
+		opts.tap_user = value;
+		return !opts.tap_user.empty();
+	case 'P':
+		return absolute(opts.tap_password_file = value);
 	default:
 		return false;
 	}
@@ -80,7 +87,7 @@ std::optional<Options> parse_options(int argc, char **argv)
 	Options opts;
 	optind = 1;
 	int ch;
-	while ((ch = getopt(argc, argv, "s:d:n:m:f:p:t:w:c:k:")) != -1) {
+	while ((ch = getopt(argc, argv, "s:d:n:m:f:p:t:w:c:k:b:u:P:")) != -1) {
 		if (!take(opts, ch, optarg ? optarg : "")) {
 			wlc::logf(LOG_ERR, "Bad option '%c' value: '%s'", ch, optarg ? printable(optarg).c_str() : "");
 			return std::nullopt;

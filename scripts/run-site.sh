@@ -91,12 +91,15 @@ done
 # password on loopback), a bus of its own, fleetd (the AP inventory, "db.ap",
 # join approval, configuration, firmware and commands; site1 approves every
 # join at first), the HTTPS server for firmware images (lighttpd with TLS and
-# the broker's certificate, which the APs pin, configured by fleetd), the log
-# service stand-in and mast.
+# the broker's certificate, which the APs pin, configured by fleetd; its
+# broker tap, with the controller's password from a file, keeps the APs' last
+# log lines and the last RRM commands for the site view), the log service
+# stand-in and mast.
 ctl=$root/ctl
 mkdir -p "$ctl/var/run/ubus" "$ctl/usr/bin" "$ctl/broker" "$ctl/etc/fleet"
 secret=$(openssl rand -hex 12)
 mosquitto_passwd -c -b "$ctl/broker/controller.passwd" wlc "$secret"
+(umask 077 && echo "$secret" > "$ctl/etc/fleet/broker.pass")
 ./broker/broker-config.sh --ca "$pki/ca.crt" --cert "$pki/broker.crt" --key "$pki/broker.key" \
   --passwd "$ctl/broker/controller.passwd" --acl-dir broker --ap-port 8883 --ap-address 127.0.0.1 \
   --log-file "$ctl/broker/broker.log" --user root > "$ctl/broker/mosquitto.conf"
@@ -109,7 +112,8 @@ export WLC_ROOT=$ctl
 for _ in $(seq 100); do [ -S "$ctl/var/run/ubus/ubus.sock" ] && break; sleep 0.05; done
 fleetd() {
   "$bin/fleet/fleetd" -d /etc/fleet/fleet.db -n site1 -f /srv/firmware -p 8443 -t 30 \
-    -w /etc/fleet/lighttpd.conf -c /etc/fleet/broker.crt -k /etc/fleet/broker.key "$@" 2>>"$ctl/fleetd.log" &
+    -w /etc/fleet/lighttpd.conf -c /etc/fleet/broker.crt -k /etc/fleet/broker.key \
+    -b 1883 -u wlc -P /etc/fleet/broker.pass "$@" 2>>"$ctl/fleetd.log" &
   fleetd_pid=$!; pids+=($fleetd_pid)
 }
 fleetctl() { "$bin/fleet/fleetctl" "$@"; }
@@ -390,6 +394,14 @@ LOGINS
   echo
   echo "\$ curl -d '{... \"fleet\", \"approve\" ...}' http://127.0.0.1:8080/ubus   (read-only: refused)"
   curl -s -d '{"jsonrpc":"2.0","id":3,"method":"call","params":["'"$sid"'","fleet","approve",{"id":"'"$(apid ap3)"'"}]}' \
+    http://127.0.0.1:8080/ubus
+  echo
+  echo "\$ curl -d '{... \"fleet\", \"log_show\", {\"id\": \"$(apid ap1)\", \"lines\": 3}}' http://127.0.0.1:8080/ubus   (fleetd's broker tap)"
+  curl -s -d '{"jsonrpc":"2.0","id":4,"method":"call","params":["'"$sid"'","fleet","log_show",{"id":"'"$(apid ap1)"'","lines":3}]}' \
+    http://127.0.0.1:8080/ubus
+  echo
+  echo "\$ curl -d '{... \"fleet\", \"rrm_commands\", {\"site\": \"site1\", \"radio\": 0, \"limit\": 3}}' http://127.0.0.1:8080/ubus"
+  curl -s -d '{"jsonrpc":"2.0","id":5,"method":"call","params":["'"$sid"'","fleet","rrm_commands",{"site":"site1","radio":0,"limit":3}]}' \
     http://127.0.0.1:8080/ubus
   echo
   if [ -n "${WLC_SITE_WEB_SOCKET:-}" ]; then

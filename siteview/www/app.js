@@ -1,7 +1,7 @@
 // The site view: log in, then poll the site every few seconds and draw it.
 import { Bus, Calls, CallError, NULL_SESSION } from './rpc.js';
 import { drawCostPlot, drawRrmGraph } from './charts.js';
-import { renderTable, renderDetail } from './views.js';
+import { renderTable, renderDetail, renderCommands } from './views.js';
 
 const POLL_MS = Number(new URLSearchParams(location.search).get('poll')) || 3000;
 const TELEMETRY_ROWS = 25;
@@ -9,7 +9,7 @@ const $ = (sel) => document.querySelector(sel);
 
 const bus = new Bus();
 const state = {
-	aps: [], telemetry: new Map(), summaries: new Map(), models: new Map(), costs: new Map(), changes: [],
+	aps: [], telemetry: new Map(), summaries: new Map(), models: new Map(), costs: new Map(), changes: [], commands: new Map(),
 	sort: { key: 'id', desc: false }, filter: '', selected: null, admin: false, timer: null,
 	polling: false, again: false,
 };
@@ -83,12 +83,13 @@ async function pollModels() {
 	const objects = await bus.objects('rrm_ctrl.*');
 	const calls = objects.flatMap((o) => {
 		const [, site, radio] = o.split('.');
-		return [Calls.model(o), Calls.costSeries(site, Number(radio))];
+		return [Calls.model(o), Calls.costSeries(site, Number(radio)), Calls.rrmCommands(site, Number(radio))];
 	});
 	const got = await bus.batch(calls);
 	objects.forEach((o, i) => {
-		const model = got[2 * i] instanceof CallError ? null : got[2 * i];
-		const series = got[2 * i + 1] instanceof CallError ? null : got[2 * i + 1];
+		const model = got[3 * i] instanceof CallError ? null : got[3 * i];
+		const series = got[3 * i + 1] instanceof CallError ? null : got[3 * i + 1];
+		state.commands.set(o, got[3 * i + 2]);
 		if (model) {
 			noteChanges(o, state.models.get(o), model);
 			state.models.set(o, model);
@@ -185,6 +186,7 @@ function renderRrm() {
 	$('#rrm-cost').textContent = model ? `cost ${model.cost}` : '';
 	drawRrmGraph($('#rrm-graph'), model);
 	$('#rrm-changes').replaceChildren(...state.changes.map((c) => Object.assign(document.createElement('li'), { textContent: c })));
+	renderCommands(state.commands.get(select.value || objects[0]));
 	drawCostPlot($('#cost-plot'), [...state.costs].map(([name, points]) => ({ name, points })));
 }
 
@@ -201,8 +203,9 @@ function render() {
 
 async function showDetail(id, scroll = true) {
 	state.selected = id;
-	const [ap, history, telemetry] = await bus.batch([Calls.apShow(id), Calls.apHistory(id), Calls.apTelemetry(id)]);
-	renderDetail(id, ap, history, telemetry, state);
+	const [ap, history, telemetry, log] = await bus.batch([Calls.apShow(id), Calls.apHistory(id), Calls.apTelemetry(id),
+							       Calls.apLog(id)]);
+	renderDetail(id, ap, history, telemetry, log, state);
 	$('#detail').hidden = false;
 	if (scroll)
 		$('#detail').scrollIntoView();

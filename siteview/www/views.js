@@ -77,7 +77,38 @@ function fillRows(tbody, rows) {
 	tbody.innerHTML = rows.map((cells) => `<tr>${cells.map((c) => `<td>${esc(c)}</td>`).join('')}</tr>`).join('');
 }
 
-export function renderDetail(id, ap, history, telemetry, state) {
+// Syslog priorities: the severity is the low three bits.
+const SEVERITIES = ['emerg', 'alert', 'crit', 'err', 'warning', 'notice', 'info', 'debug'];
+
+// A tapped list's state: the note beside its heading ('' when all is well).
+function tapNote(answer) {
+	if (!(answer instanceof CallError))
+		return '';
+	return answer.code === 8 ? '(the broker tap is off)' : `(${answer.message})`;
+}
+
+function renderLog(log) {
+	const lines = log instanceof CallError ? [] : log.lines || [];
+	document.querySelector('#detail-log-note').textContent = tapNote(log);
+	const text = lines
+		.map((l) => `${new Date(l.at * 1000).toLocaleTimeString()} ${SEVERITIES[l.priority & 7]} ${l.msg}`).join('\n');
+	// Redrawn only when it changed, scrolled to the newest line.
+	const pre = document.querySelector('#detail-log');
+	if (pre.textContent !== text) {
+		pre.textContent = text;
+		pre.scrollTop = pre.scrollHeight;
+	}
+}
+
+// The last commands of the RRM picture's radio, newest first.
+export function renderCommands(answer) {
+	document.querySelector('#rrm-commands-note').textContent = tapNote(answer);
+	const list = !answer || answer instanceof CallError ? [] : answer.commands || [];
+	fillRows(document.querySelector('#rrm-commands tbody'), [...list].reverse()
+		.map((c) => [new Date(c.at * 1000).toLocaleTimeString(), c.ap, c.radio, c.channel ?? '', c.power ?? '']));
+}
+
+export function renderDetail(id, ap, history, telemetry, log, state) {
 	document.querySelector('#detail-id').textContent = id;
 	const a = ap instanceof CallError ? {} : ap;
 	const radios = radiosOf(id, state).map((r) => [`radio ${r.radio}`, `channel ${r.channel ?? '?'}`, `${r.power ?? '?'} dBm`]);
@@ -92,4 +123,5 @@ export function renderDetail(id, ap, history, telemetry, state) {
 	document.querySelector('#detail-history').innerHTML = events
 		.map((e) => `<li>${esc(new Date(e.at * 1000).toLocaleString())} ${esc(e.kind)}: ${esc(e.detail)}</li>`).join('');
 	document.querySelector('#detail-actions [data-action="approve"]').hidden = a.state !== 'pending';
+	renderLog(log);
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of the platform fuzz targets (ubusd, libubus,
-blobmsg_json, uci, pam_reply) under tests/data/fuzz/<target>/, from the
+blobmsg_json, uci, pam_reply) and of fleetd's broker tap (fleet_tap) under tests/data/fuzz/<target>/, from the
 captured bus session and the golden blobmsg files. Run from anywhere; saved
 finds (other files in those folders) are left alone."""
 import pathlib
@@ -193,6 +193,21 @@ b'
 }
 
 
+def fleet_tap_seeds():
+    """A topic choice byte (see fleet_tap_inputs.h), then the payload: one
+    blob attribute as the log service streams it, or a command table."""
+    def u64(name, v):
+        return msg_attr(4, name, struct.pack(">Q", v))  # BLOBMSG_TYPE_INT64
+    entry = blob(0, m_str("msg", "hostapd: wlan0: STA associated") + m_u32("id", 3) + m_u32("priority", 30)
+                 + m_u32("source", 1) + u64("time", 1700000000000))
+    return {
+        "seed-01-log-entry.bin": bytes([0]) + entry,
+        "seed-02-channel-command.bin": bytes([1]) + blob(0, m_u32("channel", 36)),
+        "seed-03-power-to-all.bin": bytes([2]) + blob(0, m_u32("power", 14)),
+        "seed-04-both.bin": bytes([1]) + blob(0, m_u32("channel", 11) + m_u32("power", 17)),
+    }
+
+
 def write(target, files):
     d = OUT / target
     d.mkdir(parents=True, exist_ok=True)
@@ -205,6 +220,7 @@ def main():
     write("libubus", client_seeds())
     write("pam_reply", pam_seeds())
     write("uci", UCI)
+    write("fleet_tap", fleet_tap_seeds())
     d = OUT / "blobmsg_json"
     d.mkdir(parents=True, exist_ok=True)
     for f in sorted((DATA / "blobmsg").glob("*.json")):

@@ -97,9 +97,16 @@ class SitePage:
             user, password, obj, method, args)
 
 
-def ubus_call(args, obj, method, msg):
-    subprocess.run(shlex.split(args.ubus) + ["-s", args.socket, "call", obj, method, json.dumps(msg)], check=True,
-                   capture_output=True)
+def ubus_call(args, obj, method, msg, socket=None):
+    r = subprocess.run(shlex.split(args.ubus) + ["-s", socket or args.socket, "call", obj, method, json.dumps(msg)],
+                       check=True, capture_output=True, text=True)
+    return json.loads(r.stdout) if r.stdout.strip() else {}
+
+
+def command_rows(d):
+    """The RRM picture's command list: [time, AP, radio, channel, power] per row."""
+    return [[td.text for td in tr.find_elements(By.TAG_NAME, "td")]
+            for tr in d.find_elements(By.CSS_SELECTOR, "#rrm-commands tbody tr")]
 
 
 def step(name):
@@ -166,12 +173,30 @@ def run(args, d, page):
         raise AssertionError("no channel change shown: " + ", ".join(page.row_text(ap, "radios") for ap in aps))
     page.wait.until(lambda d: "channel 6 →" in d.find_element(By.ID, "rrm-changes").text)
     ubus_call(args, "rrm_ctrl.site1.0", "config", {"channel_timer": 3600})
+
+    step("the RRM picture lists the channel command that step sent")
+    try:
+        page.wait.until(lambda d: any(r[1] in aps and r[2] == "0" and r[3] in ("1", "11") for r in command_rows(d)))
+    except TimeoutException:
+        raise AssertionError("no channel command listed: %s %s" % (
+            command_rows(d), d.find_element(By.ID, "rrm-commands-note").text))
     d.find_element(By.ID, "rrm").screenshot(os.path.join(out, "rrm.png"))
 
-    step("an AP's detail shows its radios and history")
+    step("an AP's detail shows its radios, history and last log lines")
+    # aps[0]'s mast reads its log service's stream (a reader of it) and
+    # streams every entry to the controller.
+    page.wait.until(lambda d: ubus_call(args, "log", "readers", {}, args.ap_socket).get("readers", 0) >= 1)
+    line = "siteview: log line of the detail"
+    ubus_call(args, "log", "add", {"msg": line, "priority": 6}, args.ap_socket)
     page.click(f'#ap-table tbody tr[data-id="{aps[0]}"] td.id')
     page.wait.until(lambda d: d.find_element(By.ID, "detail-id").text == aps[0])
     page.wait.until(lambda d: "approval" in d.find_element(By.ID, "detail-history").get_attribute("textContent"))
+    try:
+        page.wait.until(lambda d: line in d.find_element(By.ID, "detail-log").get_attribute("textContent"))
+    except TimeoutException:
+        raise AssertionError("log line not shown: " + d.find_element(By.ID, "detail-log").get_attribute("textContent")
+                             + d.find_element(By.ID, "detail-log-note").text)
+    assert "info " + line in d.find_element(By.ID, "detail-log").get_attribute("textContent")
 
     timings = d.execute_script("return window.siteview")
     print("render: first %.1f ms after login, last render %.1f ms" % (timings["firstRenderMs"], timings["lastRenderMs"]))
@@ -202,7 +227,7 @@ def main():
     p = argparse.ArgumentParser()
     for a in ("--url", "--out", "--home", "--admin-password"):
         p.add_argument(a, required=True)
-    for a in ("--ubus", "--socket", "--adopted", "--pending", "--viewer-password"):
+    for a in ("--ubus", "--socket", "--ap-socket", "--adopted", "--pending", "--viewer-password"):
         p.add_argument(a)
     p.add_argument("--render-rows", type=int, help="only measure the page's render time with this many APs")
     args = p.parse_args()

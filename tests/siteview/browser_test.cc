@@ -2,7 +2,8 @@
 // broker, mast -r wlc, fleetd (site1 approves by hand), five APs each with
 // its bus and mast, RRM agents on four of them and rrm_ctrl for site1's
 // radio 0 on the controller, the session service, and lighttpd running the
-// gateway. Headless Chromium, driven through chromedriver by the script
+// gateway. fleetd taps the broker; ap1 has a system log service, whose
+// entries its mast streams to the controller. Headless Chromium, driven through chromedriver by the script
 // browser_steps.py, logs in and works the page; screenshots go to this
 // test's build directory.
 #include <gtest/gtest.h>
@@ -41,7 +42,7 @@ bool port_open(int port)
 class BrowserSiteTest : public fleettest::FleetSiteTest {
 protected:
 	std::vector<std::string> devices() const override { return {"ap1", "ap2", "ap3", "ap4", "ap5"}; }
-	std::vector<std::string> fleetd_args() const override { return {"-m", "manual", "-n", "site1"}; }
+	std::vector<std::string> fleetd_args() const override { return {"-m", "manual", "-n", "site1", "-b", "1883"}; }
 	std::string device_json() const override { return R"("radios": [{"band": 2, "channel": 6}])"; }
 	std::string hear_json() const override
 	{
@@ -55,6 +56,8 @@ protected:
 	void SetUp() override;
 	void TearDown() override;
 	void start_session_service();
+	void start_ap_log(const std::string &name);
+	std::string ap_socket(const std::string &name) const { return ap_root(name) + "/var/run/ubus/ubus.sock"; }
 	void start_rrm();
 	void start_web();
 	std::string model_text();
@@ -63,7 +66,18 @@ protected:
 	std::unique_ptr<wlctest::Process> ctrl_;
 	std::map<std::string, std::unique_ptr<wlctest::Process>> agents_;
 	std::unique_ptr<wlctest::Process> web_;
+	std::unique_ptr<wlctest::Process> ap_log_service_;
 };
+
+// The bus tool as the script runs it: through the emulator when it was
+// built here for another machine.
+std::string ubus_command()
+{
+	std::string ubus = wlctest::ubus_tool();
+	if (!std::string(WLC_EMULATOR).empty() && ubus.starts_with(std::string(WLC_BUILD_DIR) + "/"))
+		ubus = std::string(WLC_EMULATOR) + " " + ubus;
+	return ubus;
+}
 
 void BrowserSiteTest::SetUp()
 {
@@ -71,8 +85,13 @@ void BrowserSiteTest::SetUp()
 	if (IsSkipped() || HasFatalFailure())
 		return;
 	ASSERT_NO_FATAL_FAILURE(start_session_service());
+	ASSERT_TRUE(wlctest::wait_until(
+		[&] { return broker_->subscriptions("fleetd-tap", "zev/wlc/telemetry/ap/+/log") > 0; }, wlctest::kStartLimit))
+		<< fleetd_log();
 	for (const std::string &name : devices())
 		ASSERT_NO_FATAL_FAILURE(start_ap(name));
+	// Before ap1 is adopted: its mast opens the log stream once adopted.
+	ASSERT_NO_FATAL_FAILURE(start_ap_log("ap1"));
 	for (const std::string &name : devices())
 		ASSERT_TRUE(pump([&] { return state_of(name) == "pending"; }, wlctest::kStartLimit)) << fleetd_log();
 	for (const std::string &name : kRrmAps) {
@@ -86,6 +105,7 @@ void BrowserSiteTest::SetUp()
 void BrowserSiteTest::TearDown()
 {
 	web_.reset();
+	ap_log_service_.reset();
 	agents_.clear();
 	ctrl_.reset();
 	session_.reset();
@@ -101,6 +121,17 @@ void BrowserSiteTest::start_session_service()
 		std::vector<std::string>{std::string(WLC_BUILD_DIR) + "/siteview/siteview_session", "-s", bus_->socket()},
 		std::vector<std::string>{"WLC_ROOT=" + root_->path(), "WLC_LOG_FILE=" + root_->path() + "/session.log"});
 	ASSERT_TRUE(pump([&] { return has_object("session"); }, wlctest::kStartLimit));
+}
+
+void BrowserSiteTest::start_ap_log(const std::string &name)
+{
+	std::string socket = ap_socket(name);
+	ap_log_service_ = std::make_unique<wlctest::Process>(
+		std::vector<std::string>{std::string(WLC_BUILD_DIR) + "/sim/sim_log", "-s", socket},
+		std::vector<std::string>{"WLC_ROOT=" + ap_root(name)});
+	ASSERT_TRUE(wlctest::wait_until(
+		[&] { return wlctest::run({"/bin/sh", "-c", ubus_command() + " -s " + socket + " call log readers"}).status == 0; },
+		wlctest::kStartLimit));
 }
 
 std::string BrowserSiteTest::model_text()
@@ -159,18 +190,15 @@ TEST_F(BrowserSiteTest, OperatorWorksTheSiteInChromium)
 {
 	std::string out = std::string(WLC_BINARY_DIR_HERE) + "/artefacts";
 	std::filesystem::create_directories(out);
-	// The bus tool as the script runs it: through the emulator when it was
-	// built here for another machine.
-	std::string ubus = wlctest::ubus_tool();
-	if (!std::string(WLC_EMULATOR).empty() && ubus.starts_with(std::string(WLC_BUILD_DIR) + "/"))
-		ubus = std::string(WLC_EMULATOR) + " " + ubus;
+	std::string ubus = ubus_command();
 	std::string ids;
 	for (const std::string &name : kRrmAps)
 		ids += (ids.empty() ? "" : ",") + id(name);
 	wlctest::RunResult r = wlctest::run(
 		{"/usr/bin/python3", std::string(WLC_SOURCE_DIR) + "/tests/siteview/browser_steps.py", "--url",
 		 "http://127.0.0.1:" + std::to_string(kPort) + "/", "--out", out, "--home", root_->path() + "/browser",
-		 "--ubus", ubus, "--socket", bus_->socket(), "--adopted", ids, "--pending", id("ap5"),
+		 "--ubus", ubus, "--socket", bus_->socket(), "--ap-socket", ap_socket("ap1"), "--adopted", ids,
+		 "--pending", id("ap5"),
 		 "--admin-password", kAdminPassword, "--viewer-password", kViewerPassword},
 		std::chrono::seconds(300));
 	EXPECT_EQ(r.status, 0) << r.out << r.err << "\nsession log:\n"

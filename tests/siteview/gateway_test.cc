@@ -76,7 +76,8 @@ TEST_F(GatewayTest, LoginWithTheRightPasswordOnly)
 	ASSERT_TRUE(sid) << answer;
 	EXPECT_EQ(std::string(json_object_get_string(sid)).size(), 32u);
 	EXPECT_STREQ(json_object_get_string(at(a.get(), {"result", "1", "data", "username"})), "admin");
-	EXPECT_NE(answer.find(R"("fleet":["approve","config_set","history","list","reboot","rollout_start")"),
+	EXPECT_NE(answer.find(R"("fleet":["approve","config_set","history","list","log_show","reboot","rollout_start",)"
+			      R"("rrm_commands","show","site_summary","telemetry_series","telemetry_show"])"),
 		  std::string::npos)
 		<< answer;
 	// A wrong password, an unknown user and a user's password for another
@@ -122,6 +123,21 @@ TEST_F(GatewayTest, ReadOnlySessionIsRefusedAdminCalls)
 	std::string approved = call_rpc(admin, "fleet", "approve", id);
 	EXPECT_EQ(status_of(approved), 0) << approved;
 	EXPECT_NE(approved.find(R"("state":"approved")"), std::string::npos) << approved;
+}
+
+// The tap's read methods are the read-only role's; this fleetd has no tap,
+// so the calls get through the access list to fleetd, which says so.
+TEST_F(GatewayTest, ReadOnlySessionReadsLogLinesAndRrmCommands)
+{
+	std::string viewer = login("viewer", kViewerPassword);
+	ASSERT_FALSE(viewer.empty());
+	std::string lines = call_rpc(viewer, "fleet", "log_show", R"({"id":")" + std::string(kAp) + "\"}");
+	EXPECT_EQ(status_of(lines), UBUS_STATUS_NOT_SUPPORTED) << lines;
+	EXPECT_NE(lines.find("the broker tap is off"), std::string::npos) << lines;
+	std::string commands = call_rpc(viewer, "fleet", "rrm_commands", R"({"site":"hq","radio":0})");
+	EXPECT_EQ(status_of(commands), UBUS_STATUS_NOT_SUPPORTED) << commands;
+	std::string bad = call_rpc(viewer, "fleet", "rrm_commands", R"({"site":"hq","radio":0,"limit":0})");
+	EXPECT_EQ(status_of(bad), UBUS_STATUS_INVALID_ARGUMENT) << bad;
 }
 
 TEST_F(GatewayTest, DestroyedSessionIsRefused)
