@@ -14,20 +14,26 @@ std::string_view ApTable::Row::text(Text t) const
 
 namespace {
 
+// An index's order: that of the rows' identifiers.
+template <typename Entry> bool before(Entry a, Entry b)
+{
+	return a->first < b->first;
+}
+
 template <typename Entry> void insert_sorted(std::vector<Entry> &index, Entry e)
 {
-	auto at = std::lower_bound(index.begin(), index.end(), e, [](Entry x, Entry y) { return x->first < y->first; });
+	auto at = std::lower_bound(index.begin(), index.end(), e, before<Entry>);
 	index.insert(at, e);
 }
 
 template <typename Entry> void erase_sorted(std::vector<Entry> &index, Entry e)
 {
-	auto at = std::lower_bound(index.begin(), index.end(), e, [](Entry x, Entry y) { return x->first < y->first; });
+	auto at = std::lower_bound(index.begin(), index.end(), e, before<Entry>);
 	if (at != index.end() && *at == e)
 		index.erase(at);
 }
 
-// Adds the entry under key, or removes it (and the key once it holds none).
+// Adds the entry to the index of key, made if there is none yet.
 template <typename Map, typename Entry> void add_to(Map &indexes, std::string_view key, Entry e)
 {
 	auto it = indexes.find(key);
@@ -36,6 +42,7 @@ template <typename Map, typename Entry> void add_to(Map &indexes, std::string_vi
 	insert_sorted(it->second, e);
 }
 
+// Takes the entry out of the index of key, and the key once its index is empty.
 template <typename Map, typename Entry> void remove_from(Map &indexes, std::string_view key, Entry e)
 {
 	auto it = indexes.find(key);
