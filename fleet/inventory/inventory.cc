@@ -122,12 +122,13 @@ std::optional<ApState> parse_state(std::string_view s)
 }
 
 Inventory::Inventory(SqliteHandle db, Clock clock)
-	: listing_(std::make_unique<Listing>()), db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind),
-	  join_(db_.get(), kJoin), join_detail_(db_.get(), kJoinDetail), presence_(db_.get(), kPresence), presence_indexed_(db_.get(), kPresenceIndexed),
-	  state_(db_.get(), kState),
-	  forget_(db_.get(), kForget), forget_detail_(db_.get(), kForgetDetail), event_(db_.get(), kEvent), history_(db_.get(), kHistory), trim_(db_.get(), kTrim),
-	  allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed), row_(db_.get(), kRow), all_(db_.get(), kAll),
-	  data_version_(db_.get(), kDataVersion)
+	: listing_(std::make_unique<Listing>()), db_(std::move(db)),
+	  clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind), join_(db_.get(), kJoin),
+	  join_detail_(db_.get(), kJoinDetail), presence_(db_.get(), kPresence),
+	  presence_indexed_(db_.get(), kPresenceIndexed), state_(db_.get(), kState), forget_(db_.get(), kForget),
+	  forget_detail_(db_.get(), kForgetDetail), event_(db_.get(), kEvent), history_(db_.get(), kHistory),
+	  trim_(db_.get(), kTrim), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed), row_(db_.get(), kRow),
+	  all_(db_.get(), kAll), data_version_(db_.get(), kDataVersion)
 {
 	sqlite3_rollback_hook(db_.get(), on_rollback, &listing_->stale);
 	(void)listed();
