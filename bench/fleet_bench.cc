@@ -460,24 +460,29 @@ public:
 	void ReportRuns(const std::vector<Run> &runs) override
 	{
 		ConsoleReporter::ReportRuns(runs);
-		for (const Run &r : runs)
+		for (const Run &r : runs) {
 			ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * unit_ns(r.time_unit);
+			cpu_ns_[r.benchmark_name()] = r.GetAdjustedCPUTime() * unit_ns(r.time_unit);
+		}
 	}
 	// The mean of the repetitions when there were several.
-	double ns(const std::string &name) const
-	{
-		auto it = ns_.find(name + "_mean");
-		if (it == ns_.end())
-			it = ns_.find(name);
-		return it == ns_.end() ? 0 : it->second;
-	}
+	double ns(const std::string &name) const { return lookup(ns_, name); }
+	// The benchmark thread's CPU time: on a loaded host the steadier figure.
+	double cpu_ns(const std::string &name) const { return lookup(cpu_ns_, name); }
 
 private:
 	static double unit_ns(benchmark::TimeUnit u)
 	{
 		return u == benchmark::kMillisecond ? 1e6 : u == benchmark::kMicrosecond ? 1e3 : u == benchmark::kSecond ? 1e9 : 1;
 	}
-	std::map<std::string, double> ns_;
+	static double lookup(const std::map<std::string, double> &times, const std::string &name)
+	{
+		auto it = times.find(name + "_mean");
+		if (it == times.end())
+			it = times.find(name);
+		return it == times.end() ? 0 : it->second;
+	}
+	std::map<std::string, double> ns_, cpu_ns_;
 };
 
 struct Processes {
@@ -536,8 +541,10 @@ void print_figures(const RatioReporter &r, const Figures &f)
 		    static_cast<long long>(f.responses),
 		    static_cast<long long>(g_inventory_joins + g_bus_joins) - (in_inventory + in_fleetd));
 	std::printf("inventory file with 50,000 APs (3 events each): %.1f MiB\n", static_cast<double>(f.file_bytes) / (1 << 20));
-	std::printf("listing 50,000 APs:    %7.2f ms (plain SELECT %.2f ms, ratio %.2f)   target < 100 ms\n",
-		    r.ns("BM_ListAll/real_time") / 1e6, r.ns("BM_PlainSelectAll/real_time") / 1e6,
+	std::printf("listing 50,000 APs:    %7.2f ms, %.2f ms CPU (plain SELECT %.2f ms, %.2f ms CPU, ratio %.2f)   "
+		    "target < 100 ms\n",
+		    r.ns("BM_ListAll/real_time") / 1e6, r.cpu_ns("BM_ListAll/real_time") / 1e6,
+		    r.ns("BM_PlainSelectAll/real_time") / 1e6, r.cpu_ns("BM_PlainSelectAll/real_time") / 1e6,
 		    r.ns("BM_ListAll/real_time") / r.ns("BM_PlainSelectAll/real_time"));
 	std::printf("  over the bus (25 pages of \"fleet\" \"list\"): %.2f ms\n", r.ns("BM_ListOverBus/real_time") / 1e6);
 	const char *names[] = {"site + state pending", "site + state adopted", "model, first 500", "one AP by id",
@@ -545,8 +552,9 @@ void print_figures(const RatioReporter &r, const Figures &f)
 	for (int i = 0; i < 5; i++) {
 		double ns = r.ns("BM_Lookup/" + std::to_string(i) + "/real_time");
 		double base = r.ns("BM_PlainLookup/" + std::to_string(i) + "/real_time");
-		std::printf("look-up %-22s %7.3f ms (plain SELECT %.3f ms, ratio %.2f)   target < 5 ms\n", names[i],
-			    ns / 1e6, base / 1e6, ns / base);
+		std::printf("look-up %-22s %7.3f ms, %.3f ms CPU (plain SELECT %.3f ms, ratio %.2f)   target < 5 ms\n",
+			    names[i], ns / 1e6, r.cpu_ns("BM_Lookup/" + std::to_string(i) + "/real_time") / 1e6, base / 1e6,
+			    ns / base);
 	}
 	std::printf("fleetd memory (RSS) with 50,000 APs: %.1f MiB at start, %.1f MiB after listing them all over the "
 		    "bus; %.1f MiB after the joins (60,000 APs), peak %.1f MiB   target < 64 MiB\n",

@@ -1,6 +1,8 @@
 // The AP inventory.
 #include "inventory.h"
 
+#include "ap_table.h"
+
 #include "common/clock.h"
 
 #include <algorithm>
@@ -9,9 +11,6 @@
 namespace fleet {
 
 namespace {
-
-// The most rows a limited listing reserves room for before it reads them.
-constexpr int64_t kReservedPage = 2000;
 
 constexpr std::array<std::string_view, 5> kStateNames = {"pending", "approved", "adopted", "offline", "refused"};
 
@@ -56,40 +55,14 @@ constexpr const char *kTrim = "DELETE FROM event WHERE ap = ?1 AND seq <= (SELEC
 			      "ORDER BY seq DESC LIMIT 1 OFFSET ?2)";
 constexpr const char *kHistory = "SELECT seq, ap, at, kind, detail FROM (SELECT * FROM event WHERE ap = ?1 "
 				 "ORDER BY seq DESC LIMIT ?2) ORDER BY seq";
-constexpr const char *kCount = "SELECT count(*) FROM ap";
+constexpr const char *kRow = "SELECT " FLEET_AP_COLUMNS " FROM ap WHERE ap.id = ?1";
+constexpr const char *kAll = "SELECT " FLEET_AP_COLUMNS " FROM ap ORDER BY ap.id";
+// Changes when another connection commits to the file.
+constexpr const char *kDataVersion = "PRAGMA data_version";
 constexpr const char *kAllow = "INSERT INTO allowed(kind, value, site, added) VALUES (?1, ?2, ?3, ?4) "
 			       "ON CONFLICT(kind, value) DO UPDATE SET site = ?3";
 constexpr const char *kAllowed = "SELECT site FROM allowed WHERE (kind = 'serial' AND value = ?1 AND ?1 != '') OR "
 				 "(kind = 'mac' AND value = lower(?2) AND ?2 != '') ORDER BY kind DESC LIMIT 1";
-
-// The WHERE clause of the filters given (bit 0 site, 1 state, 2 model), so
-// that SQLite can use the indexes; the values are always bound parameters.
-std::string filter_clause(unsigned mask)
-{
-	std::string where;
-	auto add = [&](const char *cond) { where += where.empty() ? std::string(" WHERE ") + cond : std::string(" AND ") + cond; };
-	if (mask & 1)
-		add("site = ?1");
-	if (mask & 2)
-		add("state = ?2");
-	if (mask & 4)
-		add("model = ?3");
-	return where;
-}
-
-unsigned filter_mask(const ApFilter &f)
-{
-	return (f.site ? 1u : 0u) | (f.state ? 2u : 0u) | (f.model ? 4u : 0u);
-}
-
-// Binds the filter's values; a slot the statement does not use takes none.
-void bind_filter(Statement &s, const ApFilter &f)
-{
-	std::optional<std::string> state;
-	if (f.state)
-		state = std::string(state_name(*f.state));
-	s.bind(1, f.site).bind(2, state).bind(3, f.model);
-}
 
 // A listing's row into r; find's rows add the certificate and custom
 // configuration.
@@ -116,6 +89,25 @@ void read_record(const Statement &s, bool detail, ApRecord &r)
 
 } // namespace
 
+struct Inventory::Listing {
+	ApTable table;
+	// The table may differ from the file: read it whole before it is used.
+	bool stale = true;
+	// The file's data_version when the table was read.
+	int64_t data_version = -1;
+};
+
+namespace {
+
+// A rolled back transaction may have taken changes already held in memory
+// (those of a batch whose commit failed): the rows are read again.
+void on_rollback(void *stale) noexcept
+{
+	*static_cast<bool *>(stale) = true;
+}
+
+} // namespace
+
 std::string_view state_name(ApState s)
 {
 	return kStateNames[static_cast<size_t>(s)];
@@ -130,13 +122,20 @@ std::optional<ApState> parse_state(std::string_view s)
 }
 
 Inventory::Inventory(SqliteHandle db, Clock clock)
-	: db_(std::move(db)), clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind),
-	  join_(db_.get(), kJoin), join_detail_(db_.get(), kJoinDetail), presence_(db_.get(), kPresence), presence_indexed_(db_.get(), kPresenceIndexed),
-	  state_(db_.get(), kState),
-	  forget_(db_.get(), kForget), forget_detail_(db_.get(), kForgetDetail), event_(db_.get(), kEvent), history_(db_.get(), kHistory), trim_(db_.get(), kTrim),
-	  count_(db_.get(), kCount), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed)
+	: listing_(std::make_unique<Listing>()), db_(std::move(db)),
+	  clock_(clock ? std::move(clock) : Clock(system_seconds)), find_(db_.get(), kFind), join_(db_.get(), kJoin),
+	  join_detail_(db_.get(), kJoinDetail), presence_(db_.get(), kPresence),
+	  presence_indexed_(db_.get(), kPresenceIndexed), state_(db_.get(), kState), forget_(db_.get(), kForget),
+	  forget_detail_(db_.get(), kForgetDetail), event_(db_.get(), kEvent), history_(db_.get(), kHistory),
+	  trim_(db_.get(), kTrim), allow_(db_.get(), kAllow), allowed_(db_.get(), kAllowed), row_(db_.get(), kRow),
+	  all_(db_.get(), kAll), data_version_(db_.get(), kDataVersion)
 {
+	sqlite3_rollback_hook(db_.get(), on_rollback, &listing_->stale);
+	(void)listed();
 }
+
+Inventory::~Inventory() = default;
+Inventory::Inventory(Inventory &&) noexcept = default;
 
 int64_t Inventory::now() const
 {
@@ -153,31 +152,51 @@ std::optional<ApRecord> Inventory::find(const std::string &id)
 	return r;
 }
 
-Statement &Inventory::filtered(std::array<Statement, 8> &cache, unsigned mask, bool listing)
+const ApTable &Inventory::listed()
 {
-	Statement &s = cache[mask];
-	if (!s.ok()) {
-		std::string sql = listing ? "SELECT " FLEET_AP_COLUMNS " FROM ap" + filter_clause(mask) +
-						    " ORDER BY id LIMIT ?4 OFFSET ?5"
-					  : "SELECT count(*) FROM ap" + filter_clause(mask);
-		s = Statement(db_.get(), sql);
+	int64_t version = data_version_.step() == SQLITE_ROW ? data_version_.integer(0) : -1;
+	data_version_.reset();
+	if (listing_->stale || version < 0 || version != listing_->data_version)
+		reload(version);
+	return listing_->table;
+}
+
+void Inventory::reload(int64_t data_version)
+{
+	ApTable &table = listing_->table;
+	table.clear();
+	ApRecord r;
+	int rc;
+	while ((rc = all_.step()) == SQLITE_ROW) {
+		read_record(all_, false, r);
+		table.put(r);
 	}
-	return s;
+	all_.reset();
+	listing_->stale = rc != SQLITE_DONE;
+	listing_->data_version = data_version;
+}
+
+void Inventory::sync(const std::string &id)
+{
+	if (listing_->stale)
+		return; // read whole before the next listing
+	row_.bind(1, std::string_view(id));
+	int rc = row_.step();
+	if (rc == SQLITE_ROW) {
+		ApRecord r;
+		read_record(row_, false, r);
+		listing_->table.put(r);
+	} else if (rc == SQLITE_DONE) {
+		listing_->table.erase(id);
+	} else {
+		listing_->stale = true;
+	}
+	row_.reset();
 }
 
 std::vector<ApRecord> Inventory::list(const ApFilter &filter)
 {
-	Statement &s = filtered(listings_, filter_mask(filter), true);
-	bind_filter(s, filter);
-	s.bind(4, filter.limit).bind(5, filter.offset);
-	std::vector<ApRecord> out;
-	// Room for the whole page at once: a listing of every AP is large.
-	int64_t rows = filter.limit >= 0 ? std::min<int64_t>(filter.limit, kReservedPage) : count(filter) - filter.offset;
-	out.reserve(static_cast<size_t>(std::max<int64_t>(rows, 0)));
-	while (s.step() == SQLITE_ROW)
-		read_record(s, false, out.emplace_back());
-	s.reset();
-	return out;
+	return listed().list(filter);
 }
 
 std::vector<Event> Inventory::history(const std::string &id, int64_t limit)
@@ -192,18 +211,12 @@ std::vector<Event> Inventory::history(const std::string &id, int64_t limit)
 
 int64_t Inventory::count(const ApFilter &filter)
 {
-	Statement &s = filtered(counts_, filter_mask(filter), false);
-	bind_filter(s, filter);
-	int64_t n = s.step() == SQLITE_ROW ? s.integer(0) : 0;
-	s.reset();
-	return n;
+	return listed().count(filter);
 }
 
 int64_t Inventory::count()
 {
-	int64_t n = count_.step() == SQLITE_ROW ? count_.integer(0) : 0;
-	count_.reset();
-	return n;
+	return static_cast<int64_t>(listed().size());
 }
 
 bool Inventory::add_events(const std::string &id, const std::vector<EventNote> &events)
@@ -231,7 +244,10 @@ bool Inventory::save_join(const JoinInfo &j, const std::string &site, ApState st
 	join_.bind(8, j.ip).bind(9, j.mac).bind(10, j.hostname);
 	join_.bind(12, state_name(state)).bind(13, now());
 	join_detail_.bind(1, std::string_view(j.id)).bind(2, std::string_view(j.cert)).bind(3, j.custom_config);
-	return join_.run_once() && join_detail_.run_once() && add_events(j.id, events) && tx.commit();
+	bool ok = join_.run_once() && join_detail_.run_once() && add_events(j.id, events) && tx.commit();
+	if (ok)
+		sync(j.id);
+	return ok;
 }
 
 bool Inventory::save_presence(const PresenceInfo &p, const std::string &site, ApState state,
@@ -246,7 +262,10 @@ bool Inventory::save_presence(const PresenceInfo &p, const std::string &site, Ap
 	presence_.bind(10, state_name(state)).bind(11, int64_t{p.online ? 1 : 0}).bind(12, now());
 	presence_indexed_.bind(1, std::string_view(p.id)).bind(2, p.model).bind(3, p.serial).bind(4, p.mac);
 	presence_indexed_.bind(5, state_name(state));
-	return presence_.run_once() && presence_indexed_.run_once() && add_events(p.id, events) && tx.commit();
+	bool ok = presence_.run_once() && presence_indexed_.run_once() && add_events(p.id, events) && tx.commit();
+	if (ok)
+		sync(p.id);
+	return ok;
 }
 
 bool Inventory::set_state(const std::string &id, ApState state, const EventNote &event)
@@ -255,7 +274,10 @@ bool Inventory::set_state(const std::string &id, ApState state, const EventNote 
 	if (!tx.begun())
 		return false;
 	state_.bind(1, std::string_view(id)).bind(2, state_name(state));
-	return state_.run_once() && add_events(id, {event}) && tx.commit();
+	bool ok = state_.run_once() && add_events(id, {event}) && tx.commit();
+	if (ok)
+		sync(id);
+	return ok;
 }
 
 bool Inventory::note(const std::string &id, const EventNote &event)
@@ -271,7 +293,10 @@ bool Inventory::forget(const std::string &id, const EventNote &event)
 		return false;
 	forget_.bind(1, std::string_view(id));
 	forget_detail_.bind(1, std::string_view(id));
-	return forget_.run_once() && forget_detail_.run_once() && add_events(id, {event}) && tx.commit();
+	bool ok = forget_.run_once() && forget_detail_.run_once() && add_events(id, {event}) && tx.commit();
+	if (ok)
+		sync(id);
+	return ok;
 }
 
 bool Inventory::allow(AllowKind kind, const std::string &value, const std::string &site)

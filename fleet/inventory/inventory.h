@@ -3,9 +3,9 @@
 // write is one transaction, durable before the call returns true.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,10 +65,19 @@ enum class AllowKind { serial, mac };
 // The most events an AP's history keeps (the oldest go first).
 inline constexpr int64_t kMaxEventsPerAp = 1000;
 
+class ApTable;
+
 class Inventory {
 public:
 	using Clock = std::function<int64_t()>; // seconds since the epoch
+	// Reads the listed fields of every AP from the file; from then on the
+	// inventory keeps them in memory, changed with each change it commits.
+	// The connection's other users write no AP rows (they may write the file's
+	// other tables); another connection's commits are noticed and read again.
 	explicit Inventory(SqliteHandle db, Clock clock = {});
+	~Inventory();
+	Inventory(Inventory &&) noexcept;
+	Inventory &operator=(Inventory &&) = delete;
 
 	[[nodiscard]] std::optional<ApRecord> find(const std::string &id);
 	// The APs that pass the filter, by identifier, from offset on, at most limit.
@@ -100,17 +109,24 @@ public:
 	sqlite3 *raw() const { return db_.get(); }
 
 private:
+	struct Listing;
+
 	bool add_events(const std::string &id, const std::vector<EventNote> &events);
 	int64_t now() const;
+	// The listed fields of every AP, read again first when they may no longer
+	// be the file's (a transaction rolled back, another connection's commit).
+	const ApTable &listed();
+	void reload(int64_t data_version);
+	// Brings what is held of the AP in line with the file after a change.
+	void sync(const std::string &id);
 
+	// Declared before the connection, whose rollback hook points to it, so
+	// that it outlives the connection.
+	std::unique_ptr<Listing> listing_;
 	SqliteHandle db_;
 	Clock clock_;
-	// Listings and counts, one statement per combination of filters.
-	Statement &filtered(std::array<Statement, 8> &cache, unsigned mask, bool listing);
-
-	std::array<Statement, 8> listings_, counts_;
 	Statement find_, join_, join_detail_, presence_, presence_indexed_, state_, forget_, forget_detail_, event_, history_,
-		trim_, count_, allow_, allowed_;
+		trim_, allow_, allowed_, row_, all_, data_version_;
 };
 
 } // namespace fleet

@@ -101,10 +101,11 @@ bool set_pragmas(sqlite3 *db)
 	Statement wal(db, "PRAGMA journal_mode = WAL");
 	if (!wal.ok() || wal.step() != SQLITE_ROW || wal.text(0) != "wal")
 		return false;
-	// The cache holds the APs' rows of a large installation
-	// (50,000 APs: their rows about 7 MiB), so that listings read no file.
+	// Listings are served from the rows the inventory holds in memory; the
+	// page cache serves writes and single look-ups, whose pages (the upper
+	// levels of each tree, the newest leaves) fit in a few MiB.
 	return exec(db, "PRAGMA synchronous = FULL") && exec(db, "PRAGMA foreign_keys = ON") &&
-	       exec(db, "PRAGMA cache_size = -8192");
+	       exec(db, "PRAGMA cache_size = -2048");
 }
 
 const char *kind_text(Kind k)
