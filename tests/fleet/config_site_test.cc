@@ -61,6 +61,10 @@ TEST_F(FleetConfigSite, ChangeReachesEveryAdoptedApWithItsVersion)
 		<< ap_file("ap1", "/stubs.log");
 
 	// A draft change for one AP reaches only that AP, applied in draft mode.
+	// The stand-in logs its command after writing the configuration: ap2's
+	// log is whole once its apply is in it.
+	ASSERT_TRUE(pump([&] { return ap_file("ap2", "/stubs.log").find("ap_config_device -f") != std::string::npos; }, 30s))
+		<< ap_file("ap2", "/stubs.log");
 	std::string before = ap_file("ap2", "/stubs.log");
 	ASSERT_NE(fleet("config_set", R"({"ap":")" + id("ap1") + R"(","config":{"led":false},"draft":true})").find("version"),
 		  std::string::npos);
