@@ -418,15 +418,21 @@ BatchResult call_batch(ubus_context *ctx, uint32_t bridge, size_t first, size_t 
 // call_batch to the bridge; when the bridge's object is gone (mast
 // re-registers "mqtt.wlc" after it reconnects to the broker) it is looked up
 // again and the call made once more: only a call that fails again is lost.
+struct LookupCount {
+	std::atomic<size_t> made{0}, missing{0}; // missing: "mqtt.wlc" was not on the bus
+};
+
 BatchResult call_batch_again(ubus_context *ctx, uint32_t &bridge, size_t first, size_t last, int timeout_ms,
-			     std::atomic<size_t> &lookups)
+			     LookupCount &lookups)
 {
 	BatchResult r = call_batch(ctx, bridge, first, last, timeout_ms);
 	if (r.status != UBUS_STATUS_NOT_FOUND)
 		return r;
-	lookups++;
-	if (ubus_lookup_id(ctx, "mqtt.wlc", &bridge) != 0)
+	lookups.made++;
+	if (ubus_lookup_id(ctx, "mqtt.wlc", &bridge) != 0) {
+		lookups.missing++;
 		return r;
+	}
 	double failed_s = r.seconds;
 	r = call_batch(ctx, bridge, first, last, timeout_ms);
 	r.seconds += failed_s;
@@ -436,6 +442,7 @@ BatchResult call_batch_again(ubus_context *ctx, uint32_t &bridge, size_t first, 
 struct PollResult {
 	size_t calls = 0, failed = 0, answered = 0;
 	size_t lookups = 0;   // "mqtt.wlc" looked up again after NOT_FOUND
+	size_t missing = 0;   // of them, found no object
 	int last_failure = 0; // the status of a failed call
 	double seconds = 0;
 	uint64_t requests = 0; // that reached the APs
@@ -448,7 +455,8 @@ struct PollResult {
 void run_poll(const Settings &s, int timeout_ms, PollResult &p)
 {
 	constexpr size_t callers = 4;
-	std::atomic<size_t> next{0}, calls{0}, failed{0}, answered{0}, lookups{0};
+	std::atomic<size_t> next{0}, calls{0}, failed{0}, answered{0};
+	LookupCount lookups;
 	std::atomic<int> last_failure{0};
 	auto t0 = Clock::now();
 	std::vector<std::thread> threads;
@@ -477,7 +485,8 @@ void run_poll(const Settings &s, int timeout_ms, PollResult &p)
 	for (std::thread &t : threads)
 		t.join();
 	p.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-	p.calls = calls, p.failed = failed, p.answered = answered, p.last_failure = last_failure, p.lookups = lookups;
+	p.calls = calls, p.failed = failed, p.answered = answered, p.last_failure = last_failure;
+	p.lookups = lookups.made, p.missing = lookups.missing;
 }
 
 // One call to every AP at once: more than one bus message can answer once the site is large.
@@ -486,10 +495,10 @@ BatchResult call_all(const Settings &s, int timeout_ms, PollResult &p)
 	ubus_context *ctx = ubus_connect(g_socket.c_str());
 	uint32_t bridge = 0;
 	BatchResult r;
-	std::atomic<size_t> lookups{0};
+	LookupCount lookups;
 	if (ctx && ubus_lookup_id(ctx, "mqtt.wlc", &bridge) == 0)
 		r = call_batch_again(ctx, bridge, 0, s.aps, timeout_ms, lookups);
-	p.lookups += lookups;
+	p.lookups += lookups.made, p.missing += lookups.missing;
 	if (ctx)
 		ubus_free(ctx);
 	return r;
@@ -731,8 +740,8 @@ void print_results(const Settings &s, const Results &r)
 		    static_cast<long long>(r.reports_sent) - static_cast<long long>(r.reports_kept));
 	const PollResult &p = r.poll;
 	std::printf("poll:     request_response_batch of up to %zu APs, %zu calls (%zu failed, status %d; \"mqtt.wlc\" "
-		    "looked up again %zu times), %zu answers from %zu APs, %llu requests reached the APs, in %.2f s; lost %lld\n",
-		    s.batch, p.calls, p.failed, p.last_failure, p.lookups, p.answered, s.aps,
+		    "looked up again %zu times, %zu found none), %zu answers from %zu APs, %llu requests reached the APs, in %.2f s; lost %lld\n",
+		    s.batch, p.calls, p.failed, p.last_failure, p.lookups, p.missing, p.answered, s.aps,
 		    static_cast<unsigned long long>(p.requests), p.seconds,
 		    static_cast<long long>(s.aps) - static_cast<long long>(p.answered));
 	std::printf("one call: request_response_batch to all %zu APs: status %d, %zu answers in the reply, %llu requests "
