@@ -16,7 +16,7 @@
 // (and, for comparison, of the broker and the bus daemon) from /proc, with
 // mast's and the broker's CPU per 1,000 APs.
 //   site_load_bench [--aps N] [--sites N] [--cycles N] [--cycle-seconds S] [--connections N] [--batch N]
-//                   [--per-ap] [--acl]
+//                   [--log FILE] [--per-ap] [--acl] [--help]
 // --sites spreads the APs over that many sites (site1, site2, ...), each with
 // its own rrm_ctrl; --batch is the number of APs per poll call (1,000).
 // --per-ap gives every AP an MQTT session of its own (its identifier as user
@@ -36,6 +36,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -414,8 +415,34 @@ BatchResult call_batch(ubus_context *ctx, uint32_t bridge, size_t first, size_t 
 	return r;
 }
 
+// call_batch to the bridge; when the bridge's object is gone (mast
+// re-registers "mqtt.wlc" after it reconnects to the broker) it is looked up
+// again and the call made once more: only a call that fails again is lost.
+struct LookupCount {
+	std::atomic<size_t> made{0}, missing{0}; // missing: "mqtt.wlc" was not on the bus
+};
+
+BatchResult call_batch_again(ubus_context *ctx, uint32_t &bridge, size_t first, size_t last, int timeout_ms,
+			     LookupCount &lookups)
+{
+	BatchResult r = call_batch(ctx, bridge, first, last, timeout_ms);
+	if (r.status != UBUS_STATUS_NOT_FOUND)
+		return r;
+	lookups.made++;
+	if (ubus_lookup_id(ctx, "mqtt.wlc", &bridge) != 0) {
+		lookups.missing++;
+		return r;
+	}
+	double failed_s = r.seconds;
+	r = call_batch(ctx, bridge, first, last, timeout_ms);
+	r.seconds += failed_s;
+	return r;
+}
+
 struct PollResult {
 	size_t calls = 0, failed = 0, answered = 0;
+	size_t lookups = 0;   // "mqtt.wlc" looked up again after NOT_FOUND
+	size_t missing = 0;   // of them, found no object
 	int last_failure = 0; // the status of a failed call
 	double seconds = 0;
 	uint64_t requests = 0; // that reached the APs
@@ -429,6 +456,7 @@ void run_poll(const Settings &s, int timeout_ms, PollResult &p)
 {
 	constexpr size_t callers = 4;
 	std::atomic<size_t> next{0}, calls{0}, failed{0}, answered{0};
+	LookupCount lookups;
 	std::atomic<int> last_failure{0};
 	auto t0 = Clock::now();
 	std::vector<std::thread> threads;
@@ -443,7 +471,8 @@ void run_poll(const Settings &s, int timeout_ms, PollResult &p)
 				return;
 			}
 			for (size_t first; (first = next.fetch_add(s.batch)) < s.aps;) {
-				BatchResult r = call_batch(ctx, bridge, first, std::min(first + s.batch, s.aps), timeout_ms);
+				BatchResult r =
+					call_batch_again(ctx, bridge, first, std::min(first + s.batch, s.aps), timeout_ms, lookups);
 				calls++;
 				answered += r.answered;
 				if (r.status != 0) {
@@ -457,31 +486,44 @@ void run_poll(const Settings &s, int timeout_ms, PollResult &p)
 		t.join();
 	p.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
 	p.calls = calls, p.failed = failed, p.answered = answered, p.last_failure = last_failure;
+	p.lookups = lookups.made, p.missing = lookups.missing;
 }
 
 // One call to every AP at once: more than one bus message can answer once the site is large.
-BatchResult call_all(const Settings &s, int timeout_ms)
+BatchResult call_all(const Settings &s, int timeout_ms, PollResult &p)
 {
 	ubus_context *ctx = ubus_connect(g_socket.c_str());
 	uint32_t bridge = 0;
 	BatchResult r;
+	LookupCount lookups;
 	if (ctx && ubus_lookup_id(ctx, "mqtt.wlc", &bridge) == 0)
-		r = call_batch(ctx, bridge, 0, s.aps, timeout_ms);
+		r = call_batch_again(ctx, bridge, 0, s.aps, timeout_ms, lookups);
+	p.lookups += lookups.made, p.missing += lookups.missing;
 	if (ctx)
 		ubus_free(ctx);
 	return r;
 }
 
-// Reports rrm_ctrl keeps, read back from its files after it stopped.
+// The store directory of site k's rrm_ctrl, as /etc/init.d/rrm_ctrl gives it:
+// the radio's own directory for one site, one of each site's with more.
+std::string store_dir(const Settings &s, size_t k)
+{
+	return s.sites > 1 ? rrm::site_store_dir(site_name(k), 1) : rrm::default_store_dir(1);
+}
+
+// Reports the rrm_ctrl processes keep, read back from their files after they
+// stopped: each site's APs from that site's store only.
 uint64_t stored_reports(const Settings &s)
 {
-	rrm::ReportStore store("/etc/wlc/rrm/radio1", 16, [] { return static_cast<int64_t>(time(nullptr)); });
-	store.load();
 	uint64_t n = 0;
-	for (size_t i = 0; i < s.aps; i++)
-		if (const auto *ap = store.find(ap_id(i)))
-			for (const auto &h : ap->histories)
-				n += h ? h->count() : 0;
+	for (size_t k = 0; k < s.sites; k++) {
+		rrm::ReportStore store(store_dir(s, k), 16, [] { return static_cast<int64_t>(time(nullptr)); });
+		store.load();
+		for (size_t i = k; i < s.aps; i += s.sites)
+			if (const auto *ap = store.find(ap_id(i)))
+				for (const auto &h : ap->histories)
+					n += h ? h->count() : 0;
+	}
 	return n;
 }
 
@@ -490,6 +532,20 @@ Settings parse(int argc, char **argv)
 	Settings s;
 	for (int i = 1; i < argc; i++) {
 		std::string o = argv[i];
+		if (o == "--help" || o == "-h") {
+			std::printf("site_load_bench [--aps N] [--sites N] [--cycles N] [--cycle-seconds S] [--connections N]\n"
+				    "                [--batch N] [--log FILE] [--per-ap] [--acl]\n"
+				    "  --aps N            simulated APs (%zu)\n"
+				    "  --sites N          sites the APs are dealt over, one rrm_ctrl each (%zu)\n"
+				    "  --cycles N         agent report cycles, 1..16 (%zu); the poll runs half-way through the last\n"
+				    "  --cycle-seconds S  length of one agent cycle (%.0f)\n"
+				    "  --connections N    MQTT connections the APs share (%zu)\n"
+				    "  --batch N          APs per request_response_batch call of the poll (%zu)\n"
+				    "  --log FILE         copy the daemons' log there at the end\n"
+				    "  --per-ap           an MQTT session per AP; --acl also runs the broker with the access lists\n",
+				    s.aps, s.sites, s.cycles, s.cycle_s, s.connections, s.batch);
+			std::exit(0);
+		}
 		if (o == "--per-ap" || o == "--acl") {
 			s.per_ap = true;
 			s.acl = s.acl || o == "--acl";
@@ -565,10 +621,13 @@ Daemons start_daemons(const Settings &s)
 	for (size_t k = 0; k < s.sites; k++)
 		mast.insert(mast.end(), {"-m", site_name(k)});
 	d.mast = spawn(mast, env);
-	for (size_t k = 0; k < s.sites; k++)
-		d.ctrls.push_back(spawn({BENCH_RRM_CTRL, "-p", "pol", "-s", site_name(k), "-b", "1", "-c", "1", "-c", "6", "-c",
-					 "11", "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"},
-					env));
+	for (size_t k = 0; k < s.sites; k++) {
+		std::vector<std::string> ctrl = {BENCH_RRM_CTRL, "-p", "pol", "-s", site_name(k), "-b", "1", "-c", "1", "-c", "6",
+						 "-c", "11", "-w", "20", "-n", "medium", "-r", "graceful", "-l", "10", "-h", "20"};
+		if (s.sites > 1)
+			ctrl.insert(ctrl.end(), {"-d", store_dir(s, k)});
+		d.ctrls.push_back(spawn(ctrl, env));
+	}
 	return d;
 }
 
@@ -660,7 +719,7 @@ void report_phase(const Settings &s, Swarm &swarm, Results &r)
 	std::this_thread::sleep_for(std::chrono::duration<double>(s.cycle_s * (static_cast<double>(s.cycles) - 0.5)));
 	run_poll(s, 60000, r.poll);
 	r.poll.requests = swarm.requests;
-	r.poll.all = call_all(s, 60000);
+	r.poll.all = call_all(s, 60000, r.poll);
 	r.poll.all_requests = swarm.requests - r.poll.requests;
 	reporter.join();
 	r.reports_sent = sent;
@@ -680,10 +739,10 @@ void print_results(const Settings &s, const Results &r)
 		    static_cast<unsigned long long>(r.reports_kept),
 		    static_cast<long long>(r.reports_sent) - static_cast<long long>(r.reports_kept));
 	const PollResult &p = r.poll;
-	std::printf("poll:     request_response_batch of up to %zu APs, %zu calls (%zu failed, status %d), %zu answers "
-		    "from %zu APs, %llu requests reached the APs, in %.2f s; lost %lld\n",
-		    s.batch, p.calls, p.failed, p.last_failure, p.answered, s.aps, static_cast<unsigned long long>(p.requests),
-		    p.seconds,
+	std::printf("poll:     request_response_batch of up to %zu APs, %zu calls (%zu failed, status %d; \"mqtt.wlc\" "
+		    "looked up again %zu times, %zu found none), %zu answers from %zu APs, %llu requests reached the APs, in %.2f s; lost %lld\n",
+		    s.batch, p.calls, p.failed, p.last_failure, p.lookups, p.missing, p.answered, s.aps,
+		    static_cast<unsigned long long>(p.requests), p.seconds,
 		    static_cast<long long>(s.aps) - static_cast<long long>(p.answered));
 	std::printf("one call: request_response_batch to all %zu APs: status %d, %zu answers in the reply, %llu requests "
 		    "reached the APs, completed in %.2f s\n",

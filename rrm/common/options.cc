@@ -161,6 +161,34 @@ bool site_option(Config &c, char opt, const std::string &value)
 	return true;
 }
 
+// A store directory names a device path (resolved under the root helper)
+// whose subdirectories are the APs': absolute, not the root itself, no "."
+// or ".." component, and short enough for the AP files beneath it.
+bool valid_store_dir(std::string_view dir)
+{
+	if (dir.size() < 2 || dir.size() > max_store_dir_chars || dir.front() != '/' || dir.back() == '/')
+		return false;
+	for (size_t at = 1; at <= dir.size();) {
+		size_t end = std::min(dir.find('/', at), dir.size());
+		std::string_view part = dir.substr(at, end - at);
+		if (part.empty() || part == "." || part == "..")
+			return false;
+		at = end + 1;
+	}
+	return true;
+}
+
+bool store_dir_option(Config &c, const std::string &value)
+{
+	if (!valid_store_dir(value)) {
+		wlc::logf(LOG_ERR, "config: bad store directory '%s'", value.c_str());
+		return false;
+	}
+	c.db_path = value;
+	wlc::logf(LOG_DEBUG, "config: store = %s", c.db_path.c_str());
+	return true;
+}
+
 bool controller_option(Config &c, char opt, const std::string &value)
 {
 	std::optional<int> v;
@@ -188,6 +216,8 @@ bool controller_option(Config &c, char opt, const std::string &value)
 		c.store_budget_mib = *v;
 		wlc::logf(LOG_DEBUG, "config: store budget = %d MiB", c.store_budget_mib);
 		return true;
+	case 'd':
+		return store_dir_option(c, value);
 	case 'n': {
 		int s = static_cast<int>(c.sensitivity);
 		set_word(s, value, {{"low", 1}, {"medium", 2}, {"high", 3}});
@@ -267,8 +297,9 @@ std::optional<Config> parse_controller_config(const std::vector<std::string> &ar
 	std::optional<Config> c = parse_common(args);
 	if (!c)
 		return std::nullopt;
-	bool ok = walk(args, "w:l:h:r:n:m:ek:t:o", [&c](char opt, const std::string &v) { return controller_option(*c, opt, v); });
-	c->db_path = "/etc/wlc/rrm/radio" + std::to_string(c->radio);
+	bool ok = walk(args, "w:l:h:r:n:m:d:ek:t:o", [&c](char opt, const std::string &v) { return controller_option(*c, opt, v); });
+	if (c->db_path.empty())
+		c->db_path = default_store_dir(c->radio);
 	c->history_length = 16;
 	if (!ok || !check_controller(*c)) {
 		wlc::logf(LOG_ERR, "Failed to read controller config");
@@ -288,6 +319,16 @@ std::optional<Config> parse_agent_config(const std::vector<std::string> &args)
 		return std::nullopt;
 	}
 	return c;
+}
+
+std::string default_store_dir(int radio)
+{
+	return "/etc/wlc/rrm/radio" + std::to_string(radio);
+}
+
+std::string site_store_dir(const std::string &site, int radio)
+{
+	return "/etc/wlc/rrm/site-" + site.substr(0, 31) + "/radio" + std::to_string(radio);
 }
 
 std::vector<std::string> arguments(int argc, char **argv)

@@ -2,6 +2,7 @@
 // radio, channel list) and a pass of the controller's or the agent's own.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ struct Config {
 	Sensitivity sensitivity = Sensitivity::none;
 	int roaming_strategy = 0; // 1 graceful, 2 force
 	int history_length = 16;
-	std::string db_path; // "/etc/wlc/rrm/radio<radio>" (device path)
+	std::string db_path; // -d, else default_store_dir(radio) (device path)
 	int store_budget_mib = default_store_budget_mib; // -m: memory the report store may take
 	// The site-wide plans (-e): every AP planned at once, several moves per step.
 	bool site_plan = false;
@@ -58,12 +59,22 @@ inline constexpr int max_power_dbm = 60;
 inline constexpr int max_scan_interval_ms = 60000;
 inline constexpr int max_scan_pause_s = 86400;
 inline constexpr int max_store_budget_mib = 16384;
+inline constexpr size_t max_store_dir_chars = 63;
 
 // Each pass reads the whole command line and skips letters it does not know,
 // so one line may carry the options of both daemons. Every problem is logged;
 // nullopt means the daemon must not start.
 [[nodiscard]] std::optional<Config> parse_controller_config(const std::vector<std::string> &args);
 [[nodiscard]] std::optional<Config> parse_agent_config(const std::vector<std::string> &args);
+
+// The report store's directory unless -d names another: one per radio, as a
+// controller of one site has always kept it.
+[[nodiscard]] std::string default_store_dir(int radio);
+// The directory /etc/init.d/rrm_ctrl gives each site's controller when more
+// than one site is configured ("/etc/wlc/rrm/site-<site>/radio<radio>", the
+// site cut to 31 characters as -s cuts it), so that no controller reads,
+// counts or forgets another site's APs.
+[[nodiscard]] std::string site_store_dir(const std::string &site, int radio);
 
 // argv[1..argc) as strings.
 [[nodiscard]] std::vector<std::string> arguments(int argc, char **argv);

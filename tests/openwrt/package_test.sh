@@ -116,6 +116,41 @@ UCI
 expect "$(run_init "$init" "$work/rrm_ctrl")" \
 	"/usr/sbin/rrm_ctrl -p default -s hq -b 1 -c 1 -c 6 -w 20 -l 8 -h 20 -n high -r graceful; /usr/sbin/rrm_ctrl -p dense -s hq -b 2 -c 36 -w 20 -l 10 -h 20 -n medium -r force" \
 	"rrm_ctrl"
+# Two sites: each instance keeps its store apart (a disabled section's site
+# does not count); a section's own store option wins.
+cat > "$work/rrm_ctrl" <<'UCI'
+config rrm_ctrl 'hq1'
+	option site 'hq'
+	option radio '1'
+	list channel '1'
+config rrm_ctrl 'old'
+	option enabled '0'
+	option site 'closed'
+config rrm_ctrl 'branch1'
+	option site 'branch'
+	option radio '1'
+	list channel '6'
+config rrm_ctrl 'hq2'
+	option site 'hq'
+	option radio '2'
+	list channel '36'
+	option store '/srv/rrm/hq2'
+UCI
+expect "$(run_init "$init" "$work/rrm_ctrl")" \
+	"/usr/sbin/rrm_ctrl -p default -s hq -b 1 -c 1 -w 20 -l 10 -h 20 -n medium -r graceful -d /etc/wlc/rrm/site-hq/radio1; /usr/sbin/rrm_ctrl -p default -s branch -b 1 -c 6 -w 20 -l 10 -h 20 -n medium -r graceful -d /etc/wlc/rrm/site-branch/radio1; /usr/sbin/rrm_ctrl -p default -s hq -b 2 -c 36 -w 20 -l 10 -h 20 -n medium -r graceful -d /srv/rrm/hq2" \
+	"rrm_ctrl, two sites"
+# One site with the others disabled: the store stays where it always was.
+cat > "$work/rrm_ctrl" <<'UCI'
+config rrm_ctrl 'hq1'
+	option site 'hq'
+	list channel '1'
+config rrm_ctrl 'old'
+	option enabled '0'
+	option site 'closed'
+UCI
+expect "$(run_init "$init" "$work/rrm_ctrl")" \
+	"/usr/sbin/rrm_ctrl -p default -s hq -b 1 -c 1 -w 20 -l 10 -h 20 -n medium -r graceful" \
+	"rrm_ctrl, one site enabled"
 init=$feed/files/rrm_agent.init
 expect "$(run_init "$init" "$feed/files/rrm_agent.config")" "" "rrm_agent defaults (disabled)"
 cat > "$work/rrm_agent" <<'UCI'

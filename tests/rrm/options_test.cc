@@ -143,6 +143,51 @@ TEST(RrmOptions, StoreBudget)
 	EXPECT_TRUE(rrm::parse_agent_config(common({"-i", "100", "-g", "1", "-r", "1", "-m", "16"})));
 }
 
+// -d names the report store's directory; without it the store is the radio's
+// one directory, as a controller of one site has always kept it.
+TEST(RrmOptions, StoreDirectory)
+{
+	const Args base = common({"-n", "low", "-r", "force", "-w", "20"});
+	auto with = [&base](Args extra) {
+		Args a = base;
+		a.insert(a.end(), extra.begin(), extra.end());
+		return rrm::parse_controller_config(a);
+	};
+	auto c = rrm::parse_controller_config(base);
+	ASSERT_TRUE(c);
+	EXPECT_EQ(c->db_path, "/etc/wlc/rrm/radio1");
+	EXPECT_EQ(c->db_path, rrm::default_store_dir(1));
+	{
+		rrmtest::LogCapture log;
+		c = with({"-d", "/etc/wlc/rrm/site-hq/radio1"});
+		ASSERT_TRUE(c);
+		EXPECT_EQ(c->db_path, "/etc/wlc/rrm/site-hq/radio1");
+		EXPECT_TRUE(log.has("config: store = /etc/wlc/rrm/site-hq/radio1"));
+	}
+	std::string longest = "/" + std::string(rrm::max_store_dir_chars - 1, 'x');
+	c = with({"-d", longest});
+	ASSERT_TRUE(c);
+	EXPECT_EQ(c->db_path, longest);
+	for (const std::string &bad : {std::string("etc/wlc/rrm/x"), std::string(""), std::string("/"), longest + "y",
+				      std::string("/etc/wlc/rrm/../../tmp"), std::string("/etc/wlc/rrm/.."),
+				      std::string("/etc/./wlc"), std::string("/etc//wlc"), std::string("/etc/wlc/"),
+				      std::string("-w")}) {
+		rrmtest::LogCapture log;
+		EXPECT_FALSE(with({"-d", bad})) << bad;
+		EXPECT_TRUE(log.has("rrm_ctrl.err: config: bad store directory '" + bad + "'\n")) << bad;
+		EXPECT_TRUE(log.has("rrm_ctrl.err: Failed to read controller config\n")) << bad;
+	}
+	EXPECT_FALSE(with({"-d"})); // value missing
+	// The agent passes the letter and its value over.
+	EXPECT_TRUE(rrm::parse_agent_config(common({"-i", "100", "-g", "1", "-r", "1", "-d", "/srv/rrm"})));
+	// Each site's directory, when the init script keeps the sites apart: at
+	// most the limit even for the longest site name and radio number.
+	EXPECT_EQ(rrm::site_store_dir("hq", 2), "/etc/wlc/rrm/site-hq/radio2");
+	std::string dir = rrm::site_store_dir(std::string(40, 's'), rrm::max_radio);
+	EXPECT_EQ(dir, "/etc/wlc/rrm/site-" + std::string(31, 's') + "/radio255");
+	EXPECT_TRUE(with({"-d", dir}));
+}
+
 TEST(RrmOptions, ForeignLettersSkipped)
 {
 	Args both = common({"-n", "low", "-w", "40", "-h", "20", "-i", "100", "-g", "3", "-r", "force"});
