@@ -16,6 +16,8 @@ namespace mast {
 namespace {
 
 constexpr int kDefaultTimeoutMs = 3000;
+// How often an object that could not be registered is tried again.
+constexpr int kAddRetryMs = 1000;
 // The most a reply may hold: the bus daemon drops the connection of a client
 // that sends a longer message (room is left for the message's own headers).
 constexpr size_t kMaxReplyBytes = wlc::platform::kBusMaxMessageLength - 4096;
@@ -133,7 +135,7 @@ Bridge::Bridge(MqttInstance &inst)
 			   [this](wlc::Request &r, blob_attr *m) { return request(r, m, true); }},
 		  },
 		  "mqtt.instance"),
-	  reaper_([this] { finished_.clear(); })
+	  reaper_([this] { finished_.clear(); }), add_retry_([this] { try_add(); })
 {
 }
 
@@ -144,12 +146,33 @@ Bridge::~Bridge()
 
 void Bridge::add()
 {
-	if (!object_.added())
-		object_.add(inst_.bus());
+	wanted_ = true;
+	failure_logged_ = false;
+	try_add();
+}
+
+void Bridge::try_add()
+{
+	if (!wanted_ || object_.added())
+		return;
+	int rc = object_.add(inst_.bus());
+	if (rc == 0) {
+		if (failure_logged_)
+			wlc::logf(LOG_NOTICE, "Added ubus object %s", object_.name().c_str());
+		return;
+	}
+	// Without its object the connection is of no use to local daemons.
+	if (!failure_logged_)
+		wlc::logf(LOG_WARNING, "Failed to add ubus object %s: %s, trying again", object_.name().c_str(),
+			  ubus_strerror(rc));
+	failure_logged_ = true;
+	add_retry_.set(kAddRetryMs);
 }
 
 void Bridge::remove()
 {
+	wanted_ = false;
+	add_retry_.cancel();
 	object_.remove();
 }
 

@@ -24,6 +24,9 @@ public:
 	explicit Bridge(MqttInstance &inst);
 	~Bridge();
 
+	// Registers the object, and keeps trying every second while it cannot be
+	// (the bus connection is down, or another client holds the name), until
+	// remove().
 	void add();
 	void remove();
 
@@ -44,11 +47,15 @@ private:
 	int request(wlc::Request &req, blob_attr *msg, bool batch);
 	void expire(int32_t id);
 	void finish(int32_t id);
+	void try_add();
 
 	MqttInstance &inst_;
 	wlc::BusObject object_;
 	std::map<int32_t, std::unique_ptr<Pending>> pending_;
 	wlc::Timer reaper_;
+	wlc::Timer add_retry_;
+	bool wanted_ = false;       // between add() and remove()
+	bool failure_logged_ = false;
 	std::map<int32_t, std::unique_ptr<Pending>> finished_;
 };
 

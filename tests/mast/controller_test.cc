@@ -32,6 +32,31 @@ TEST_F(ControllerTest, StatusBridgeAndBrokerLossAndReturn)
 	EXPECT_NE(log_text().find("mast.debug: Disconnected"), std::string::npos);
 }
 
+// The bridge object cannot be registered while another client holds its
+// name: mast says so once and takes the name as soon as it is free, on the
+// same broker connection.
+TEST_F(ControllerTest, BridgeObjectIsRegisteredOnceItsNameIsFree)
+{
+	stand_in("mqtt.wlc", {"send"});
+	start_mast({"-d"}, false);
+	const std::string failed = "Failed to add ubus object mqtt.wlc";
+	ASSERT_TRUE(pump([&] { return log_text().find(failed) != std::string::npos; }, wlctest::kStartLimit)) << log_text();
+	objects_.back()->remove();
+	ASSERT_TRUE(pump([&] { return log_text().find("Added ubus object mqtt.wlc") != std::string::npos; }, 10s))
+		<< log_text();
+	// The name is mast's now: what is sent through it reaches the broker.
+	wlctest::MqttClient sub("watcher", 1883);
+	ASSERT_TRUE(sub.subscribe("zev/wlc/test/#"));
+	ASSERT_EQ(call("mqtt.wlc", "send", R"({"path":"zev/wlc/test/late","message":{"k":"v"},"qos":1})"), 0);
+	wlctest::MqttMessage m;
+	ASSERT_TRUE(sub.next(m)) << log_text();
+	EXPECT_EQ(m.topic, "zev/wlc/test/late");
+	EXPECT_TRUE(std::none_of(calls_.begin(), calls_.end(), [](const std::string &c) { return c.find("late") != std::string::npos; }));
+	const std::string log = log_text();
+	EXPECT_EQ(log.find(failed), log.rfind(failed)) << log; // said once
+	EXPECT_EQ(log.find("mast.debug: Disconnected"), std::string::npos) << log;
+}
+
 TEST_F(ControllerTest, SendPublishesTheMessageAsReceived)
 {
 	start_mast({"-d"});
