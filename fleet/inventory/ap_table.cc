@@ -146,7 +146,7 @@ ApTable::Rows::const_iterator ApTable::start(int64_t offset) const
 	return std::next(rows_.begin(), static_cast<std::ptrdiff_t>(offset));
 }
 
-std::vector<ApRecord> ApTable::list_all(const ApFilter &f) const
+std::vector<ApRecord> ApTable::scan_all(const ApFilter &f) const
 {
 	size_t rest = rows_.size() - std::min(rows_.size(), static_cast<size_t>(std::max<int64_t>(f.offset, 0)));
 	size_t n = f.limit >= 0 ? std::min(rest, static_cast<size_t>(f.limit)) : rest;
@@ -182,7 +182,7 @@ std::vector<ApRecord> ApTable::list(const ApFilter &f) const
 {
 	const Index *rows = candidates(f);
 	if (!rows)
-		return list_all(f);
+		return scan_all(f);
 	int64_t skip = std::max<int64_t>(f.offset, 0);
 	// Room for the page at once: growing by doubling would hold two copies
 	// of a large one (every adopted AP) for a while.

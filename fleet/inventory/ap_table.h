@@ -64,7 +64,7 @@ private:
 	static void fill(ApRecord &r, const std::string &id, const Row &row);
 	// The first row a listing of every AP from offset on reads.
 	Rows::const_iterator start(int64_t offset) const;
-	std::vector<ApRecord> list_all(const ApFilter &filter) const;
+	std::vector<ApRecord> scan_all(const ApFilter &filter) const;
 	// The smallest index that holds every row passing the filter; null
 	// without a filter.
 	const Index *candidates(const ApFilter &filter) const;
