@@ -10,6 +10,7 @@ import os
 import shlex
 import subprocess
 import sys
+import traceback
 
 from selenium import webdriver
 from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
@@ -105,8 +106,11 @@ def ubus_call(args, obj, method, msg, socket=None):
 
 def command_rows(d):
     """The RRM picture's command list: [time, AP, radio, channel, power] per row."""
-    return [[td.text for td in tr.find_elements(By.TAG_NAME, "td")]
-            for tr in d.find_elements(By.CSS_SELECTOR, "#rrm-commands tbody tr")]
+    # Read in one script: the list is drawn again at every poll, so elements
+    # found one by one may be gone before their text is read.
+    return d.execute_script(
+        "return [...document.querySelectorAll('#rrm-commands tbody tr')]"
+        ".map(tr => [...tr.querySelectorAll('td')].map(td => td.textContent.trim()));")
 
 
 def step(name):
@@ -180,7 +184,9 @@ def run(args, d, page):
     except TimeoutException:
         raise AssertionError("no channel command listed: %s %s" % (
             command_rows(d), d.find_element(By.ID, "rrm-commands-note").text))
-    d.find_element(By.ID, "rrm").screenshot(os.path.join(out, "rrm.png"))
+    # The picture is drawn again at every poll: an element found just before
+    # a redraw is gone by the time it is photographed, so find it again.
+    page.wait.until(lambda d: d.find_element(By.ID, "rrm").screenshot(os.path.join(out, "rrm.png")))
 
     step("an AP's detail shows its radios, history and last log lines")
     # aps[0]'s mast reads its log service's stream (a reader of it) and
@@ -258,6 +264,7 @@ def main():
         d.quit()
     if failed:
         print(f"FAILED: {type(failed).__name__}: {failed}", file=sys.stderr)
+        print("".join(traceback.format_tb(failed.__traceback__)), file=sys.stderr)
         return 1
     print("all steps passed")
     return 0
