@@ -27,7 +27,7 @@ echo "== aarch64 emulated: test"
 status=0
 ctest --test-dir build-aarch64 --output-on-failure -j $(( $(nproc) * 2 )) "$@" || {
   status=1
-  uptime; free -m; df -h . /tmp
+  ./scripts/machine-state.sh
 }
 echo "== aarch64 emulated: $(( SECONDS - start )) s"
 exit $status

@@ -29,14 +29,6 @@ done
 
 jobs=$(( $(nproc) * 2 ))
 
-# What the machine looked like when tests failed, for telling a fault from a
-# starved machine.
-machine_state() {
-  echo "== machine at the failure:"
-  uptime
-  free -m
-  df -h . /tmp
-}
 prefix=$PWD/build-platform-prefix
 status=0
 for config in "${configs[@]}"; do
@@ -72,7 +64,7 @@ for config in "${configs[@]}"; do
   echo "== $config: test"
   ./scripts/seed-test-costs.sh "$dir"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${tests[@]}" || { status=1; machine_state; }
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${tests[@]}" || { status=1; ./scripts/machine-state.sh; }
   if [ "$config" = fuzz ]; then
     echo "== fuzz: 5 s per fuzz target"
     ./scripts/fuzz.sh 5 || status=1
