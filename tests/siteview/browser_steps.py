@@ -13,13 +13,32 @@ import sys
 import traceback
 
 from selenium import webdriver
-from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
+from selenium.common.exceptions import StaleElementReferenceException, TimeoutException, WebDriverException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
 from selenium.webdriver.support.ui import WebDriverWait
 
 WAIT = 90  # seconds: far more than a step needs, for a loaded machine
+
+# What the browser answers for an element or script of a document that a
+# reload has just replaced: the step looks again at the next poll.
+GONE = ("does not belong to the document", "Execution context was destroyed",
+        "Cannot find context with specified id")
+
+
+class PageWait(WebDriverWait):
+    """A wait that reads an element of a document being replaced as "not yet"."""
+
+    def until(self, method, message=""):
+        def tolerant(d):
+            try:
+                return method(d)
+            except WebDriverException as e:
+                if any(g in str(e) for g in GONE):
+                    return False
+                raise
+        return super().until(tolerant, message)
 
 
 def options(home):
@@ -39,7 +58,7 @@ class SitePage:
     def __init__(self, driver, url):
         self.d = driver
         self.url = url
-        self.wait = WebDriverWait(driver, WAIT, poll_frequency=0.2,
+        self.wait = PageWait(driver, WAIT, poll_frequency=0.2,
                                   ignored_exceptions=[StaleElementReferenceException])
 
     def open(self):
@@ -52,6 +71,14 @@ class SitePage:
         self.d.find_element(By.ID, "password").clear()
         self.d.find_element(By.ID, "password").send_keys(password)
         self.d.find_element(By.ID, "login-button").click()
+
+    def logout(self):
+        """Logs out and waits for the login form of the reloaded page."""
+        self.d.execute_script("window.beforeLogout = true")
+        self.click("#logout")
+        self.wait.until(lambda d: d.execute_script(
+            "return window.beforeLogout === undefined && document.readyState === 'complete'"))
+        self.wait.until(EC.element_to_be_clickable((By.ID, "login-button")))
 
     def login_error(self):
         self.wait.until(lambda d: d.find_element(By.ID, "login-error").text != "")
@@ -135,8 +162,7 @@ def run(args, d, page):
     assert "read-only" in d.find_element(By.ID, "whoami").text
     answer = page.call_as("viewer", args.viewer_password, "fleet", "approve", {"id": args.pending})
     assert answer.get("error", {}).get("code") == -32002, answer
-    d.find_element(By.ID, "logout").click()
-    page.wait.until(EC.element_to_be_clickable((By.ID, "login-button")))
+    page.logout()
 
     step("the admin logs in and sees four adopted APs on channel 6")
     page.login("admin", args.admin_password)
