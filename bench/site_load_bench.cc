@@ -541,7 +541,7 @@ Settings parse(int argc, char **argv)
 				    "  --cycle-seconds S  length of one agent cycle (%.0f)\n"
 				    "  --connections N    MQTT connections the APs share (%zu)\n"
 				    "  --batch N          APs per request_response_batch call of the poll (%zu)\n"
-				    "  --log FILE         copy the daemons' log there at the end\n"
+				    "  --log FILE         copy the daemons' log there at the end, the broker's to FILE.broker\n"
 				    "  --per-ap           an MQTT session per AP; --acl also runs the broker with the access lists\n",
 				    s.aps, s.sites, s.cycles, s.cycle_s, s.connections, s.batch);
 			std::exit(0);
@@ -603,7 +603,8 @@ Daemons start_daemons(const Settings &s)
 	std::filesystem::create_directories(g_root + "/var/run/ubus");
 	// Queues big enough that the broker itself drops nothing of a 10,000-AP burst.
 	write_file(g_root + "/mosquitto.conf",
-		   "listener 1883 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\nlog_dest none\n"
+		   "listener 1883 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\nlog_dest file " + g_root +
+			   "/broker.log\nlog_type error\nlog_type warning\nlog_type notice\n"
 		   "max_queued_messages 0\nmax_inflight_messages 0\nset_tcp_nodelay true\n" +
 			   (s.acl ? "acl_file " + g_root + "/site.acl\n" : std::string()),
 		   0644);
@@ -643,8 +644,9 @@ void remove_root(const Settings &s)
 {
 	std::error_code ec;
 	if (!s.keep_log.empty())
-		std::filesystem::copy_file(g_root + "/daemons.log", s.keep_log,
-					   std::filesystem::copy_options::overwrite_existing, ec);
+		for (const auto &[from, to] : {std::pair{"/daemons.log", ""}, std::pair{"/broker.log", ".broker"}})
+			std::filesystem::copy_file(g_root + from, s.keep_log + to,
+						   std::filesystem::copy_options::overwrite_existing, ec);
 	std::filesystem::remove_all(g_root, ec);
 }
 

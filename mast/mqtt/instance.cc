@@ -97,6 +97,7 @@ bool MqttInstance::setup(const std::optional<TlsSettings> &tls)
 	mosquitto_connect_callback_set(client_, &MqttInstance::on_connack);
 	mosquitto_message_callback_set(client_, &MqttInstance::on_message);
 	mosquitto_publish_callback_set(client_, &MqttInstance::on_published);
+	mosquitto_disconnect_callback_set(client_, &MqttInstance::on_lost);
 	if (!config_.username.empty() &&
 	    mosquitto_username_pw_set(client_, config_.username.c_str(), config_.password.c_str()) != MOSQ_ERR_SUCCESS)
 		return false;
@@ -298,6 +299,16 @@ void MqttInstance::on_connack(mosquitto *, void *self, int rc)
 	}
 	inst->connected_ = true;
 	inst->connect_path();
+}
+
+// Why an established connection ended, once per loss: a disconnect of our
+// own (rc 0) and failed attempts to connect are not reported.
+void MqttInstance::on_lost(mosquitto *, void *self, int rc)
+{
+	auto *inst = static_cast<MqttInstance *>(self);
+	if (rc != 0 && inst->connected_)
+		wlc::logf(LOG_NOTICE, "MQTT connection to %s:%d lost: %s", inst->config_.host.c_str(), inst->config_.port,
+			  mosquitto_strerror(rc));
 }
 
 void MqttInstance::on_message(mosquitto *, void *self, const mosquitto_message *msg) noexcept

@@ -111,6 +111,7 @@ private:
 	static void on_connack(mosquitto *m, void *self, int rc);
 	static void on_message(mosquitto *m, void *self, const mosquitto_message *msg) noexcept;
 	static void on_published(mosquitto *m, void *self, int mid);
+	static void on_lost(mosquitto *m, void *self, int rc);
 	bool trust_pinned_certificates();
 
 	MqttConfig config_;

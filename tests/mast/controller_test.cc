@@ -30,6 +30,10 @@ TEST_F(ControllerTest, StatusBridgeAndBrokerLossAndReturn)
 	// Initialisation runs again on the new connection.
 	ASSERT_TRUE(pump([&] { return wlctest::read_text(root_->path() + "/init.log") == "wlc_init \nwlc_init \n"; }));
 	EXPECT_NE(log_text().find("mast.debug: Disconnected"), std::string::npos);
+	// The loss is told once with its cause, not at every failed attempt to reconnect.
+	const std::string log = log_text(), lost_line = "mast.notice: MQTT connection to localhost:1883 lost: ";
+	EXPECT_NE(log.find(lost_line), std::string::npos) << log;
+	EXPECT_EQ(log.find(lost_line), log.rfind(lost_line)) << log;
 }
 
 // The bridge object cannot be registered while another client holds its
@@ -335,6 +339,7 @@ TEST_F(ControllerTest, RefusedConnectionIsNotAConnection)
 	EXPECT_EQ(wlctest::read_text(root_->path() + "/init.log"), ""); // no initialisation without a connection
 	EXPECT_NE(log_text().find("MQTT connection to localhost:1883 refused"), std::string::npos);
 	EXPECT_EQ(log_text().find("mast.debug: Connected"), std::string::npos);
+	EXPECT_EQ(log_text().find("lost:"), std::string::npos); // a refused connection was never up
 }
 
 } // namespace
