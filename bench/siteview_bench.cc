@@ -10,9 +10,6 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -76,24 +73,10 @@ bool make_inventory(const std::string &path)
 	return tx.commit();
 }
 
-int connect_port()
-{
-	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_in a{};
-	a.sin_family = AF_INET;
-	a.sin_port = htons(kPort);
-	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
-		return fd;
-	if (fd >= 0)
-		close(fd);
-	return -1;
-}
-
 // The body of the answer to a POST /ubus.
 std::string post(const std::string &body)
 {
-	int fd = connect_port();
+	int fd = bench::connect_loopback(kPort);
 	if (fd < 0)
 		return "";
 	std::string req = "POST /ubus HTTP/1.0\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -194,7 +177,7 @@ struct Site {
 bool wait_port()
 {
 	for (int i = 0; i < 400; i++) {
-		int fd = connect_port();
+		int fd = bench::connect_loopback(kPort);
 		if (fd >= 0) {
 			close(fd);
 			return true;

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -52,6 +53,28 @@ bool private_network()
 	bool ok = ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
 	close(s);
 	return ok;
+}
+
+int connect_loopback(int port)
+{
+	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	sockaddr_in a{};
+	a.sin_family = AF_INET;
+	a.sin_port = htons(static_cast<uint16_t>(port));
+	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
+		return fd;
+	if (fd >= 0)
+		close(fd);
+	return -1;
+}
+
+bool port_open(int port)
+{
+	int fd = connect_loopback(port);
+	if (fd >= 0)
+		close(fd);
+	return fd >= 0;
 }
 
 namespace {

@@ -23,6 +23,10 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
 void stop(pid_t &pid);
 // Moves this process into a network namespace of its own with lo up.
 bool private_network();
+// A TCP connection to 127.0.0.1:port, or -1.
+int connect_loopback(int port);
+// True when something accepts TCP connections on 127.0.0.1:port.
+bool port_open(int port);
 // Serves the object "bench" with a method "echo" answering its message, on the
 // bus at socket; runs in a child process until killed.
 [[noreturn]] void run_echo_service(const std::string &socket);

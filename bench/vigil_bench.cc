@@ -21,12 +21,10 @@
 #include <fstream>
 #include <map>
 #include <net/if.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -138,17 +136,7 @@ double cpu_seconds(pid_t pid)
 	return f.size() > 12 ? (std::stod(f[11]) + std::stod(f[12])) / static_cast<double>(sysconf(_SC_CLK_TCK)) : 0;
 }
 
-bool port_open(int port)
-{
-	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_in a = {};
-	a.sin_family = AF_INET;
-	a.sin_port = htons(static_cast<uint16_t>(port));
-	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0;
-	close(fd);
-	return ok;
-}
+using bench::port_open;
 
 struct UploadResult {
 	double seconds = 0, cpu = 0, worst_health_ms = 0;

@@ -66,16 +66,26 @@ int free_port()
 	return ntohs(addr.sin_port);
 }
 
-bool port_open(int port)
+int connect_loopback(int port)
 {
 	int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 	sockaddr_in addr = {};
 	addr.sin_family = AF_INET;
 	addr.sin_port = htons(static_cast<uint16_t>(port));
 	addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	bool ok = connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
-	close(s);
-	return ok;
+	if (s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0)
+		return s;
+	if (s >= 0)
+		close(s);
+	return -1;
+}
+
+bool port_open(int port)
+{
+	int s = connect_loopback(port);
+	if (s >= 0)
+		close(s);
+	return s >= 0;
 }
 
 namespace {

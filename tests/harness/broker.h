@@ -54,6 +54,9 @@ private:
 // A loopback port that was free a moment ago.
 int free_port();
 
+// A TCP connection to 127.0.0.1:port, or -1.
+int connect_loopback(int port);
+
 // True when something accepts TCP connections on 127.0.0.1:port.
 bool port_open(int port);
 

@@ -8,13 +8,11 @@
 // test's build directory.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "broker.h"
 #include "gateway_fixture.h"
 #include "site_fixture.h"
 
@@ -26,18 +24,7 @@ using masttest::pump;
 constexpr int kPort = 8080;
 const std::vector<std::string> kRrmAps = {"ap1", "ap2", "ap3", "ap4"};
 
-bool port_open(int port)
-{
-	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_in a{};
-	a.sin_family = AF_INET;
-	a.sin_port = htons(static_cast<uint16_t>(port));
-	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0;
-	if (fd >= 0)
-		close(fd);
-	return ok;
-}
+using wlctest::port_open;
 
 class BrowserSiteTest : public fleettest::FleetSiteTest {
 protected:

@@ -3,13 +3,11 @@
 // namespace.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "broker.h"
 #include "gateway_fixture.h"
 #include "web_config.h"
 
@@ -18,24 +16,10 @@ namespace {
 
 constexpr int kPort = 8080;
 
-int connect_port(int port)
-{
-	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_in a{};
-	a.sin_family = AF_INET;
-	a.sin_port = htons(static_cast<uint16_t>(port));
-	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
-		return fd;
-	if (fd >= 0)
-		close(fd);
-	return -1;
-}
-
 // One HTTP/1.0 exchange; the whole answer, headers included.
 std::string http(const std::string &request)
 {
-	int fd = connect_port(kPort);
+	int fd = wlctest::connect_loopback(kPort);
 	if (fd < 0)
 		return "";
 	std::string out;
@@ -100,7 +84,7 @@ protected:
 			"-s", bus_->socket(), "-i", WLC_EMULATOR});
 		ASSERT_TRUE(wlctest::wait_until(
 			[] {
-				int fd = connect_port(kPort);
+				int fd = wlctest::connect_loopback(kPort);
 				if (fd >= 0)
 					close(fd);
 				return fd >= 0;

@@ -1,14 +1,13 @@
 // send_file against real servers in a network namespace of the test's own:
 // lighttpd with WebDAV (PUT) and vsftpd (anonymous upload).
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "broker.h"
 #include "vigil_fixture.h"
 
 namespace fs = std::filesystem;
@@ -16,17 +15,7 @@ namespace fs = std::filesystem;
 namespace vigiltest {
 namespace {
 
-bool port_open(int port)
-{
-	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_in a = {};
-	a.sin_family = AF_INET;
-	a.sin_port = htons(static_cast<uint16_t>(port));
-	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0;
-	close(fd);
-	return ok;
-}
+using wlctest::port_open;
 
 std::string pattern(size_t n, char seed)
 {
