@@ -28,6 +28,7 @@
 
 #include "approval/lifecycle.h"
 #include "inventory/store.h"
+#include "fleet_inventory.h"
 #include "fleet_peers.h"
 #include "support.h"
 
@@ -77,51 +78,15 @@ const char *state_of(size_t n)
 	return n % 100 == 0 ? "pending" : n % 100 == 1 ? "offline" : "adopted";
 }
 
-// The size of the main job's AP certificates (PEM, from broker/site-ca.sh).
-const std::string kCert(619, 'C');
+using fleetbench::kCert;
 
-// Fills an inventory file with kInventoryAps APs and their first events, in
-// one transaction (setting up, not measured).
-bool populate(sqlite3 *db)
-{
-	fleet::Transaction tx(db);
-	fleet::Statement ap(db, "INSERT INTO ap(id, site, model, serial, mac, fw_version, fw_revision, ip, hostname, "
-				"state, online, first_seen, last_seen) VALUES "
-				"(?1, ?2, ?3, ?4, ?5, '23.05.2', 'r42-abc', '10.0.0.2/24', ?7, ?8, ?9, 1700000000, 1700000000)");
-	fleet::Statement detail(db, "INSERT INTO ap_detail(id, cert, custom_config) VALUES (?1, ?2, '{\"ssid\":\"office\"}')");
-	fleet::Statement event(db, "INSERT INTO event(ap, at, kind, detail) VALUES (?1, 1700000000, ?2, ?3)");
-	if (!tx.begun() || !ap.ok() || !detail.ok() || !event.ok())
-		return false;
-	for (size_t n = 0; n < kInventoryAps; n++) {
-		std::string id = device_id("ap", n);
-		std::string site = site_of(n), model = model_of(n), serial = "SN" + std::to_string(n), mac = mac_of(n);
-		std::string host = "ap-" + std::to_string(n);
-		ap.bind(1, std::string_view(id)).bind(2, std::string_view(site)).bind(3, std::string_view(model));
-		ap.bind(4, std::string_view(serial)).bind(5, std::string_view(mac));
-		ap.bind(7, std::string_view(host)).bind(8, std::string_view(state_of(n)));
-		ap.bind(9, int64_t{state_of(n)[0] == 'a'});
-		detail.bind(1, std::string_view(id)).bind(2, std::string_view(kCert));
-		bool ok = ap.run_once() && detail.run_once();
-		for (const char *kind : {"join", "approval", "adoption"}) {
-			event.bind(1, std::string_view(id)).bind(2, std::string_view(kind)).bind(3, std::string_view(""));
-			ok = ok && event.run_once();
-		}
-		if (!ok)
-			return false;
-	}
-	return tx.commit();
-}
-
-// An inventory of kInventoryAps APs at path (made by fleetd's own store code).
+// An inventory of kInventoryAps APs at path, each with its first events.
 bool make_inventory(const std::string &path)
 {
-	std::string error;
-	std::optional<fleet::OpenedStore> store = fleet::open_store(path, error);
-	if (!store || !populate(store->db.get())) {
-		std::fprintf(stderr, "cannot fill %s: %s\n", path.c_str(), error.c_str());
-		return false;
-	}
-	return true;
+	return fleetbench::write_inventory(path, kInventoryAps, [](size_t n) {
+		return fleetbench::InventoryAp{device_id("ap", n), site_of(n), model_of(n), "SN" + std::to_string(n),
+					       mac_of(n), "ap-" + std::to_string(n), state_of(n)};
+	}, {"join", "approval", "adoption"});
 }
 
 fleet::JoinInfo join_of(size_t n)

@@ -8,7 +8,6 @@
 #include <wlc/bus.h>
 
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 
 #include <unistd.h>
 
@@ -20,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "fleet_inventory.h"
 #include "fleet_peers.h"
-#include "inventory/store.h"
 #include "rpc.h"
 #include "support.h"
 
@@ -42,35 +41,16 @@ std::string device_id(size_t n)
 	return buf;
 }
 
-// 1,000 APs of one site, one in a hundred pending and one offline, each
-// with a certificate of the main job's size, written with fleetd's store code.
+// 1,000 APs of one site, one in a hundred pending and one offline.
 bool make_inventory(const std::string &path)
 {
-	std::string error;
-	std::optional<fleet::OpenedStore> store = fleet::open_store(path, error);
-	if (!store)
-		return false;
-	sqlite3 *db = store->db.get();
-	fleet::Transaction tx(db);
-	fleet::Statement ap(db, "INSERT INTO ap(id, site, model, serial, mac, cert, fw_version, fw_revision, ip, "
-				"hostname, custom_config, state, online, first_seen, last_seen) VALUES (?1, 'site1', "
-				"'zev-ap1', ?2, ?3, ?4, '23.05.2', 'r42-abc', '10.0.0.2/24', ?5, '{}', ?6, ?7, "
-				"1700000000, 1700000000)");
-	const std::string cert(619, 'C');
-	for (size_t n = 0; n < kAps; n++) {
+	return fleetbench::write_inventory(path, kAps, [](size_t n) {
 		char mac[24];
 		std::snprintf(mac, sizeof mac, "02:00:00:00:%02zx:%02zx", (n >> 8) & 0xff, n & 0xff);
-		const char *state = n % 100 == 0 ? "pending" : n % 100 == 1 ? "offline" : "adopted";
-		std::string id = device_id(n), serial = "SN" + std::to_string(n), host = "ap-" + std::to_string(n);
-		ap.bind(1, std::string_view(id)).bind(2, std::string_view(serial)).bind(3, std::string_view(mac));
-		ap.bind(4, std::string_view(cert)).bind(5, std::string_view(host)).bind(6, std::string_view(state));
-		ap.bind(7, int64_t{state[0] == 'a'});
-		bool ok = ap.run();
-		ap.reset();
-		if (!ok)
-			return false;
-	}
-	return tx.commit();
+		return fleetbench::InventoryAp{device_id(n), "site1", "zev-ap1", "SN" + std::to_string(n), mac,
+					       "ap-" + std::to_string(n),
+					       n % 100 == 0 ? "pending" : n % 100 == 1 ? "offline" : "adopted"};
+	});
 }
 
 // The body of the answer to a POST /ubus.
@@ -274,6 +254,7 @@ int main(int argc, char **argv)
 		g_bus.reset();
 		uloop_done();
 	}
-	std::filesystem::remove_all(dir);
+	if (ret == 0)
+		std::filesystem::remove_all(dir); // kept when the site did not start, for its logs
 	return ret;
 }
