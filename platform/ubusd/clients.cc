@@ -167,7 +167,9 @@ void Daemon::client_ready(Client *cl, unsigned int events)
 			break;
 		}
 		handle(cl, msg);
-		if (cl->reader.drained())
+		// A socket that reported its peer's end is no longer watched: it is
+		// read up to that end now, or the client would stay for good.
+		if (cl->reader.drained() && !cl->sock.eof && !cl->sock.error)
 			break;
 	}
 	batching_ = false;

@@ -1,9 +1,11 @@
 // The bus daemon under hostile and careless clients.
+#include <wlc/c/ubox.h>
 #include <wlc/c/ubus.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <random>
 #include <sys/socket.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "standin_daemon.h"
 
 namespace {
 
@@ -83,6 +86,88 @@ TEST(BusRobustness, ClientThatNeverReadsDoesNotStallOthers)
 	EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 	close(greedy);
 	ubus_free(ctx);
+}
+
+int noop(ubus_context *, ubus_object *, ubus_request_data *, const char *, blob_attr *)
+{
+	return 0;
+}
+
+// A client killed right after its last messages: the daemon sees them and
+// the end of the connection in one wake-up, and must still drop the client
+// and its objects.
+TEST(BusRobustness, ClientEndingRightAfterItsLastMessagesLosesItsObjects)
+{
+	wlctest::TempRoot root;
+	wlctest::BusDaemon bus(root);
+	int ready[2], go[2];
+	ASSERT_EQ(pipe(ready), 0);
+	ASSERT_EQ(pipe(go), 0);
+	pid_t child = fork();
+	if (child == 0) {
+		static ubus_method methods[] = {UBUS_METHOD_NOARG("noop", noop)};
+		static ubus_object_type type = UBUS_OBJECT_TYPE("dying", methods);
+		static ubus_object obj = {};
+		obj.name = "dying";
+		obj.type = &type;
+		obj.methods = methods;
+		obj.n_methods = 1;
+		ubus_context *ctx = ubus_connect(bus.socket().c_str());
+		char c = 0;
+		if (!ctx || ubus_add_object(ctx, &obj) != 0 || write(ready[1], "r", 1) != 1 || read(go[0], &c, 1) != 1)
+			_exit(1);
+		// Answers for calls of no object: the daemon takes them without a word back.
+		const uint8_t status[12] = {0, UBUS_MSG_STATUS, 0, 1, 0xde, 0xad, 0xbe, 0xef, 0, 0, 0, 4};
+		std::vector<uint8_t> burst;
+		for (int i = 0; i < 50; i++)
+			burst.insert(burst.end(), status, status + sizeof(status));
+		_exit(send(ctx->sock.fd, burst.data(), burst.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(burst.size()) ? 0 : 1);
+	}
+	ASSERT_GT(child, 0);
+	char c = 0;
+	ASSERT_EQ(read(ready[0], &c, 1), 1);
+	ubus_context *ctx = ubus_connect(bus.socket().c_str());
+	ASSERT_NE(ctx, nullptr);
+	uint32_t id = 0;
+	ASSERT_EQ(ubus_lookup_id(ctx, "dying", &id), 0);
+	// The daemon sleeps while the client writes and ends, so that it finds both at once.
+	bus.process().kill(SIGSTOP);
+	ASSERT_EQ(write(go[1], "g", 1), 1);
+	int status = -1;
+	ASSERT_EQ(waitpid(child, &status, 0), child);
+	EXPECT_EQ(status, 0);
+	bus.process().kill(SIGCONT);
+	EXPECT_TRUE(wlctest::wait_until([&] { return ubus_lookup_id(ctx, "dying", &id) == UBUS_STATUS_NOT_FOUND; }, 5s));
+	ubus_free(ctx);
+	for (int fd : {ready[0], ready[1], go[0], go[1]})
+		close(fd);
+}
+
+// The same on the client's side: the daemon's last messages and its end
+// arrive together, and the client still sees the connection lost.
+TEST(BusRobustness, DaemonEndingRightAfterItsLastMessagesIsALoss)
+{
+	wlctest::TempRoot root;
+	wlctest::StandInDaemon daemon(root.at("/bus.sock"), 0x01020304, [](int cl) {
+		wlctest::Bytes burst;
+		for (uint16_t seq = 100; seq < 105; seq++) { // answers to calls never made: nothing to do for them
+			wlctest::Bytes b = wlctest::status_reply(seq, 0x55667788, 0);
+			burst.insert(burst.end(), b.begin(), b.end());
+		}
+		wlctest::StandInDaemon::write_once(cl, burst);
+	});
+	uloop_init();
+	ubus_context *ctx = ubus_connect(root.at("/bus.sock").c_str());
+	ASSERT_NE(ctx, nullptr);
+	daemon.join(); // the messages and the end are both there before the loop first looks
+	static bool lost;
+	lost = false;
+	ctx->connection_lost = [](ubus_context *) { lost = true; uloop_end(); };
+	ubus_add_uloop(ctx);
+	uloop_run_timeout(3000);
+	EXPECT_TRUE(lost);
+	ubus_free(ctx);
+	uloop_done();
 }
 
 TEST(Harness, PrivateNetworkNamespaceHidesHostListeners)
