@@ -88,9 +88,18 @@ MqttInstance::MqttInstance(const MqttConfig &config, wlc::Bus &bus)
 bool MqttInstance::setup(const std::optional<TlsSettings> &tls)
 {
 	init_library();
+	tls_settings_ = tls;
 	client_ = mosquitto_new(config_.client_id.c_str(), true, this);
-	if (!client_)
+	if (!client_ || !configure_client())
 		return false;
+	bridge_ = std::make_unique<Bridge>(*this);
+	return true;
+}
+
+// Everything the library client is given before it connects: callbacks,
+// options, credentials, TLS and the will.
+bool MqttInstance::configure_client()
+{
 	// MQTT packets are small and acknowledged one by one (QoS 1 and 2): they
 	// must not wait for the kernel to gather them.
 	mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
@@ -101,7 +110,7 @@ bool MqttInstance::setup(const std::optional<TlsSettings> &tls)
 	if (!config_.username.empty() &&
 	    mosquitto_username_pw_set(client_, config_.username.c_str(), config_.password.c_str()) != MOSQ_ERR_SUCCESS)
 		return false;
-	if (tls) {
+	if (const auto &tls = tls_settings_) {
 		tls_ = true;
 		if ((tls->verify_peer && !trust_pinned_certificates()) ||
 		    mosquitto_tls_set(client_, tls->cafile ? tls->cafile->c_str() : nullptr,
@@ -111,8 +120,55 @@ bool MqttInstance::setup(const std::optional<TlsSettings> &tls)
 		    mosquitto_tls_opts_set(client_, tls->verify_peer ? 1 : 0, nullptr, nullptr) != MOSQ_ERR_SUCCESS)
 			return false;
 	}
-	bridge_ = std::make_unique<Bridge>(*this);
+	return !will_ || mosquitto_will_set(client_, will_->topic.c_str(), static_cast<int>(will_->payload.size()),
+					     will_->payload.data(), will_->qos, will_->retain) == MOSQ_ERR_SUCCESS;
+}
+
+// The library keeps the incoming QoS 2 messages still waiting for their
+// release across a reconnection, whatever the session: a broker that starts
+// a clean session numbers its messages afresh, so that a new message's
+// release would hand over the old one under the same number and leave the new
+// one waiting for good. A connection that was up is therefore followed by a
+// client made anew, and the messages the broker had not yet acknowledged are
+// handed to it again, as the library itself would have sent them again.
+bool MqttInstance::fresh_client()
+{
+	if (mosquitto_reinitialise(client_, config_.client_id.c_str(), true, this) != MOSQ_ERR_SUCCESS ||
+	    !configure_client())
+		return false;
+	session_used_ = false;
 	return true;
+}
+
+int MqttInstance::send(const std::string &topic, const void *payload, size_t len, int qos, bool retain, int *mid_out)
+{
+	int mid = 0;
+	int rc = mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(len), payload, qos, retain);
+	if (rc != MOSQ_ERR_SUCCESS)
+		return rc;
+	if (mid_out)
+		*mid_out = mid;
+	if (qos > 0) {
+		const auto *bytes = static_cast<const uint8_t *>(payload);
+		// A number the library gives out again belongs to a message it is done with.
+		if (auto old = unacked_by_mid_.find(mid); old != unacked_by_mid_.end()) {
+			unacked_.erase(old->second);
+			unacked_by_mid_.erase(old);
+		}
+		unacked_.push_back({mid, topic, std::vector<uint8_t>(bytes, bytes + len), qos, retain});
+		unacked_by_mid_[mid] = std::prev(unacked_.end());
+	}
+	return rc;
+}
+
+void MqttInstance::resend_unacked()
+{
+	std::list<Outgoing> pending;
+	pending.swap(unacked_);
+	unacked_by_mid_.clear();
+	for (const Outgoing &m : pending)
+		if (send(m.topic, m.payload.data(), m.payload.size(), m.qos, m.retain, nullptr) != MOSQ_ERR_SUCCESS)
+			wlc::logf(LOG_WARNING, "FAILED to send again a message on %s", m.topic.c_str());
 }
 
 // Every certificate in the trusted file or directory is an anchor of its
@@ -249,7 +305,17 @@ void MqttInstance::housekeeping()
 			disconnect_path();
 		}
 		stop_watch();
-		if (mosquitto_reconnect_async(client_) != MOSQ_ERR_SUCCESS) {
+		bool fresh = session_used_;
+		if (fresh && !fresh_client()) {
+			wlc::logf(LOG_WARNING, "MQTT client for %s:%d cannot be made anew", config_.host.c_str(), config_.port);
+			housekeeping_timer_.set(kReconnectRetryMs);
+			return;
+		}
+		int rc = fresh ? mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepalive)
+			       : mosquitto_reconnect_async(client_);
+		if (fresh)
+			resend_unacked();
+		if (rc != MOSQ_ERR_SUCCESS) {
 			housekeeping_timer_.set(kReconnectRetryMs);
 			return;
 		}
@@ -298,6 +364,7 @@ void MqttInstance::on_connack(mosquitto *, void *self, int rc)
 		return;
 	}
 	inst->connected_ = true;
+	inst->session_used_ = true;
 	inst->connect_path();
 }
 
@@ -325,6 +392,10 @@ void MqttInstance::on_message(mosquitto *, void *self, const mosquitto_message *
 void MqttInstance::on_published(mosquitto *, void *self, int mid)
 {
 	auto *inst = static_cast<MqttInstance *>(self);
+	if (auto it = inst->unacked_by_mid_.find(mid); it != inst->unacked_by_mid_.end()) {
+		inst->unacked_.erase(it->second);
+		inst->unacked_by_mid_.erase(it);
+	}
 	if (mid == inst->flush_mid_)
 		inst->flushed_ = true;
 }
@@ -365,7 +436,7 @@ int MqttInstance::subscribe(const std::string &filter, int qos, Handler handler)
 
 int MqttInstance::publish(const std::string &topic, const void *payload, size_t len, int qos, bool retain)
 {
-	int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(len), payload, qos, retain);
+	int rc = send(topic, payload, len, qos, retain, nullptr);
 	update_watch();
 	return rc == MOSQ_ERR_SUCCESS ? 0 : -1;
 }
@@ -376,8 +447,7 @@ bool MqttInstance::publish_flushed(const std::string &topic, const void *payload
 	if (!connected_)
 		return false;
 	int mid = 0;
-	if (mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(len), payload, qos, retain) !=
-	    MOSQ_ERR_SUCCESS)
+	if (send(topic, payload, len, qos, retain, &mid) != MOSQ_ERR_SUCCESS)
 		return false;
 	flush_mid_ = mid;
 	flushed_ = false;
@@ -394,9 +464,11 @@ bool MqttInstance::publish_flushed(const std::string &topic, const void *payload
 
 int MqttInstance::set_will(const std::string &topic, const void *payload, size_t len, int qos, bool retain)
 {
-	return mosquitto_will_set(client_, topic.c_str(), static_cast<int>(len), payload, qos, retain) == MOSQ_ERR_SUCCESS
-		       ? 0
-		       : -1;
+	const auto *bytes = static_cast<const uint8_t *>(payload);
+	if (mosquitto_will_set(client_, topic.c_str(), static_cast<int>(len), payload, qos, retain) != MOSQ_ERR_SUCCESS)
+		return -1;
+	will_ = Will{topic, std::vector<uint8_t>(bytes, bytes + len), qos, retain}; // for a client made anew
+	return 0;
 }
 
 X509Ptr MqttInstance::peer_certificate() const

@@ -14,6 +14,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "payload.h"
 
@@ -96,6 +98,12 @@ private:
 
 	MqttInstance(const MqttConfig &config, wlc::Bus &bus);
 	bool setup(const std::optional<TlsSettings> &tls);
+	bool configure_client();
+	bool fresh_client();
+	// Publishes through the library, keeping a copy of a QoS 1 or 2 message
+	// until the broker has acknowledged it; a MOSQ_ERR_ code.
+	int send(const std::string &topic, const void *payload, size_t len, int qos, bool retain, int *mid);
+	void resend_unacked();
 	void start_connect();
 	void housekeeping();
 	void socket_ready(unsigned int events);
@@ -114,10 +122,29 @@ private:
 	static void on_lost(mosquitto *m, void *self, int rc);
 	bool trust_pinned_certificates();
 
+	struct Will {
+		std::string topic;
+		std::vector<uint8_t> payload;
+		int qos = 0;
+		bool retain = false;
+	};
+	struct Outgoing {
+		int mid = 0;
+		std::string topic;
+		std::vector<uint8_t> payload;
+		int qos = 0;
+		bool retain = false;
+	};
+
 	MqttConfig config_;
+	std::optional<TlsSettings> tls_settings_;
+	std::optional<Will> will_;
 	wlc::Bus &bus_;
 	mosquitto *client_ = nullptr;
 	bool connected_ = false;
+	bool session_used_ = false; // a connection was acknowledged since the client was made
+	std::list<Outgoing> unacked_; // in the order they were published
+	std::unordered_map<int, std::list<Outgoing>::iterator> unacked_by_mid_;
 	bool tls_ = false;
 	int start_error_ = 0; // why the last connection could not start (a MOSQ_ERR_ code)
 	wlc::Timer connect_timer_;

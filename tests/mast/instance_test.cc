@@ -7,7 +7,9 @@
 
 #include <openssl/x509.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +21,7 @@
 #include "led/indicator.h"
 #include "mqtt/instance.h"
 #include "mqtt_client.h"
+#include "scripted_broker.h"
 #include "sim_site.h"
 
 namespace {
@@ -175,6 +178,63 @@ TEST_F(Instance, ReconnectsAndTheOwnerSubscribesAgain)
 	wlctest::MqttClient peer("peer", 1883);
 	peer.publish("zev/wlc/echo", {1, 2, 3}, 1);
 	EXPECT_TRUE(pump([&] { return received == 1; }));
+}
+
+// A broker that starts a clean session numbers its messages from 1 again.
+// A QoS 2 message whose connection ended before its release must not be
+// handed over for a new message of the same number, nor hide that message;
+// and what the instance published without an acknowledgement is sent again.
+TEST_F(Instance, ANewSessionsMessagesAreNotTakenForTheLostOnes)
+{
+	constexpr int kPort = 1885;
+	masttest::ScriptedBroker scripted(kPort);
+	ASSERT_TRUE(scripted.listening());
+	std::atomic<bool> script_done{false}, stop{false};
+	std::string script_error;
+	bool resent = false;
+	std::thread script([&] {
+		auto fail = [&](const char *why) { script_error = why; };
+		std::optional<masttest::ScriptedConnection> first = scripted.accept(20s);
+		if (!first)
+			return fail("no first connection");
+		first->ack_publishes = false; // the instance's message stays unacknowledged
+		std::optional<masttest::MqttPacket> sub = first->until(8, 10s);
+		if (!sub || !first->answer(*sub) || !first->publish_qos2(1, "zev/wlc/echo", "old") || !first->until(5, 10s) ||
+		    !first->until_published("zev/wlc/out", 10s))
+			return fail("first connection: no subscription, PUBREC or publication");
+		first->close(); // before the release of "old"
+		std::optional<masttest::ScriptedConnection> second = scripted.accept(20s);
+		if (!second)
+			return fail("no second connection");
+		sub = second->until(8, 10s);
+		if (!sub || !second->answer(*sub) || !second->publish_qos2(1, "zev/wlc/echo", "new") || !second->until(5, 10s) ||
+		    !second->ack(6, 1) || !second->until(7, 10s))
+			return fail("second connection: no subscription, PUBREC or PUBCOMP");
+		resent = second->until_published("zev/wlc/out", 10s);
+		script_done = true;
+		while (!stop && second->next(100ms)) {
+		}
+	});
+	mast::MqttConfig c = plain();
+	c.port = kPort;
+	inst_ = mast::MqttInstance::create(c, std::nullopt, bus_client_);
+	std::vector<std::string> received;
+	int connects = 0;
+	inst_->on_connect([&] {
+		inst_->subscribe("zev/wlc/echo", 2, [&](const mast::TopicLevels &, const void *p, size_t n) {
+			received.emplace_back(static_cast<const char *>(p), n);
+		});
+		if (++connects == 1)
+			inst_->publish("zev/wlc/out", "out", 3, 1, false);
+	});
+	bool done = pump([&] { return script_done || !script_error.empty(); }, 60s);
+	stop = true;
+	script.join();
+	ASSERT_TRUE(done);
+	ASSERT_EQ(script_error, "");
+	EXPECT_EQ(received, std::vector<std::string>{"new"});
+	EXPECT_TRUE(resent) << "the unacknowledged message was not sent again";
+	EXPECT_EQ(connects, 2);
 }
 
 TEST_F(Instance, FirstMatchingEntryTakesTheMessage)
