@@ -690,6 +690,7 @@ bool controller_ready(const Settings &s)
 
 struct Results {
 	size_t joined = 0, online = 0;
+	size_t joined_at_end = 0, online_at_end = 0; // what had come by the end of the run
 	double join_s = 0;
 	uint64_t reports_sent = 0, reports_kept = 0;
 	PollResult poll;
@@ -727,6 +728,9 @@ void report_phase(const Settings &s, Swarm &swarm, Results &r)
 	r.reports_sent = sent;
 	// A grace for the last reports in flight through the broker and mast.
 	std::this_thread::sleep_for(std::chrono::seconds(3));
+	std::lock_guard<std::mutex> l(g_db.mu);
+	r.joined_at_end = g_db.joined.size() - 1;
+	r.online_at_end = g_db.online.size();
 }
 
 void print_results(const Settings &s, const Results &r)
@@ -736,6 +740,10 @@ void print_results(const Settings &s, const Results &r)
 		    s.aps, s.sites, s.per_ap ? s.aps : s.connections, s.cycles, s.cycle_s, s.acl ? "on" : "off");
 	std::printf("joins:    %zu of %zu in \"db.ap\", online %zu of %zu, in %.1f s; lost %lld\n", r.joined, s.aps,
 		    r.online, s.aps, r.join_s, static_cast<long long>(2 * s.aps) - static_cast<long long>(r.joined + r.online));
+	if (r.joined_at_end + r.online_at_end > r.joined + r.online)
+		std::printf("          by the end of the run: %zu joined, %zu online; lost %lld\n", r.joined_at_end,
+			    r.online_at_end,
+			    static_cast<long long>(2 * s.aps) - static_cast<long long>(r.joined_at_end + r.online_at_end));
 	std::printf("reports:  sent %llu (%.0f/s), kept by rrm_ctrl %llu; lost %lld\n",
 		    static_cast<unsigned long long>(r.reports_sent), 3 * static_cast<double>(s.aps) / s.cycle_s,
 		    static_cast<unsigned long long>(r.reports_kept),
