@@ -187,8 +187,9 @@ bool read_messages(ubus_context *ctx)
 		if (io_of(ctx).lost)
 			return false;
 		// What the socket held has been handled: no receive just to learn
-		// that it would block.
-		if (io_of(ctx).reader.drained())
+		// that it would block. A socket that reported the daemon's end is
+		// no longer watched, so it is read up to that end.
+		if (io_of(ctx).reader.drained() && !ctx->sock.eof && !ctx->sock.error)
 			break;
 	}
 	if (ctx->stack_depth == 0 && !io_of(ctx).queued.empty())
