@@ -149,16 +149,26 @@ int MqttInstance::send(const std::string &topic, const void *payload, size_t len
 	if (mid_out)
 		*mid_out = mid;
 	if (qos > 0) {
-		const auto *bytes = static_cast<const uint8_t *>(payload);
 		// A number the library gives out again belongs to a message it is done with.
-		if (auto old = unacked_by_mid_.find(mid); old != unacked_by_mid_.end()) {
-			unacked_.erase(old->second);
-			unacked_by_mid_.erase(old);
-		}
-		unacked_.push_back({mid, topic, std::vector<uint8_t>(bytes, bytes + len), qos, retain});
+		forget_unacked(mid);
+		unacked_.push_back({mid, Kept(topic, payload, len, qos, retain)});
 		unacked_by_mid_[mid] = std::prev(unacked_.end());
 	}
 	return rc;
+}
+
+void MqttInstance::forget_unacked(int mid)
+{
+	if (auto it = unacked_by_mid_.find(mid); it != unacked_by_mid_.end()) {
+		unacked_.erase(it->second);
+		unacked_by_mid_.erase(it);
+	}
+}
+
+MqttInstance::Kept::Kept(const std::string &topic, const void *payload, size_t len, int qos, bool retain)
+	: topic(topic), payload(static_cast<const uint8_t *>(payload), static_cast<const uint8_t *>(payload) + len),
+	  qos(qos), retain(retain)
+{
 }
 
 void MqttInstance::resend_unacked()
@@ -166,9 +176,11 @@ void MqttInstance::resend_unacked()
 	std::list<Outgoing> pending;
 	pending.swap(unacked_);
 	unacked_by_mid_.clear();
-	for (const Outgoing &m : pending)
+	for (const Outgoing &o : pending) {
+		const Kept &m = o.message;
 		if (send(m.topic, m.payload.data(), m.payload.size(), m.qos, m.retain, nullptr) != MOSQ_ERR_SUCCESS)
 			wlc::logf(LOG_WARNING, "FAILED to send again a message on %s", m.topic.c_str());
+	}
 }
 
 // Every certificate in the trusted file or directory is an anchor of its
@@ -392,10 +404,7 @@ void MqttInstance::on_message(mosquitto *, void *self, const mosquitto_message *
 void MqttInstance::on_published(mosquitto *, void *self, int mid)
 {
 	auto *inst = static_cast<MqttInstance *>(self);
-	if (auto it = inst->unacked_by_mid_.find(mid); it != inst->unacked_by_mid_.end()) {
-		inst->unacked_.erase(it->second);
-		inst->unacked_by_mid_.erase(it);
-	}
+	inst->forget_unacked(mid);
 	if (mid == inst->flush_mid_)
 		inst->flushed_ = true;
 }
@@ -464,10 +473,9 @@ bool MqttInstance::publish_flushed(const std::string &topic, const void *payload
 
 int MqttInstance::set_will(const std::string &topic, const void *payload, size_t len, int qos, bool retain)
 {
-	const auto *bytes = static_cast<const uint8_t *>(payload);
 	if (mosquitto_will_set(client_, topic.c_str(), static_cast<int>(len), payload, qos, retain) != MOSQ_ERR_SUCCESS)
 		return -1;
-	will_ = Will{topic, std::vector<uint8_t>(bytes, bytes + len), qos, retain}; // for a client made anew
+	will_.emplace(topic, payload, len, qos, retain); // for a client made anew
 	return 0;
 }
 

@@ -122,7 +122,10 @@ private:
 	static void on_lost(mosquitto *m, void *self, int rc);
 	bool trust_pinned_certificates();
 
-	struct Will {
+	// A message kept to be handed to a client made anew: the will, or one
+	// published and not yet acknowledged.
+	struct Kept {
+		Kept(const std::string &topic, const void *payload, size_t len, int qos, bool retain);
 		std::string topic;
 		std::vector<uint8_t> payload;
 		int qos = 0;
@@ -130,15 +133,13 @@ private:
 	};
 	struct Outgoing {
 		int mid = 0;
-		std::string topic;
-		std::vector<uint8_t> payload;
-		int qos = 0;
-		bool retain = false;
+		Kept message;
 	};
+	void forget_unacked(int mid);
 
 	MqttConfig config_;
 	std::optional<TlsSettings> tls_settings_;
-	std::optional<Will> will_;
+	std::optional<Kept> will_;
 	wlc::Bus &bus_;
 	mosquitto *client_ = nullptr;
 	bool connected_ = false;
