@@ -119,6 +119,10 @@ std::string site_of(const Settings &s, size_t ap)
 	return site_name(ap % s.sites);
 }
 
+// QoS 1 and 2 messages in flight each way on one broker connection: the
+// broker's default, which is also libmosquitto's.
+constexpr int broker_inflight = 20;
+
 // One MQTT connection of the simulated APs, with its own network thread.
 class Connection {
 public:
@@ -130,7 +134,8 @@ public:
 		if (!user.empty())
 			mosquitto_username_pw_set(m_, user.c_str(), nullptr);
 		mosquitto_int_option(m_, MOSQ_OPT_TCP_NODELAY, 1);
-		mosquitto_max_inflight_messages_set(m_, 1000);
+		// The broker's in-flight window (it drops a client that sends beyond it).
+		mosquitto_max_inflight_messages_set(m_, broker_inflight);
 		mosquitto_message_callback_set(m_, [](mosquitto *, void *self, const mosquitto_message *msg) {
 			auto *c = static_cast<Connection *>(self);
 			if (c->on_msg_)
@@ -601,11 +606,14 @@ Daemons start_daemons(const Settings &s)
 	Daemons d;
 	std::filesystem::create_directories(g_root + "/usr/bin");
 	std::filesystem::create_directories(g_root + "/var/run/ubus");
-	// Queues big enough that the broker itself drops nothing of a 10,000-AP burst.
+	// A queue big enough that the broker itself drops nothing of a 10,000-AP
+	// burst. The in-flight window stays bounded: the broker looks each
+	// acknowledgement up along its client's in-flight list, so an unbounded
+	// window costs it time in the square of the backlog.
 	write_file(g_root + "/mosquitto.conf",
 		   "listener 1883 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\nlog_dest file " + g_root +
 			   "/broker.log\nlog_type error\nlog_type warning\nlog_type notice\n"
-		   "max_queued_messages 0\nmax_inflight_messages 0\nset_tcp_nodelay true\n" +
+		   "max_queued_messages 0\nmax_inflight_messages " + std::to_string(broker_inflight) + "\nset_tcp_nodelay true\n" +
 			   (s.acl ? "acl_file " + g_root + "/site.acl\n" : std::string()),
 		   0644);
 	if (s.acl)
