@@ -22,11 +22,40 @@ int64_t now_ms()
 	return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+uint64_t request_key(uint16_t seq, uint32_t peer)
+{
+	return static_cast<uint64_t>(peer) << 16 | seq;
+}
+
+// Puts a request on the context's list of waiting ones, and takes it off.
+void wait_for_answer(ubus_context *ctx, ubus_request *req)
+{
+	list_add(&req->list, &ctx->requests);
+	Io &io = io_of(ctx);
+	io.waiting.emplace(request_key(req->seq, req->peer), std::pair(++io.added, req));
+}
+
+void stop_waiting(ubus_request *req)
+{
+	if (list_empty(&req->list))
+		return;
+	list_del_init(&req->list);
+	if (!req->ctx || !req->ctx->io)
+		return;
+	auto &waiting = io_of(req->ctx).waiting;
+	auto [first, last] = waiting.equal_range(request_key(req->seq, req->peer));
+	for (auto it = first; it != last; ++it)
+		if (it->second.second == req) {
+			waiting.erase(it);
+			return;
+		}
+}
+
 void finish(ubus_request *req, int status)
 {
 	if (req->status_msg)
 		return;
-	list_del_init(&req->list);
+	stop_waiting(req);
 	req->status_msg = true;
 	req->status_code = status;
 	if (req->complete_cb && !req->blocked)
@@ -35,11 +64,13 @@ void finish(ubus_request *req, int status)
 
 ubus_request *find_request(ubus_context *ctx, uint16_t seq, uint32_t peer)
 {
-	ubus_request *req;
-	list_for_each_entry(req, &ctx->requests, list)
-		if (req->seq == seq && req->peer == peer)
-			return req;
-	return nullptr;
+	// Of two waiting under one number (the numbers wrapped), the newer.
+	const std::pair<uint64_t, ubus_request *> *found = nullptr;
+	auto [first, last] = io_of(ctx).waiting.equal_range(request_key(seq, peer));
+	for (auto it = first; it != last; ++it)
+		if (!found || it->second.first > found->first)
+			found = &it->second;
+	return found ? found->second : nullptr;
 }
 
 void lookup_data(ubus_request *req, int, blob_attr *attrs)
@@ -128,14 +159,16 @@ void ubus_complete_request_async(ubus_context *ctx, ubus_request *req)
 {
 	if (!list_empty(&req->list) || req->status_msg)
 		return;
-	list_add(&req->list, &ctx->requests);
-	if (!ctx->io || io_of(ctx).lost)
+	if (!ctx->io || io_of(ctx).lost) {
 		finish(req, UBUS_STATUS_CONNECTION_FAILED);
+		return;
+	}
+	wait_for_answer(ctx, req);
 }
 
 void ubus_abort_request(ubus_context *, ubus_request *req)
 {
-	list_del_init(&req->list);
+	stop_waiting(req);
 	req->cancelled = true;
 }
 
@@ -143,7 +176,7 @@ int ubus_complete_request(ubus_context *ctx, ubus_request *req, int timeout)
 {
 	if (!ctx->io || io_of(ctx).lost)
 		return UBUS_STATUS_CONNECTION_FAILED;
-	list_add(&req->list, &ctx->requests);
+	wait_for_answer(ctx, req);
 	req->blocked = true;
 	ctx->stack_depth++;
 	int64_t deadline = timeout > 0 ? now_ms() + timeout : -1;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -202,6 +203,70 @@ TEST_F(BusTest, AsyncInvokeCompletesInTheEventLoop)
 	ubus_abort_request(ctx_, &aborted);
 	uloop_run_timeout(200);
 	EXPECT_FALSE(called);
+	uloop_fd_delete(&ctx_->sock);
+}
+
+// A controller keeps thousands of calls in flight, some of them to objects
+// that never answer: every answer reaches its own request, aborted ones call
+// nothing back, and the unanswered ones stay waiting.
+TEST_F(BusTest, ManyCallsInFlightEachGetTheirOwnAnswer)
+{
+	ubus_add_uloop(ctx_);
+	struct Call {
+		ubus_request req;
+		int n = 0;
+		int status = -1;
+		std::string reply;
+		int *done = nullptr;
+	};
+	constexpr int kCalls = 2000, kParked = 50;
+	int done = 0;
+	std::vector<std::unique_ptr<Call>> parked, calls;
+	for (int i = 0; i < kParked; i++) {
+		parked.push_back(std::make_unique<Call>());
+		ASSERT_EQ(ubus_invoke_async(ctx_, svc_, "never", b_.head, &parked.back()->req), 0);
+		ubus_complete_request_async(ctx_, &parked.back()->req);
+	}
+	for (int i = 0; i < kCalls; i++) {
+		auto c = std::make_unique<Call>();
+		c->n = i;
+		c->done = &done;
+		blob_buf_init(&b_, 0);
+		blobmsg_add_u32(&b_, "n", static_cast<uint32_t>(i));
+		ASSERT_EQ(ubus_invoke_async(ctx_, svc_, "echo", b_.head, &c->req), 0);
+		c->req.priv = c.get();
+		c->req.data_cb = [](ubus_request *r, int, blob_attr *msg) {
+			char *s = blobmsg_format_json(msg, true);
+			static_cast<Call *>(r->priv)->reply = s ? s : "";
+			std::free(s);
+		};
+		c->req.complete_cb = [](ubus_request *r, int ret) {
+			auto *call = static_cast<Call *>(r->priv);
+			call->status = ret;
+			(*call->done)++;
+		};
+		ubus_complete_request_async(ctx_, &c->req);
+		calls.push_back(std::move(c));
+	}
+	int aborted = 0;
+	for (int i = 7; i < kCalls; i += 10, aborted++)
+		ubus_abort_request(ctx_, &calls[static_cast<size_t>(i)]->req);
+	auto until = std::chrono::steady_clock::now() + 10s;
+	while (done < kCalls - aborted && std::chrono::steady_clock::now() < until)
+		uloop_run_timeout(100);
+	EXPECT_EQ(done, kCalls - aborted);
+	for (const auto &c : calls) {
+		if (c->n % 10 == 7) {
+			EXPECT_EQ(c->status, -1) << c->n;
+			continue;
+		}
+		EXPECT_EQ(c->status, 0) << c->n;
+		EXPECT_EQ(c->reply, "{\"n\":" + std::to_string(c->n) + "}");
+	}
+	for (const auto &p : parked) {
+		EXPECT_FALSE(p->req.status_msg);
+		ubus_abort_request(ctx_, &p->req);
+	}
 	uloop_fd_delete(&ctx_->sock);
 }
 
