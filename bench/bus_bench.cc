@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 #include "support.h"
 
@@ -54,6 +55,58 @@ void BM_BusCallRoundTrip(benchmark::State &state)
 	ubus_free(ctx);
 }
 BENCHMARK(BM_BusCallRoundTrip)->UseRealTime();
+
+// A burst of calls sent at once and answered from the event loop, as a
+// controller's relays make them: the cost per call should not grow with the
+// number of calls in flight.
+void BM_BusCallsInFlight(benchmark::State &state)
+{
+	ubus_context *ctx = ubus_connect(g_socket.c_str());
+	uint32_t id = 0;
+	if (!ctx || ubus_lookup_id(ctx, "bench", &id) != 0) {
+		state.SkipWithError("bus not available");
+		return;
+	}
+	uloop_init();
+	ubus_add_uloop(ctx);
+	blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_string(&b, "payload", "0123456789abcdef");
+	const auto burst = static_cast<size_t>(state.range(0));
+	std::vector<ubus_request> reqs(burst);
+	struct Count {
+		size_t left = 0;
+		bool failed = false;
+	} count;
+	for (auto _ : state) {
+		count.left = burst;
+		for (ubus_request &r : reqs) {
+			if (ubus_invoke_async(ctx, id, "echo", b.head, &r) != 0) {
+				state.SkipWithError("call failed");
+				break;
+			}
+			r.priv = &count;
+			r.complete_cb = [](ubus_request *req, int ret) {
+				auto *c = static_cast<Count *>(req->priv);
+				c->failed = c->failed || ret != 0;
+				if (--c->left == 0)
+					uloop_end();
+			};
+			ubus_complete_request_async(ctx, &r);
+		}
+		uloop_run_timeout(30000);
+		if (count.left || count.failed) {
+			state.SkipWithError("calls unanswered or failed");
+			break;
+		}
+		g_calls += burst;
+	}
+	state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * burst));
+	uloop_fd_delete(&ctx->sock);
+	blob_buf_free(&b);
+	ubus_free(ctx);
+}
+BENCHMARK(BM_BusCallsInFlight)->Arg(100)->Arg(10000)->UseRealTime();
 
 // The same request and reply sizes as the bus call, echoed over a socket pair
 // by a thread.
@@ -160,6 +213,11 @@ int main(int argc, char **argv)
 	if (bus > 0 && raw > 0)
 		std::printf("bus call round trip / raw socket ping-pong: %.2f (%.0f ns vs %.0f ns; %.0f calls/s; "
 			    "target: at most 1.5)\n", bus / raw, bus, raw, 1e9 / bus);
+	double few = reporter.ns("BM_BusCallsInFlight/100/real_time") / 100;
+	double many = reporter.ns("BM_BusCallsInFlight/10000/real_time") / 10000;
+	if (few > 0 && many > 0)
+		std::printf("bus call in a burst of 10,000 / in a burst of 100, per call: %.2f (%.0f ns vs %.0f ns; "
+			    "target: about 1)\n", many / few, many, few);
 	// Every call passes the daemon twice (the invoke, then the reply and its status).
 	if (calls > 0)
 		std::printf("bus daemon CPU per call: %.1f us (%.2f s over %.0f calls)\n", daemon_cpu * 1e6 / calls,
