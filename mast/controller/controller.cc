@@ -113,23 +113,20 @@ void Controller::join_request(const TopicLevels &topic, const void *payload, siz
 	case JoinRead::ok:
 		break;
 	}
-	uint32_t db = bus_.lookup("db.ap");
-	if (!db) {
-		wlc::logf(LOG_DEBUG, "Missing database ubus object");
-		return;
-	}
-	call_nowait(bus_, db, "set", rec);
+	// The database's id is kept between messages (a look-up is a blocking
+	// round trip, too dear for every join of a fleet coming back at once).
+	auto missing = [] { wlc::logf(LOG_DEBUG, "Missing database ubus object"); };
+	if (!call_nowait(bus_, "db.ap", "set", std::move(rec), missing))
+		missing();
 }
 
 void Controller::presence(const TopicLevels &topic, const void *payload, size_t len)
 {
-	uint32_t db = bus_.lookup("db.ap");
-	if (!db)
-		return;
 	std::string ap = ap_of(topic);
 	wlc::BlobBuf rec;
 	bool online = read_presence(ap, payload, len, rec);
-	call_nowait(bus_, db, "set", rec);
+	if (!call_nowait(bus_, "db.ap", "set", std::move(rec)))
+		return;
 	wlc::logf(LOG_DEBUG, "AP %s is %s", ap.c_str(), online ? "online" : "offline");
 }
 

@@ -31,7 +31,8 @@ wlc::CallsInFlight &calls()
 struct Held {
 	std::string method;
 	std::shared_ptr<wlc::BlobBuf> msg;
-	uint32_t failed_id = 0; // the id its call found gone (0: not sent yet)
+	uint32_t failed_id = 0;        // the id its call found gone (0: not sent yet)
+	std::function<void()> absent; // told when the message is dropped for want of the object
 };
 
 struct PathTarget {
@@ -55,10 +56,10 @@ wlc::Timer &find_again()
 }
 
 void send(const std::string &path, PathTarget &target, const std::string &method, std::shared_ptr<wlc::BlobBuf> msg,
-	  bool resent)
+	  bool resent, std::function<void()> absent)
 {
 	const uint32_t id = target.id;
-	auto found_gone = [path, id, method, msg, resent](int status) {
+	auto found_gone = [path, id, method, msg, resent, absent = std::move(absent)](int status) {
 		if (status != UBUS_STATUS_NOT_FOUND || resent)
 			return;
 		auto it = targets().find(path);
@@ -66,7 +67,7 @@ void send(const std::string &path, PathTarget &target, const std::string &method
 			return;
 		if (it->second.id == id)
 			it->second.id = 0;
-		it->second.held.push_back({method, msg, id});
+		it->second.held.push_back({method, msg, id, absent});
 		find_again().set(0);
 	};
 	(void)calls().call(*target.bus, id, method, *msg, std::move(found_gone));
@@ -81,13 +82,17 @@ void send_held()
 		target.held.clear();
 		if (target.id == 0)
 			target.id = target.bus->lookup(path);
-		if (target.id == 0)
+		if (target.id == 0) {
+			for (const Held &h : held)
+				if (h.absent)
+					h.absent();
 			continue;
+		}
 		// An object still under the same id answered NOT_FOUND itself: its
 		// answer stands, the message is not made again.
 		for (Held &h : held)
 			if (h.failed_id != target.id)
-				send(path, target, h.method, std::move(h.msg), h.failed_id != 0);
+				send(path, target, h.method, std::move(h.msg), h.failed_id != 0, std::move(h.absent));
 	}
 }
 
@@ -104,7 +109,8 @@ bool call_nowait(wlc::Bus &bus, uint32_t id, const std::string &method, const wl
 	return call_nowait(bus, id, method, msg, nullptr);
 }
 
-bool call_nowait(wlc::Bus &bus, const std::string &path, const std::string &method, wlc::BlobBuf msg)
+bool call_nowait(wlc::Bus &bus, const std::string &path, const std::string &method, wlc::BlobBuf msg,
+		 std::function<void()> absent)
 {
 	PathTarget &target = targets()[path];
 	if (target.bus != &bus) {
@@ -113,14 +119,14 @@ bool call_nowait(wlc::Bus &bus, const std::string &path, const std::string &meth
 	}
 	auto shared = std::make_shared<wlc::BlobBuf>(std::move(msg));
 	if (!target.held.empty()) {
-		target.held.push_back({method, std::move(shared), 0});
+		target.held.push_back({method, std::move(shared), 0, std::move(absent)});
 		return true;
 	}
 	if (target.id == 0)
 		target.id = bus.lookup(path);
 	if (target.id == 0)
 		return false;
-	send(path, target, method, std::move(shared), false);
+	send(path, target, method, std::move(shared), false, std::move(absent));
 	return true;
 }
 

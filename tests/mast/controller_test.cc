@@ -175,6 +175,44 @@ TEST_F(ControllerTest, JoinRequestsAndPresenceReachTheDatabase)
 	}, 15s));
 }
 
+// The database's id is kept between joins: a database that came back under
+// a new id still gets every join, and one that went away is logged missing
+// for each join that found it gone.
+TEST_F(ControllerTest, JoinsReachADatabaseThatCameBackAndAMissingOneIsLogged)
+{
+	stand_in("db.ap", {"set"});
+	start_mast();
+	wait_subscribed({"zev/wlc/control/ap/+/join_request", "zev/wlc/control/ap/+/online"});
+	wlctest::MqttClient ap("ap1", 1883);
+	auto join = [&](const std::string &id) {
+		ap.publish("zev/wlc/control/ap/" + id + "/join_request",
+			   payload(R"({"fw_version":"1","fw_revision":"r","model":"m","serial":"s","cert":"c"})"), 2);
+	};
+	join("ap1");
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 1; }));
+	objects_.back()->remove();
+	objects_.pop_back();
+	stand_in("db.ap", {"set"});
+	join("ap2");
+	ap.publish("zev/wlc/control/ap/ap3/online", payload(R"({"online":true})"), 2);
+	ASSERT_TRUE(pump([&] { return calls_.size() >= 3; }));
+	ASSERT_EQ(calls_.size(), 3u);
+	EXPECT_EQ(calls_[1].rfind(R"(db.ap.set {"id":"ap2")", 0), 0u) << calls_[1];
+	EXPECT_EQ(calls_[2], R"(db.ap.set {"id":"ap3","online":true})");
+	EXPECT_EQ(log_text().find("Missing database ubus object"), std::string::npos);
+
+	objects_.back()->remove();
+	objects_.pop_back();
+	join("ap4");
+	join("ap5");
+	ASSERT_TRUE(pump([&] {
+		std::string log = log_text();
+		size_t first = log.find("Missing database ubus object");
+		return first != std::string::npos && log.find("Missing database ubus object", first + 1) != std::string::npos;
+	}));
+	EXPECT_EQ(calls_.size(), 3u);
+}
+
 TEST_F(ControllerTest, LogsAndRrmReportsAreRelayed)
 {
 	stand_in("log", {"add"});
