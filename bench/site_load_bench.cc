@@ -15,8 +15,8 @@
 // completion times, and the CPU time and peak memory of mast and rrm_ctrl
 // (and, for comparison, of the broker and the bus daemon) from /proc, with
 // mast's and the broker's CPU per 1,000 APs.
-//   site_load_bench [--aps N] [--sites N] [--cycles N] [--cycle-seconds S] [--connections N] [--batch N]
-//                   [--log FILE] [--per-ap] [--acl] [--help]
+//   site_load_bench [--aps N] [--sites N] [--cycles N] [--cycle-seconds S] [--join-seconds S]
+//                   [--connections N] [--batch N] [--log FILE] [--per-ap] [--acl] [--help]
 // --sites spreads the APs over that many sites (site1, site2, ...), each with
 // its own rrm_ctrl; --batch is the number of APs per poll call (1,000).
 // --per-ap gives every AP an MQTT session of its own (its identifier as user
@@ -70,6 +70,7 @@ struct Settings {
 	size_t batch = 1000; // APs per poll call
 	size_t cycles = 1;
 	double cycle_s = 60; // the agents' default cadence: three reports per cycle
+	double join_s = 0;   // --join-seconds: the joins spread over this long (0: all at once)
 	size_t connections = 50;
 	std::string keep_log;  // --log: where the daemons' log is copied at the end
 	bool per_ap = false; // an MQTT session per AP
@@ -243,10 +244,17 @@ public:
 			conns_[i % conns_.size()]->publish(topic, payload, qos, retain);
 	}
 
+	// Every AP joins and reports online, all at once or spread evenly over
+	// the join time, paced by the clock.
 	void join_all()
 	{
 		Bytes online = encode_json(R"({"online":true,"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1"})");
+		auto start = Clock::now();
 		for (size_t i = 0; i < s_.aps; i++) {
+			if (s_.join_s > 0 && i % 100 == 0)
+				std::this_thread::sleep_until(
+					start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+							s_.join_s * static_cast<double>(i) / static_cast<double>(s_.aps))));
 			std::string id = ap_id(i);
 			Bytes join = encode_json(R"({"fw_version":"1.0","fw_revision":"r1","model":"zev-ap1","serial":"SN)" +
 						 std::to_string(i) + R"(","cert":"PEM","ip":"10.1.0.1","mac":"02:00:00:00:00:01"})");
@@ -538,12 +546,13 @@ Settings parse(int argc, char **argv)
 	for (int i = 1; i < argc; i++) {
 		std::string o = argv[i];
 		if (o == "--help" || o == "-h") {
-			std::printf("site_load_bench [--aps N] [--sites N] [--cycles N] [--cycle-seconds S] [--connections N]\n"
-				    "                [--batch N] [--log FILE] [--per-ap] [--acl]\n"
+			std::printf("site_load_bench [--aps N] [--sites N] [--cycles N] [--cycle-seconds S] [--join-seconds S]\n"
+				    "                [--connections N] [--batch N] [--log FILE] [--per-ap] [--acl]\n"
 				    "  --aps N            simulated APs (%zu)\n"
 				    "  --sites N          sites the APs are dealt over, one rrm_ctrl each (%zu)\n"
 				    "  --cycles N         agent report cycles, 1..16 (%zu); the poll runs half-way through the last\n"
 				    "  --cycle-seconds S  length of one agent cycle (%.0f)\n"
+				    "  --join-seconds S   the APs' joins spread evenly over S seconds (0: all at once)\n"
 				    "  --connections N    MQTT connections the APs share (%zu)\n"
 				    "  --batch N          APs per request_response_batch call of the poll (%zu)\n"
 				    "  --log FILE         copy the daemons' log there at the end, the broker's to FILE.broker\n"
@@ -571,6 +580,8 @@ Settings parse(int argc, char **argv)
 			s.cycles = std::clamp<size_t>(static_cast<size_t>(v), 1, 16);
 		else if (o == "--cycle-seconds")
 			s.cycle_s = v;
+		else if (o == "--join-seconds")
+			s.join_s = std::max(v, 0.0);
 		else if (o == "--connections")
 			s.connections = std::max<size_t>(static_cast<size_t>(v), 1);
 		i++;
@@ -744,8 +755,9 @@ void report_phase(const Settings &s, Swarm &swarm, Results &r)
 void print_results(const Settings &s, const Results &r)
 {
 	std::printf("%zu simulated APs in %zu site(s) (one rrm_ctrl each) over %zu MQTT connections, %zu agent cycle(s) "
-		    "of %.0f s, access lists %s\n",
-		    s.aps, s.sites, s.per_ap ? s.aps : s.connections, s.cycles, s.cycle_s, s.acl ? "on" : "off");
+		    "of %.0f s, access lists %s, joins %s\n",
+		    s.aps, s.sites, s.per_ap ? s.aps : s.connections, s.cycles, s.cycle_s, s.acl ? "on" : "off",
+		    s.join_s > 0 ? ("spread over " + std::to_string(static_cast<int>(s.join_s)) + " s").c_str() : "all at once");
 	std::printf("joins:    %zu of %zu in \"db.ap\", online %zu of %zu, in %.1f s; lost %lld\n", r.joined, s.aps,
 		    r.online, s.aps, r.join_s, static_cast<long long>(2 * s.aps) - static_cast<long long>(r.joined + r.online));
 	if (r.joined_at_end + r.online_at_end > r.joined + r.online)
