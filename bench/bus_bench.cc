@@ -20,10 +20,12 @@
 #include <thread>
 #include <vector>
 #include <unistd.h>
+#include "ratio_reporter.h"
 #include "support.h"
 
 namespace {
 
+using bench::cpu_seconds;
 using bench::private_network;
 using bench::spawn;
 
@@ -141,46 +143,6 @@ void BM_RawSocketPingPong(benchmark::State &state)
 }
 BENCHMARK(BM_RawSocketPingPong)->UseRealTime();
 
-// Keeps the per-call times so that the ratio can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-	void ReportRuns(const std::vector<Run> &runs) override
-	{
-		ConsoleReporter::ReportRuns(runs);
-		for (const Run &r : runs)
-			ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
-	}
-	double ns(const std::string &name) const
-	{
-		auto it = ns_.find(name);
-		return it == ns_.end() ? 0 : it->second;
-	}
-
-private:
-	std::map<std::string, double> ns_;
-};
-
-// CPU seconds (user + system) a process has used so far.
-double cpu_seconds(pid_t pid)
-{
-	std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-	std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-	size_t close_paren = text.rfind(')');
-	if (close_paren == std::string::npos)
-		return 0;
-	std::istringstream fields(text.substr(close_paren + 2));
-	std::string f;
-	double utime = 0, stime = 0;
-	// After the name: state is field 0, utime 11, stime 12 (in clock ticks).
-	for (int i = 0; i <= 12 && fields >> f; i++) {
-		if (i == 11)
-			utime = std::stod(f);
-		if (i == 12)
-			stime = std::stod(f);
-	}
-	return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -203,7 +165,7 @@ int main(int argc, char **argv)
 	ubus_free(probe);
 
 	benchmark::Initialize(&argc, argv);
-	RatioReporter reporter;
+	bench::RatioReporter reporter;
 	double daemon_cpu = cpu_seconds(daemon);
 	benchmark::RunSpecifiedBenchmarks(&reporter);
 	daemon_cpu = cpu_seconds(daemon) - daemon_cpu;

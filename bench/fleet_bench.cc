@@ -30,11 +30,12 @@
 #include "inventory/store.h"
 #include "fleet_inventory.h"
 #include "fleet_peers.h"
+#include "ratio_reporter.h"
 #include "support.h"
 
 namespace {
 
-using fleetbench::cpu_seconds;
+using bench::cpu_seconds;
 using fleetbench::status_kib;
 
 constexpr size_t kInventoryAps = 50000;
@@ -419,37 +420,6 @@ void BM_JoinsDbAp(benchmark::State &state)
 }
 BENCHMARK(BM_JoinsDbAp)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time per iteration (ns) for the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-	void ReportRuns(const std::vector<Run> &runs) override
-	{
-		ConsoleReporter::ReportRuns(runs);
-		for (const Run &r : runs) {
-			ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * unit_ns(r.time_unit);
-			cpu_ns_[r.benchmark_name()] = r.GetAdjustedCPUTime() * unit_ns(r.time_unit);
-		}
-	}
-	// The mean of the repetitions when there were several.
-	double ns(const std::string &name) const { return lookup(ns_, name); }
-	// The benchmark thread's CPU time: on a loaded host the steadier figure.
-	double cpu_ns(const std::string &name) const { return lookup(cpu_ns_, name); }
-
-private:
-	static double unit_ns(benchmark::TimeUnit u)
-	{
-		return u == benchmark::kMillisecond ? 1e6 : u == benchmark::kMicrosecond ? 1e3 : u == benchmark::kSecond ? 1e9 : 1;
-	}
-	static double lookup(const std::map<std::string, double> &times, const std::string &name)
-	{
-		auto it = times.find(name + "_mean");
-		if (it == times.end())
-			it = times.find(name);
-		return it == times.end() ? 0 : it->second;
-	}
-	std::map<std::string, double> ns_, cpu_ns_;
-};
-
 struct Processes {
 	pid_t ubusd = -1, bridge = -1;
 };
@@ -485,7 +455,7 @@ double mib(long kib)
 	return static_cast<double>(kib) / 1024;
 }
 
-void print_figures(const RatioReporter &r, const Figures &f)
+void print_figures(const bench::RatioReporter &r, const Figures &f)
 {
 	double own = r.ns("BM_JoinsInventory/iterations:10000/real_time");
 	double bus = r.ns("BM_JoinsDbAp/iterations:1/real_time") / static_cast<double>(kJoins);
@@ -553,7 +523,7 @@ int main(int argc, char **argv)
 	f.rss_start_kib = status_kib(g_fleetd, "VmRSS");
 	f.file_bytes = std::filesystem::file_size(inventory);
 	benchmark::Initialize(&argc, argv);
-	RatioReporter reporter;
+	bench::RatioReporter reporter;
 	benchmark::RunSpecifiedBenchmarks(&reporter);
 	f.inventory_count = g_inventory->count();
 	f.fleetd_count = fleetbench::ask_number(g_socket, "fleet", "list", "total", wlc::BlobBuf().add_u32("limit", 1));

@@ -21,23 +21,6 @@ long status_kib(pid_t pid, const std::string &field)
 	return -1;
 }
 
-// CPU seconds a process has used (user and system), from /proc/<pid>/stat.
-double cpu_seconds(pid_t pid)
-{
-	std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-	std::string line;
-	std::getline(stat, line);
-	size_t close = line.rfind(')');
-	if (close == std::string::npos)
-		return 0;
-	std::istringstream rest(line.substr(close + 2));
-	std::string field;
-	unsigned long long ticks = 0;
-	for (int n = 3; rest >> field && n <= 15; n++)
-		if (n == 14 || n == 15)
-			ticks += std::stoull(field);
-	return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 // The controller's bridge "mqtt.wlc" for fleetd's JOIN_RESPs: "send"
 // counts each message, "sent" answers how many; runs in a child process
 // until killed.

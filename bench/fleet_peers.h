@@ -1,6 +1,6 @@
 // The peers of fleet_bench: a stand-in for the controller's bridge
 // "mqtt.wlc" that counts what fleetd sends, bus probes, and a process's
-// memory and CPU time from /proc.
+// memory from /proc.
 #pragma once
 
 #include <wlc/blob.h>
@@ -13,8 +13,6 @@ namespace fleetbench {
 
 // A field of /proc/<pid>/status in KiB ("VmRSS", "VmHWM"); -1 when absent.
 long status_kib(pid_t pid, const std::string &field);
-// CPU seconds a process has used (user and system).
-double cpu_seconds(pid_t pid);
 // Serves "mqtt.wlc" ("send" counts each message, "sent" answers how many) on
 // the bus at socket; runs in a child process until killed.
 [[noreturn]] void run_bridge(const std::string &socket);

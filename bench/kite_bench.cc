@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "genl_msg.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -90,30 +91,12 @@ void BM_PlainCopy(benchmark::State &state)
 }
 BENCHMARK(BM_PlainCopy);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-	void ReportRuns(const std::vector<Run> &runs) override
-	{
-		ConsoleReporter::ReportRuns(runs);
-		for (const Run &r : runs)
-			ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
-	}
-	double ns(const std::string &name) const
-	{
-		auto it = ns_.find(name);
-		return it == ns_.end() ? 0 : it->second;
-	}
-
-private:
-	std::map<std::string, double> ns_;
-};
-
 } // namespace
 
 int main(int argc, char **argv)
 {
 	benchmark::Initialize(&argc, argv);
-	RatioReporter reporter;
+	bench::RatioReporter reporter;
 	benchmark::RunSpecifiedBenchmarks(&reporter);
 	double parse = reporter.ns("BM_RequestBuildAndReplyParse"), copy = reporter.ns("BM_PlainCopy");
 	if (parse > 0 && copy > 0)

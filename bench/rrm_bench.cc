@@ -26,6 +26,7 @@
 #include "ctrl/plans.h"
 #include "ctrl/site_plan.h"
 #include "ctrl/store.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -278,35 +279,6 @@ void BM_SitePlan(benchmark::State &state)
 }
 BENCHMARK(BM_SitePlan)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-	void ReportRuns(const std::vector<Run> &runs) override
-	{
-		ConsoleReporter::ReportRuns(runs);
-		for (const Run &r : runs) {
-			double unit = r.time_unit == benchmark::kMillisecond ? 1e6 : 1;
-			ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * unit;
-			cpu_ns_[r.benchmark_name()] = r.GetAdjustedCPUTime() * unit;
-		}
-	}
-	double cpu_ns(const std::string &name) const
-	{
-		auto it = cpu_ns_.find(name);
-		return it == cpu_ns_.end() ? 0 : it->second;
-	}
-	// By the name as given, or with the run's settings after it ("/iterations:...").
-	double ns(const std::string &name) const
-	{
-		for (const auto &[run, t] : ns_)
-			if (run == name || run.rfind(name + "/iterations:", 0) == 0)
-				return t;
-		return 0;
-	}
-
-private:
-	std::map<std::string, double> ns_, cpu_ns_;
-};
-
 // Bytes the store holds per AP with full histories of the given reports.
 double memory_per_ap(const CycleReports &c)
 {
@@ -355,7 +327,7 @@ int main(int argc, char **argv)
 	wlc::reload_fs_root();
 	setlogmask(LOG_UPTO(LOG_NOTICE));
 	benchmark::Initialize(&argc, argv);
-	RatioReporter rep;
+	bench::RatioReporter rep;
 	benchmark::RunSpecifiedBenchmarks(&rep);
 	double per_ap = memory_per_ap(cycle_reports());
 	double worst_per_ap = memory_per_ap(largest_reports());

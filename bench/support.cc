@@ -5,6 +5,8 @@
 #include <wlc/c/ubus.h>
 
 #include <csignal>
+#include <fstream>
+#include <sstream>
 #include <cstring>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -180,6 +182,23 @@ void answer_requests(MqttClient &ap)
 		topic.replace(topic.find("/request/"), 9, "/response/");
 		mosquitto_publish(ap.m, nullptr, topic.c_str(), static_cast<int>(reply.size()), reply.data(), 2, false);
 	};
+}
+
+double cpu_seconds(pid_t pid)
+{
+	std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+	std::string line;
+	std::getline(stat, line);
+	size_t close = line.rfind(')');
+	if (close == std::string::npos)
+		return 0;
+	std::istringstream rest(line.substr(close + 2));
+	std::string field;
+	unsigned long long ticks = 0;
+	for (int n = 3; rest >> field && n <= 15; n++)
+		if (n == 14 || n == 15)
+			ticks += std::stoull(field);
+	return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 } // namespace bench

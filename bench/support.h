@@ -27,6 +27,8 @@ bool private_network();
 int connect_loopback(int port);
 // True when something accepts TCP connections on 127.0.0.1:port.
 bool port_open(int port);
+// CPU seconds a process has used so far (user and system), from /proc.
+double cpu_seconds(pid_t pid);
 // Serves the object "bench" with a method "echo" answering its message, on the
 // bus at socket; runs in a child process until killed.
 [[noreturn]] void run_echo_service(const std::string &socket);

@@ -33,10 +33,12 @@
 #include <vector>
 
 #include "cpu_sampler.h"
+#include "ratio_reporter.h"
 #include "support.h"
 
 namespace {
 
+using bench::cpu_seconds;
 using bench::private_network;
 using bench::spawn;
 
@@ -96,45 +98,6 @@ void BM_CpuSample(benchmark::State &state)
 }
 BENCHMARK(BM_ReadProcStat);
 BENCHMARK(BM_CpuSample);
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-	void ReportRuns(const std::vector<Run> &runs) override
-	{
-		ConsoleReporter::ReportRuns(runs);
-		for (const Run &r : runs) {
-			real_[r.benchmark_name()] = r.GetAdjustedRealTime();
-			cpu_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-		}
-	}
-	double real(const std::string &n) const { return real_.count(n) ? real_.at(n) : 0; }
-	double cpu(const std::string &n) const { return cpu_.count(n) ? cpu_.at(n) : 0; }
-
-private:
-	std::map<std::string, double> real_, cpu_;
-};
-
-// CPU seconds (user + system) a process has used so far.
-double cpu_seconds(pid_t pid)
-{
-	std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-	std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-	size_t close_paren = text.rfind(')');
-	if (close_paren == std::string::npos)
-		return 0;
-	std::vector<std::string> f;
-	std::string w;
-	for (char c : text.substr(close_paren + 2)) {
-		if (c == ' ') {
-			f.push_back(w);
-			w.clear();
-		} else {
-			w += c;
-		}
-	}
-	// Fields after the name: state is 0; utime 11, stime 12 (in clock ticks).
-	return f.size() > 12 ? (std::stod(f[11]) + std::stod(f[12])) / static_cast<double>(sysconf(_SC_CLK_TCK)) : 0;
-}
 
 using bench::port_open;
 
@@ -258,9 +221,9 @@ void run_site(std::vector<pid_t> &pids)
 	pids.push_back(echo_service);
 }
 
-void print_ratio(const RatioReporter &r, const char *name, const char *base)
+void print_ratio(const bench::RatioReporter &r, const char *name, const char *base)
 {
-	double a = r.real(name), b = r.real(base);
+	double a = r.ns(name), b = r.ns(base);
 	if (a > 0 && b > 0)
 		std::printf("%s / %s: %.2f (%.0f us vs %.0f us)\n", name, base, a / b, a / 1000, b / 1000);
 }
@@ -287,12 +250,12 @@ int main(int argc, char **argv)
 		usleep(10000);
 
 	benchmark::Initialize(&argc, argv);
-	RatioReporter reporter;
+	bench::RatioReporter reporter;
 	benchmark::RunSpecifiedBenchmarks(&reporter);
 	print_ratio(reporter, "BM_Health/real_time", "BM_BusEcho/real_time");
 	print_ratio(reporter, "BM_Radio/real_time", "BM_BusEcho/real_time");
 	print_ratio(reporter, "BM_WirelessClients/real_time", "BM_BusEcho/real_time");
-	double sample = reporter.cpu("BM_CpuSample"), raw = reporter.cpu("BM_ReadProcStat");
+	double sample = reporter.cpu_ns("BM_CpuSample"), raw = reporter.cpu_ns("BM_ReadProcStat");
 	if (sample > 0 && raw > 0)
 		std::printf("CPU sample / bare /proc/stat read: %.2f (%.1f us vs %.1f us); sampler CPU per hour "
 			    "(720 samples): %.1f ms\n", sample / raw, sample / 1000, raw / 1000, sample * 720 / 1e6);
