@@ -22,10 +22,10 @@ struct Io {
 	// the status that ends the call, in one write.
 	bool corked = false;
 	std::vector<char> held;
-	// The requests waiting for their answers, by peer and sequence number: a
-	// controller has thousands in flight, and a search along the list for
-	// every answer cost time in the square of them.
-	// Each with the order it was added in.
+	// The requests waiting for their answers, by peer and sequence number,
+	// each with the order it was added in: a controller has thousands in
+	// flight, and a search along the list for every answer cost time in the
+	// square of them.
 	std::unordered_multimap<uint64_t, std::pair<uint64_t, ubus_request *>> waiting;
 	uint64_t added = 0;
 };
